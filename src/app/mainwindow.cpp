@@ -1,0 +1,58 @@
+#include "mainwindow.h"
+
+#include "modem.h"
+#include "ui_mainwindow.h"
+
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+{
+    versionText = QStringLiteral("V2.00");
+    // The record store starts as a download request leaves it, so that a data
+    // set the meter sends unasked lands in a defined store.
+    clearRecordStore();
+
+    ui->setupUi(this);
+
+    modem = new Modem;
+    connect(modem, SIGNAL(setTtyText(QString)), this, SLOT(setAText(QString)));
+
+    portOpen = false;
+
+    pollTimer = new QTimer;
+    connect(pollTimer, SIGNAL(timeout()), this, SLOT(getrs232()));
+
+    connect(ui->actiond_holen, SIGNAL(triggered()), this, SLOT(datenholen()));
+    connect(ui->action_Speichern, SIGNAL(triggered()), this, SLOT(datenspeichern()));
+
+    scanTimer = new QTimer(this);
+    connect(scanTimer, SIGNAL(timeout()), this, SLOT(fopentty()));
+
+    for (int i = 1; i <= 20; ++i)
+        portList << QString::asprintf("COM%i", i);
+
+    portIndex = 0;
+    awaitingReply = false;
+    deviceFound = false;
+
+    scanTimer->start(200);
+
+    inMessage = false;
+    serialNumber = 0;
+    headType = 0;
+    maxLevelDbm = 5.0;
+    attenuatorDb = 0.0;
+}
+
+MainWindow::~MainWindow()
+{
+    // Tell the meter to stop streaming while the channel still exists.
+    modem->writeString(QStringLiteral("#c;"));
+    delete ui;
+    // The channel and the poll timer live until the process ends; the port is
+    // released by the operating system. They are deleted here all the same so
+    // that a window made and destroyed many times (as in the tests) leaks
+    // nothing.
+    delete pollTimer;
+    delete modem;
+}

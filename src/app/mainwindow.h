@@ -1,0 +1,99 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+QT_BEGIN_NAMESPACE
+class QTimer;
+class Ui_MainWindow;
+QT_END_NAMESPACE
+
+class Modem;
+
+// The one main window. It owns everything of a run: the form, the serial
+// channel, the two timers, the port scan, the stream decoder and the store of
+// downloaded data sets.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // A power in watts and a voltage in volts as display texts with an
+    // automatically chosen prefix ("19.95 mW", "15.12 mV").
+    static QString formatPower(double watts);
+    static QString formatVoltage(double volts);
+
+    // Capacity of the record store and of the receive ring.
+    static constexpr int RecordCapacity = 16000;
+    static constexpr int RxRingSize = 1000;
+
+public slots:
+    void fuellentxt();
+
+private slots:
+    void on_Buttonrefresh_clicked();
+    void setAText(QString port);
+    void getrs232();
+    void datenholen();
+    void fopentty();
+    void datenspeichern();
+
+private:
+    friend struct MainWindowTestAccess;
+
+    // Stream decoder (src/stream/decoder.cpp).
+    void decodeByte(char c);
+    void runMessageHandler();
+    void showLevel(int type);
+    void showStatus();
+
+    // Record store steps (src/records/recordstore.cpp).
+    void clearRecordStore();
+    void storeDownloadHeader(const QString &text);
+    void storeDataSet(const QString &text);
+
+    // Form and serial link.
+    Ui_MainWindow *ui;
+    Modem *modem;
+    QString versionText;
+
+    // Port scan.
+    QStringList portList;
+    QTimer *scanTimer;
+    int portIndex;
+    bool awaitingReply;
+    bool deviceFound;
+    int firmwareNumber = 0;
+    QString portName;
+    bool portOpen;
+
+    // Stream decoder.
+    QTimer *pollTimer;
+    char rxRing[RxRingSize] = {};
+    int rxHead = 0;
+    int rxTail = 0;
+
+    // Record store.
+    int lastRecordIndex;
+    int recordIntervalSec;
+    int rmsValues[RecordCapacity];
+    int pepValues[RecordCapacity];
+
+    // Decoder state and meter status.
+    int messageType = -1; // no type letter seen yet: no handler runs
+    int recordingActive = 0;
+    QString messageText;
+    bool inMessage;
+    int recordCount;
+    int serialNumber;
+    int headType;
+    double maxLevelDbm;
+    double attenuatorDb;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,7 @@
+#include "mainwindow.h"
+
+void MainWindow::fuellentxt() {}
+void MainWindow::on_Buttonrefresh_clicked()
+{
+    fuellentxt();
+}

@@ -1,0 +1,38 @@
+#ifndef MODEM_H
+#define MODEM_H
+
+#include "serialport.h"
+
+#include <QObject>
+#include <QString>
+
+// The program's only access to the serial line: opens one COM port by name
+// with fixed line settings (9600 baud, 8N2, no handshake), hands out the bytes
+// that have already arrived without ever waiting, writes commands and closes
+// the port. Every open, failed open and close is reported through
+// setTtyText(): the plain port name after a successful open, "?" otherwise.
+class Modem : public QObject
+{
+    Q_OBJECT
+
+public:
+    Modem();
+    ~Modem() override;
+
+    bool openPort(const QString &name);
+    bool closePort();
+    int readBytes(char *buffer, int maxCount);
+    bool writeString(const QString &text);
+    bool writeByte(char value);
+
+    // The device that a port name such as "COM3" stands for on this system.
+    static QString devicePath(const QString &name);
+
+signals:
+    void setTtyText(QString text);
+
+private:
+    SerialPort::Handle portHandle;
+};
+
+#endif // MODEM_H

@@ -1,0 +1,29 @@
+#ifndef SERIALPORT_H
+#define SERIALPORT_H
+
+// The thin platform layer under Modem: the only code that talks to the
+// operating system's serial interface. Free of Qt, so that the Windows half
+// can be compiled on its own with any Windows compiler.
+
+#include <cstdint>
+
+namespace SerialPort {
+
+using Handle = std::intptr_t;
+constexpr Handle InvalidHandle = -1;
+
+// Opens the device exclusively. InvalidHandle when it cannot be opened.
+Handle open(const char *devicePath);
+// Applies 9600 baud, 8 data bits, no parity, 2 stop bits, raw bytes, no
+// handshake, DTR and RTS inactive, reads that never wait. False on failure;
+// the handle stays open then.
+bool configure(Handle handle);
+void close(Handle handle);
+// Bytes already received, at most maxCount; never waits. 0 on any failure.
+int read(Handle handle, char *buffer, int maxCount);
+// Hands every byte to the driver; the number of bytes written, or -1.
+long write(Handle handle, const char *data, long count);
+
+} // namespace SerialPort
+
+#endif // SERIALPORT_H

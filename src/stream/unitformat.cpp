@@ -1,0 +1,4 @@
+#include "mainwindow.h"
+
+QString MainWindow::formatPower(double) { return QString(); }
+QString MainWindow::formatVoltage(double) { return QString(); }
