@@ -1,0 +1,71 @@
+#include "protocol.h"
+
+#include <QtNumeric>
+
+#include <cmath>
+#include <limits>
+
+namespace Protocol {
+
+bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber)
+{
+    if (count != ReplyLength)
+        return false;
+    const int firmware = static_cast<signed char>(bytes[1]);
+    if (firmwareNumber)
+        *firmwareNumber = firmware;
+    return bytes[0] == ReplyMark && firmware > 10;
+}
+
+int messageTypeOf(char c)
+{
+    switch (c) {
+    case 'a':
+        return RmsLevel;
+    case 'b':
+        return PepLevel;
+    case 'k':
+        return DownloadHeader;
+    case 'd':
+        return DataSet;
+    case 's':
+        return Status;
+    default:
+        return NoMessageType;
+    }
+}
+
+double readDecimal(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok); // always '.', never the user's locale
+    return ok && qIsFinite(value) ? value : 0.0;
+}
+
+int readInteger(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+int readTruncated(const QString &text)
+{
+    const double value = std::trunc(readDecimal(text));
+    if (value < double(std::numeric_limits<int>::min()) ||
+        value > double(std::numeric_limits<int>::max()))
+        return 0;
+    return static_cast<int>(value);
+}
+
+QString section(const QString &text, int index)
+{
+    return text.section(QLatin1Char(SectionSeparator), index, index);
+}
+
+QString withoutBlanks(QString text)
+{
+    return text.remove(QLatin1Char(' '));
+}
+
+} // namespace Protocol

@@ -1,0 +1,56 @@
+#ifndef PROTOCOL_H
+#define PROTOCOL_H
+
+#include <QString>
+
+// The conversation with the meter: the four three-byte commands, the
+// identification reply, the type letters of the message stream and the way
+// the meter's numbers are read.
+namespace Protocol {
+
+// Commands, program to meter.
+inline constexpr char IdentifyCommand[] = "#v;"; // is a meter on this port?
+inline constexpr char StreamCommand[] = "#o;";   // start streaming readings
+inline constexpr char DownloadCommand[] = "#d;"; // send the recorded data sets
+inline constexpr char StopCommand[] = "#c;";     // the program ends
+
+// The meter answers "#v;" with "M" and its firmware number, a signed byte
+// that must be greater than 10.
+inline constexpr char ReplyMark = 'M';
+inline constexpr int ReplyLength = 2;
+bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber);
+
+// Messages, meter to program: '@', a body of type letter and value text in
+// any order, ';'.
+inline constexpr char MessageStart = '@';
+inline constexpr char MessageEnd = ';';
+inline constexpr char SectionSeparator = '*';
+
+enum MessageType {
+    NoMessageType = -1,
+    RmsLevel = 0,       // 'a'
+    PepLevel = 1,       // 'b'
+    DownloadHeader = 2, // 'k'
+    DataSet = 3,        // 'd'
+    Status = 4          // 's'
+};
+
+// The message type a byte selects, or NoMessageType for any other byte.
+int messageTypeOf(char c);
+
+// Numbers from the meter: decimals with '.' whatever the user's locale,
+// integers in base 10. Anything that does not read as a finite number that
+// fits counts as 0.
+double readDecimal(const QString &text);
+int readInteger(const QString &text);
+// A decimal cut toward zero to a whole number; 0 when it does not fit.
+int readTruncated(const QString &text);
+
+// Section `index` of a text split at '*'; a missing section is empty.
+QString section(const QString &text, int index);
+// The text without its space characters (only ' ', no other white space).
+QString withoutBlanks(QString text);
+
+} // namespace Protocol
+
+#endif // PROTOCOL_H
