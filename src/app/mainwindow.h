@@ -46,6 +46,9 @@ private slots:
 private:
     friend struct MainWindowTestAccess;
 
+    // Port scan (src/serial/discovery.cpp).
+    void advancePortIndex();
+
     // Stream decoder (src/stream/decoder.cpp).
     void decodeByte(char c);
     void runMessageHandler();

@@ -1,8 +1,75 @@
 #include "mainwindow.h"
 
-void MainWindow::fopentty() {}
+#include "modem.h"
+#include "protocol.h"
+#include "ui_mainwindow.h"
 
+#include <QStatusBar>
+#include <QTimer>
+
+// One step of the search for the meter, run by the scan timer: either open
+// the next port and ask "#v;", or, a second later, look at the answer.
+void MainWindow::fopentty()
+{
+    if (awaitingReply) {
+        // Reply check: whatever came in the last second counts, nothing later.
+        firmwareNumber = 0;
+        awaitingReply = false;
+        if (portOpen) {
+            char reply[Protocol::ReplyLength] = {};
+            const int count = modem->readBytes(reply, Protocol::ReplyLength);
+            if (Protocol::isIdentificationReply(reply, count, &firmwareNumber)) {
+                deviceFound = true;
+                scanTimer->stop();
+                statusBar()->showMessage(tr("HW gefunden an: ") + portName, 0);
+                setAText(portName);
+                modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
+                pollTimer->start(100);
+                rxHead = 0;
+                rxTail = 0;
+                ui->tabWidget->setEnabled(true);
+                return;
+            }
+        }
+        // No meter here: close the port and try the next one.
+        advancePortIndex();
+        scanTimer->start(200);
+        modem->closePort();
+        portOpen = false;
+        return;
+    }
+
+    if (portOpen)
+        return;
+
+    portName = portList.at(portIndex);
+    statusBar()->showMessage(QStringLiteral("Suche HW :") + portName, 0);
+    portOpen = modem->openPort(portName);
+    if (portOpen) {
+        modem->writeString(QString::fromLatin1(Protocol::IdentifyCommand));
+        awaitingReply = true;
+        scanTimer->start(1000);
+    } else {
+        advancePortIndex();
+        scanTimer->start(100);
+        awaitingReply = false;
+        // Releases whatever a half-finished open may have left behind.
+        modem->closePort();
+    }
+}
+
+void MainWindow::advancePortIndex()
+{
+    ++portIndex;
+    if (portIndex >= portList.size())
+        portIndex = 0;
+}
+
+// The window title: program, version, firmware and the port being shown.
 void MainWindow::setAText(QString port)
 {
-    Q_UNUSED(port);
+    const QString firmware = deviceFound ? QString::asprintf("FW:%i.xx", firmwareNumber / 10)
+                                         : QStringLiteral("FW:?");
+    setWindowTitle(tr("Tavrolinde") + QStringLiteral(" - ") + versionText +
+                   QStringLiteral(" - ") + firmware + QStringLiteral(" - ") + port);
 }
