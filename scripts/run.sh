@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Starts Tavrolinde together with the simulated meter, so that the program
+# finds a meter within seconds without any hardware.
+#
+# With a display: the program opens its window; closing it ends both.
+# Without one (no DISPLAY/WAYLAND_DISPLAY, or --demo): both run under a
+# virtual X server, the program finds the meter, shows readings, downloads
+# the recording through its own menus, screenshots of both pages are saved
+# in out/screenshots/, and the program is closed through "Datei, Beenden".
+#
+# Arguments after the options go to the simulated meter (see
+# `build/bin/tavrold-sim --help`).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+. scripts/deps.sh
+
+demo=0
+if [ "${1:-}" = "--demo" ]; then
+    demo=1
+    shift
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    demo=1
+fi
+
+tavrold_install_deps
+tavrold_build build >/dev/null
+
+bin="$top/build/bin"
+port=COM1
+sim_pid=""
+x_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$x_pid" ] && kill "$x_pid" 2>/dev/null && wait "$x_pid" 2>/dev/null
+    return 0
+}
+trap cleanup EXIT INT TERM
+
+start_sim() {
+    local log=$1
+    shift
+    "$bin/tavrold-sim" --port "$port" "$@" >"$log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        grep -q "listening" "$log" 2>/dev/null && return 0
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "The simulated meter did not start:" >&2
+    cat "$log" >&2
+    exit 1
+}
+
+if [ $demo -eq 0 ]; then
+    mkdir -p out
+    start_sim out/tavrold-sim.log "$@"
+    echo "Simulated meter on $port (log: out/tavrold-sim.log)."
+    (cd "$bin" && ./tavrold)
+    exit 0
+fi
+
+# --- Demo under a virtual X server -----------------------------------------
+out="$top/out/screenshots"
+mkdir -p "$out"
+log="$top/out/tavrold-sim.log"
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
+x_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+start_sim "$log" --records 240 --interval 30 "$@"
+(cd "$bin" && exec ./tavrold) &
+app_pid=$!
+
+window=""
+for _ in $(seq 100); do
+    window=$(xdotool search --name "^Tavrolinde - .*FW:[0-9]" 2>/dev/null | head -n1 || true)
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+if [ -z "$window" ]; then
+    echo "The program did not find the simulated meter." >&2
+    kill "$app_pid" 2>/dev/null || true
+    exit 1
+fi
+echo "Meter found: $(xdotool getwindowname "$window")"
+sleep 3 # readings and a status message arrive
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+import -window "$window" "$out/display.png"
+
+# "&Aufzeichnung", then "&Lesen": the download runs and the "Daten" page shows.
+xdotool key --window "$window" alt+a
+sleep 0.5
+xdotool key --window "$window" l
+for _ in $(seq 300); do
+    grep -q "download sent" "$log" && break
+    sleep 0.1
+done
+sleep 1.5 # the last data sets reach the program
+import -window "$window" "$out/daten.png"
+
+# "&Datei", then "&Beenden".
+xdotool key --window "$window" alt+d
+sleep 0.5
+xdotool key --window "$window" b
+for _ in $(seq 50); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+done
+wait "$app_pid" || true
+echo "Screenshots: $out/display.png $out/daten.png"

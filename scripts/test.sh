@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once as a normal
+# build, once with AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# compile check of the Windows serial layer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+. scripts/deps.sh
+tavrold_install_deps
+
+status=0
+
+echo "== Build and test =="
+tavrold_build build
+(cd build && ctest --output-on-failure -j2 -LE bench) || status=1
+
+echo "== Benchmarks (one short pass) =="
+(cd build && ctest --output-on-failure -L bench) || status=1
+
+echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
+tavrold_build build-asan -DTAVROLD_SANITIZE=ON
+(cd build-asan &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure -j2 -LE bench) || status=1
+
+if [ -x scripts/check-win32-serial.sh ] || [ -f scripts/check-win32-serial.sh ]; then
+    echo "== Windows serial layer compiles =="
+    bash scripts/check-win32-serial.sh || status=1
+fi
+
+[ $status -eq 0 ] && echo "All test runs passed." || echo "Some test runs failed." >&2
+exit $status
