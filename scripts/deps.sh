@@ -3,7 +3,7 @@
 # Ubuntu, but only what is missing. Sourced by the other scripts.
 
 tavrold_packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config dpkg-dev file
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fontconfig fonts-dejavu-core
     xvfb xauth xdotool x11-utils imagemagick
