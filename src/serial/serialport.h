@@ -18,10 +18,14 @@ Handle open(const char *devicePath);
 // handshake, DTR and RTS inactive, reads that never wait. False on failure;
 // the handle stays open then.
 bool configure(Handle handle);
+// Releases the handle (and the exclusive hold on the port). InvalidHandle is
+// ignored.
 void close(Handle handle);
 // Bytes already received, at most maxCount; never waits. 0 on any failure.
 int read(Handle handle, char *buffer, int maxCount);
-// Hands every byte to the driver; the number of bytes written, or -1.
+// Hands every byte to the driver, waiting while its queue is full (but not
+// for ever: a device that takes nothing for about a second is given up). The
+// number of bytes written, which is less than count on failure, or -1.
 long write(Handle handle, const char *data, long count);
 
 } // namespace SerialPort
