@@ -1,0 +1,102 @@
+// The serial layer on Windows: a COM port opened with CreateFileA and set up
+// with a DCB, plain synchronous I/O.
+
+#include "serialport.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstring>
+
+namespace SerialPort {
+
+namespace {
+
+static_assert(sizeof(DCB) == 28, "the DCB is passed with DCBlength 28");
+static_assert(sizeof(Handle) == sizeof(HANDLE), "a Handle holds a HANDLE");
+
+HANDLE toHandle(Handle handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+} // namespace
+
+Handle open(const char *devicePath)
+{
+    if (!devicePath || !*devicePath)
+        return InvalidHandle;
+    // Share mode 0: a port that another program holds cannot be opened.
+    const HANDLE h = ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return InvalidHandle;
+    return reinterpret_cast<Handle>(h);
+}
+
+bool configure(Handle handle)
+{
+    if (handle == InvalidHandle)
+        return false;
+    const HANDLE h = toHandle(handle);
+
+    // 9600 baud, 8N2, raw bytes, no handshake, DTR and RTS inactive. The
+    // port's current settings are not fetched: every member not set here is 0.
+    DCB dcb;
+    std::memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = 9600;
+    dcb.fBinary = 1;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = TWOSTOPBITS;
+    if (!::SetCommState(h, &dcb))
+        return false;
+
+    // Reads return at once with what has arrived; writes have no time limit.
+    COMMTIMEOUTS timeouts;
+    std::memset(&timeouts, 0, sizeof timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    if (!::SetCommTimeouts(h, &timeouts))
+        return false;
+
+    return ::SetupComm(h, 4096, 4096) != FALSE;
+}
+
+void close(Handle handle)
+{
+    if (handle == InvalidHandle)
+        return;
+    ::CloseHandle(toHandle(handle));
+}
+
+int read(Handle handle, char *buffer, int maxCount)
+{
+    if (handle == InvalidHandle || !buffer || maxCount <= 0)
+        return 0;
+    // A failing read leaves the count at 0: nothing received.
+    DWORD received = 0;
+    ::ReadFile(toHandle(handle), buffer, static_cast<DWORD>(maxCount), &received, nullptr);
+    return received <= static_cast<DWORD>(maxCount) ? static_cast<int>(received) : 0;
+}
+
+long write(Handle handle, const char *data, long count)
+{
+    if (handle == InvalidHandle || count < 0 || (count > 0 && !data))
+        return -1;
+    // One synchronous call; with no write time-outs it returns once the driver
+    // has taken every byte (or the port has failed).
+    DWORD written = 0;
+    ::WriteFile(toHandle(handle), data, static_cast<DWORD>(count), &written, nullptr);
+    return static_cast<long>(written);
+}
+
+} // namespace SerialPort
