@@ -1,0 +1,56 @@
+#ifndef PORTLINK_H
+#define PORTLINK_H
+
+#include <QByteArray>
+#include <QString>
+
+// The simulated meter's end of the line: a pseudo-terminal whose program side
+// is linked as a COM name in the ports folder, where the program looks for
+// its serial ports.
+//
+// Beside the link lies COMn.pid, locked while a simulated meter serves the
+// name and holding its process id and device. A live lock means the name is
+// taken; a link left behind by a dead run (its device gone, or the device it
+// recorded) is replaced. A link that something else set up - a real device,
+// another program's pseudo-terminal - is never touched.
+class PortLink
+{
+public:
+    PortLink() = default;
+    ~PortLink();
+
+    PortLink(const PortLink &) = delete;
+    PortLink &operator=(const PortLink &) = delete;
+
+    // The folder of COM-name links: <per-user data folder>/VRZ/tavrold/ports.
+    static QString portsDir();
+    // Whether a text is a COM name the simulator may take ("COM1" to "COM255").
+    static bool isComName(const QString &name);
+
+    // Creates the pseudo-terminal and links it. False, with a message for
+    // the user, when the name is taken or something fails.
+    bool open(const QString &comName, QString *error);
+    // Removes the link (if it is still ours) and the lock file.
+    void close();
+
+    int masterFd() const { return master; }
+    int slaveFd() const { return slave; }
+    QString devicePath() const { return device; }
+    QString linkPath() const;
+
+private:
+    bool lock(QString *error, QByteArray *previousRecord);
+    bool linkIsFree(const QByteArray &previousRecord, QString *error) const;
+    bool createPty(QString *error);
+    bool placeLink(QString *error);
+    void unlock();
+
+    QString name;
+    QString device;
+    int master = -1;
+    int slave = -1;
+    int lockFd = -1;
+    bool linked = false;
+};
+
+#endif // PORTLINK_H
