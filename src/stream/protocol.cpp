@@ -9,7 +9,9 @@ namespace Protocol {
 
 bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber)
 {
-    if (count != ReplyLength)
+    // Fewer than two bytes: no meter. Anything the meter sends after its two
+    // bytes belongs to the stream and does not spoil the reply.
+    if (!bytes || count < ReplyLength)
         return false;
     const int firmware = static_cast<signed char>(bytes[1]);
     if (firmwareNumber)
@@ -60,6 +62,8 @@ int readTruncated(const QString &text)
 
 QString section(const QString &text, int index)
 {
+    if (index < 0)
+        return QString();
     return text.section(QLatin1Char(SectionSeparator), index, index);
 }
 

@@ -25,6 +25,9 @@ bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber);
 inline constexpr char MessageStart = '@';
 inline constexpr char MessageEnd = ';';
 inline constexpr char SectionSeparator = '*';
+// No real message comes near this many characters of value text; a longer
+// one is line noise and is dropped whole.
+inline constexpr int MaxValueTextLength = 256;
 
 enum MessageType {
     NoMessageType = -1,
