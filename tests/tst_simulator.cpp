@@ -1,0 +1,761 @@
+// The simulated meter seen from the program's end of the line: its answers to
+// each command, its pace, and how it takes, keeps and gives up its COM name.
+// Each case starts tavrold-sim in a sandboxed ports folder and talks to it
+// through the pseudo-terminal it links there.
+
+#include "portssandbox.h"
+#include "ptymeter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+#ifdef TAVROLD_SIM_PATH
+const char simulatorPath[] = TAVROLD_SIM_PATH;
+#else
+const char simulatorPath[] = "";
+#endif
+
+// One run of the simulator.
+class SimRun
+{
+public:
+    explicit SimRun(const PortsSandbox &sandbox) : sandbox(sandbox) {}
+    ~SimRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(3000))
+                process.kill();
+            process.waitForFinished(1000);
+        }
+    }
+
+    // Starts the simulator; true once it reports that it is listening.
+    bool start(const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox.root() + "/data");
+        process.setProcessEnvironment(environment);
+        process.start(QString::fromLocal8Bit(simulatorPath), arguments);
+        if (!process.waitForStarted(5000))
+            return false;
+        return QTest::qWaitFor(
+                   [&] {
+                       return output().contains("listening") ||
+                              process.state() != QProcess::Running;
+                   },
+                   10000) &&
+               output().contains("listening");
+    }
+
+    bool waitForExit(int timeoutMs = 5000)
+    {
+        return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+    }
+
+    QString output()
+    {
+        standardOutput += process.readAllStandardOutput();
+        return QString::fromLocal8Bit(standardOutput);
+    }
+
+    QString errors()
+    {
+        standardError += process.readAllStandardError();
+        return QString::fromLocal8Bit(standardError);
+    }
+
+    void signal(int signalNumber) { ::kill(pid_t(process.processId()), signalNumber); }
+    QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
+    int exitCode() const { return process.exitCode(); }
+
+private:
+    const PortsSandbox &sandbox;
+    QProcess process;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+// The program's end of the line, opened through the ports folder as the
+// program opens it: raw bytes, reads that never wait.
+class Line
+{
+public:
+    ~Line() { close(); }
+
+    bool open(const QString &path)
+    {
+        close();
+        fd =
+            ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        termios tio{};
+        ::tcgetattr(fd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
+        return true;
+    }
+
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    bool write(const QByteArray &bytes)
+    {
+        return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    // Takes in what has arrived; each read is kept as it came.
+    void poll()
+    {
+        char buffer[4096];
+        ssize_t count;
+        while ((count = ::read(fd, buffer, sizeof buffer)) > 0) {
+            received.append(buffer, int(count));
+            reads.append(QByteArray(buffer, int(count)));
+        }
+    }
+
+    // Keeps reading for a while (the event loop runs meanwhile).
+    void pump(int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            poll();
+            QTest::qWait(2);
+        } while (clock.elapsed() < ms);
+        poll();
+    }
+
+    template <typename Predicate> bool waitFor(Predicate done, int timeoutMs)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                poll();
+                return done();
+            },
+            timeoutMs);
+    }
+
+    void clear()
+    {
+        received.clear();
+        reads.clear();
+    }
+
+    QByteArray received;
+    QList<QByteArray> reads;
+
+private:
+    int fd = -1;
+};
+
+struct Message
+{
+    char type;
+    QByteArray value;
+};
+
+// The stream as the program's decoder sees it, checked more strictly: every
+// message must be "@", one type letter, a value text without type letters,
+// ";". Bytes outside messages are counted.
+struct Stream
+{
+    QList<Message> messages;
+    int outsideBytes = 0;
+    int malformed = 0;
+
+    static Stream parse(const QByteArray &bytes)
+    {
+        Stream stream;
+        bool inMessage = false;
+        QByteArray body;
+        for (char c : bytes) {
+            if (!inMessage) {
+                if (c == '@') {
+                    inMessage = true;
+                    body.clear();
+                } else {
+                    ++stream.outsideBytes;
+                }
+            } else if (c == ';') {
+                inMessage = false;
+                const QByteArray value = body.mid(1);
+                const bool typed = !body.isEmpty() && QByteArray("abdks").contains(body.at(0));
+                const bool clean = std::none_of(value.begin(), value.end(), [](char v) {
+                    return QByteArray("abdks@").contains(v);
+                });
+                if (typed && clean)
+                    stream.messages.append({body.at(0), value});
+                else
+                    ++stream.malformed;
+            } else {
+                body.append(c);
+            }
+        }
+        return stream;
+    }
+
+    QList<QByteArray> values(char type) const
+    {
+        QList<QByteArray> result;
+        for (const Message &message : messages) {
+            if (message.type == type)
+                result.append(message.value);
+        }
+        return result;
+    }
+
+    int indexOf(char type, int from = 0) const
+    {
+        for (int i = from; i < messages.size(); ++i) {
+            if (messages.at(i).type == type)
+                return i;
+        }
+        return -1;
+    }
+};
+
+// How many reads ended inside a message.
+int readsEndingInMessage(const QList<QByteArray> &reads)
+{
+    int count = 0;
+    bool inMessage = false;
+    for (const QByteArray &read : reads) {
+        for (char c : read) {
+            if (c == '@')
+                inMessage = true;
+            else if (c == ';')
+                inMessage = false;
+        }
+        count += inMessage ? 1 : 0;
+    }
+    return count;
+}
+
+const QRegularExpression levelPattern(QStringLiteral("^-?[0-9]+\\.[0-9]$"));
+const QRegularExpression dataSetPattern(QStringLiteral("^(-?[0-9]+)\\*(-?[0-9]+)$"));
+
+} // namespace
+
+class TestSimulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void identification_data();
+    void identification();
+    void streaming_data();
+    void streaming();
+    void download_data();
+    void download();
+    void stopCommand_data();
+    void stopCommand();
+    void pacedRate();
+    void commandsAsByteStream_data();
+    void commandsAsByteStream();
+    void programClosesAndReopens();
+
+    void nameTakenIsRefused_data();
+    void nameTakenIsRefused();
+    void staleLinkIsReplaced();
+    void linkRemovedOnSignal_data();
+    void linkRemovedOnSignal();
+    void badOptions_data();
+    void badOptions();
+    void helpListsEveryOption();
+
+private:
+    QString linkPath(const QString &comName = QStringLiteral("COM1")) const
+    {
+        return sandbox->portsDir() + QLatin1Char('/') + comName;
+    }
+    QString linkTarget(const QString &comName = QStringLiteral("COM1")) const
+    {
+        return QFileInfo(linkPath(comName)).symLinkTarget();
+    }
+
+    std::unique_ptr<PortsSandbox> sandbox;
+};
+
+void TestSimulator::init()
+{
+    if (!*simulatorPath)
+        QSKIP("tavrold-sim is not built on this platform");
+    sandbox = std::make_unique<PortsSandbox>();
+}
+
+void TestSimulator::cleanup()
+{
+    sandbox.reset();
+}
+
+void TestSimulator::identification_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("earliestMs");
+    QTest::addColumn<int>("latestMs");
+
+    QTest::newRow("firmware 21 by default") << QStringList() << QByteArray("M\x15") << 0 << 800;
+    QTest::newRow("firmware 35") << QStringList{"--firmware", "35"} << QByteArray("M\x23") << 0
+                                 << 800;
+    QTest::newRow("firmware 0x80 goes out unchanged")
+        << QStringList{"--firmware", "128", "--full-speed"} << QByteArray("M\x80") << 0 << 800;
+    QTest::newRow("wrong reply") << QStringList{"--wrong-reply"} << QByteArray("X\x15") << 0 << 800;
+    QTest::newRow("noise and split never spoil the reply")
+        << QStringList{"--noise", "--split"} << QByteArray("M\x15") << 0 << 800;
+    QTest::newRow("late reply") << QStringList{"--late-reply"} << QByteArray("M\x15") << 1000
+                                << 3000;
+}
+
+void TestSimulator::identification()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, earliestMs);
+    QFETCH(int, latestMs);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(line.write("#v;"));
+    QVERIFY(line.waitFor([&] { return line.received.size() >= 2; }, latestMs + 1000));
+    const qint64 arrivedMs = clock.elapsed();
+    QVERIFY2(arrivedMs >= earliestMs && arrivedMs <= latestMs,
+             qPrintable(QStringLiteral("reply after %1 ms").arg(arrivedMs)));
+    line.pump(300);
+    QCOMPARE(line.received, reply); // exactly the two bytes, nothing after them
+    QVERIFY(sim.output().contains("#v;"));
+}
+
+void TestSimulator::streaming_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<bool>("faultyLine");
+
+    QTest::newRow("defaults") << QStringList() << QByteArray("0*1*20.0*0.0*0") << false;
+    QTest::newRow("RF head, recording")
+        << QStringList{"--head",       "2",  "--number",    "17", "--max-level", "20",
+                       "--attenuator", "10", "--recording", "on"}
+        << QByteArray("2*17*20.0*10.0*1") << false;
+    QTest::newRow("audio head") << QStringList{"--head",      "3",    "--number",    "5",
+                                               "--max-level", "-3.5", "--recording", "off"}
+                                << QByteArray("3*5*-3.5*0.0*0") << false;
+    QTest::newRow("noise and split")
+        << QStringList{"--noise", "--split", "--full-speed", "--seed", "7"}
+        << QByteArray("0*1*20.0*0.0*0") << true;
+}
+
+void TestSimulator::streaming()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, status);
+    QFETCH(bool, faultyLine);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write("#o;"));
+    line.pump(1300);
+
+    const Stream stream = Stream::parse(line.received);
+    QCOMPARE(stream.malformed, 0);
+    QVERIFY(!stream.messages.isEmpty());
+    QCOMPARE(stream.messages.first().type, 's'); // the head is known before any level
+
+    // A status message about once a second.
+    const QList<QByteArray> statuses = stream.values('s');
+    QVERIFY2(statuses.size() >= 2 && statuses.size() <= 3, QByteArray::number(statuses.size()));
+    for (const QByteArray &value : statuses)
+        QCOMPARE(value, status);
+
+    // Levels several times a second, each RMS followed by its PEP, near the
+    // set -20 dBm, drifting slowly.
+    const QList<QByteArray> rms = stream.values('a');
+    const QList<QByteArray> pep = stream.values('b');
+    QVERIFY2(rms.size() >= 5, QByteArray::number(rms.size()));
+    QVERIFY(pep.size() == rms.size() || pep.size() == rms.size() - 1);
+    for (int i = 0; i < rms.size(); ++i) {
+        QVERIFY2(levelPattern.match(QString::fromLatin1(rms.at(i))).hasMatch(), rms.at(i));
+        const double level = rms.at(i).toDouble();
+        QVERIFY2(level > -30.0 && level < -10.0, rms.at(i));
+        if (i > 0)
+            QVERIFY(qAbs(level - rms.at(i - 1).toDouble()) < 2.0);
+        if (i < pep.size()) {
+            QVERIFY2(levelPattern.match(QString::fromLatin1(pep.at(i))).hasMatch(), pep.at(i));
+            const double crest = pep.at(i).toDouble() - level;
+            QVERIFY2(crest >= 1.0 && crest <= 9.0, pep.at(i));
+        }
+    }
+    QCOMPARE(stream.values('k').size() + stream.values('d').size(), 0);
+
+    if (faultyLine) {
+        QVERIFY(stream.outsideBytes > 0);              // noise between the messages
+        QVERIFY(readsEndingInMessage(line.reads) > 0); // messages arrive in pieces
+    } else {
+        QCOMPARE(stream.outsideBytes, 0);
+    }
+    QVERIFY(sim.output().contains("#o;"));
+}
+
+void TestSimulator::download_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("streaming");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("five data sets")
+        << QStringList{"--records", "5", "--interval", "10", "--full-speed"} << false
+        << QByteArray("4*10") << 5;
+    QTest::newRow("five data sets, noise and split")
+        << QStringList{"--records", "5", "--interval", "10", "--full-speed", "--noise", "--split"}
+        << false << QByteArray("4*10") << 5;
+    QTest::newRow("paced, while streaming")
+        << QStringList{"--records", "20", "--interval", "30"} << true << QByteArray("19*30") << 20;
+    QTest::newRow("nothing recorded")
+        << QStringList{"--records", "0", "--full-speed"} << false << QByteArray("-1*60") << 0;
+    QTest::newRow("a full memory")
+        << QStringList{"--records", "16000", "--interval", "1", "--full-speed"} << false
+        << QByteArray("15999*1") << 16000;
+}
+
+void TestSimulator::download()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, streaming);
+    QFETCH(QByteArray, header);
+    QFETCH(int, count);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    if (streaming) {
+        QVERIFY(line.write("#o;"));
+        QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
+    }
+
+    QList<QByteArray> firstDownload;
+    for (int pass = 0; pass < 2; ++pass) {
+        line.pump(50);
+        line.clear();
+        QVERIFY(line.write("#d;"));
+        QVERIFY(line.waitFor(
+            [&] { return line.received.contains("@k") && line.received.count("@d") >= count; },
+            20000));
+        line.pump(200); // nothing more belongs to the download
+
+        const Stream stream = Stream::parse(line.received);
+        QCOMPARE(stream.malformed, 0);
+        QCOMPARE(stream.values('k'), QList<QByteArray>{header});
+        const QList<QByteArray> dataSets = stream.values('d');
+        QCOMPARE(dataSets.size(), count);
+        const int headerAt = stream.indexOf('k');
+        QVERIFY(stream.indexOf('d') == -1 || stream.indexOf('d') > headerAt);
+        for (const QByteArray &value : dataSets) {
+            const QRegularExpressionMatch match = dataSetPattern.match(QString::fromLatin1(value));
+            QVERIFY2(match.hasMatch(), value); // whole hundredths of a dBm
+            const int rms = match.captured(1).toInt();
+            const int pep = match.captured(2).toInt();
+            QVERIFY2(rms > -4000 && rms < 0 && pep > rms && pep - rms < 1000, value);
+        }
+        if (streaming) {
+            // Live messages go on between the data sets.
+            int lastDataSet = headerAt;
+            for (int i = headerAt; i < stream.messages.size(); ++i) {
+                if (stream.messages.at(i).type == 'd')
+                    lastDataSet = i;
+            }
+            const auto live = std::count_if(stream.messages.begin() + headerAt,
+                                            stream.messages.begin() + lastDataSet,
+                                            [](const Message &m) { return m.type == 'a'; });
+            QVERIFY(live > 0);
+        }
+        // The memory holds one recording: every download sends it in the same
+        // order.
+        if (pass == 0)
+            firstDownload = dataSets;
+        else
+            QVERIFY(dataSets == firstDownload);
+    }
+    QVERIFY(sim.output().contains(QStringLiteral("download sent: %1 data sets").arg(count)));
+}
+
+void TestSimulator::stopCommand_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("streaming") << QByteArray("#o;");
+    QTest::newRow("download running") << QByteArray("#d;");
+}
+
+void TestSimulator::stopCommand()
+{
+    QFETCH(QByteArray, command);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start({"--records", "400"}), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write(command));
+    QVERIFY(line.waitFor([&] { return line.received.size() > 50; }, 2000));
+    QVERIFY(line.write("#c;"));
+    line.pump(300); // the message on the line at that moment may still end
+    line.clear();
+    line.pump(800);
+    QCOMPARE(line.received, QByteArray());
+    QVERIFY(sim.output().contains("#c;"));
+}
+
+void TestSimulator::pacedRate()
+{
+    // A loose look at the pace: 9600 baud with 8N2 framing carries 11 bits a
+    // byte, about 873 bytes a second.
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start({"--records", "1000"}), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write("#d;"));
+    QVERIFY(line.waitFor([&] { return !line.received.isEmpty(); }, 2000));
+    line.pump(500);
+    const qsizetype before = line.received.size();
+    QElapsedTimer clock;
+    clock.start();
+    line.pump(2000);
+    const double rate = double(line.received.size() - before) * 1000.0 / double(clock.elapsed());
+    qInfo("paced output: %.0f bytes a second", rate);
+    QVERIFY2(rate > 500.0 && rate < 1100.0, QByteArray::number(rate));
+}
+
+void TestSimulator::commandsAsByteStream_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("a command in three writes")
+        << QList<QByteArray>{"#", "v", ";"} << QByteArray("M\x15");
+    QTest::newRow("line noise first")
+        << QList<QByteArray>{"\r\nx;@v", "#v;"} << QByteArray("M\x15");
+    QTest::newRow("a repeated start") << QList<QByteArray>{"##", "v;"} << QByteArray("M\x15");
+    QTest::newRow("unknown command first") << QList<QByteArray>{"#q;#v;"} << QByteArray("M\x15");
+    QTest::newRow("no end character") << QList<QByteArray>{"#vx;"} << QByteArray();
+    QTest::newRow("a command letter alone") << QList<QByteArray>{"v;"} << QByteArray();
+}
+
+void TestSimulator::commandsAsByteStream()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(QByteArray, reply);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start({"--full-speed"}), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    for (const QByteArray &bytes : writes) {
+        QVERIFY(line.write(bytes));
+        line.pump(30);
+    }
+    line.pump(300);
+    QCOMPARE(line.received, reply);
+}
+
+void TestSimulator::programClosesAndReopens()
+{
+    // The program ends without "#c;" while the meter streams, and starts
+    // again: its probe must find the meter, not what piled up meanwhile.
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start({}), qPrintable(sim.errors()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write("#o;"));
+    QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
+    line.close();
+    QTest::qWait(600);
+
+    line.clear();
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write("#v;"));
+    QTest::qWait(400); // the program looks for the reply only later, as here
+    line.pump(50);
+    QCOMPARE(line.received, QByteArray("M\x15"));
+    QVERIFY(line.write("#o;"));
+    QVERIFY(line.waitFor([&] { return line.received.contains("@s0*1*20.0*0.0*0;"); }, 2000));
+}
+
+void TestSimulator::nameTakenIsRefused_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("another simulated meter") << "sim"
+                                             << "another simulated meter";
+    QTest::newRow("another program's pseudo-terminal") << "pty"
+                                                       << "in use";
+    QTest::newRow("a device") << "device"
+                              << "in use";
+}
+
+void TestSimulator::nameTakenIsRefused()
+{
+    QFETCH(QString, holder);
+    QFETCH(QString, message);
+
+    const QString name = QStringLiteral("COM3");
+    SimRun first(*sandbox);
+    std::unique_ptr<PtyMeter> pty;
+    if (holder == QLatin1String("sim")) {
+        QVERIFY2(first.start({"--port", name, "--full-speed"}), qPrintable(first.errors()));
+    } else if (holder == QLatin1String("pty")) {
+        pty = std::make_unique<PtyMeter>(*sandbox, name);
+        QVERIFY(pty->isValid());
+    } else {
+        // Only looked at, never opened.
+        QVERIFY(sandbox->link(name, QStringLiteral("/dev/null")));
+    }
+    const QString target = linkTarget(name);
+
+    SimRun second(*sandbox);
+    QVERIFY(!second.start({"--port", name}));
+    QVERIFY(second.waitForExit());
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QVERIFY(second.exitCode() != 0);
+    QVERIFY2(second.errors().contains(name) && second.errors().contains(message),
+             qPrintable(second.errors()));
+
+    // The holder keeps its name, and a simulated meter still answers on it.
+    QCOMPARE(linkTarget(name), target);
+    if (holder == QLatin1String("sim")) {
+        Line line;
+        QVERIFY(line.open(linkPath(name)));
+        QVERIFY(line.write("#v;"));
+        QVERIFY(line.waitFor([&] { return line.received == "M\x15"; }, 2000));
+    }
+}
+
+void TestSimulator::staleLinkIsReplaced()
+{
+    // The ports sandbox starts with dangling links on every name.
+    QVERIFY(QFileInfo(linkPath()).isSymLink());
+    QVERIFY(!QFileInfo::exists(linkPath()));
+
+    SimRun killed(*sandbox);
+    QVERIFY2(killed.start({"--full-speed"}), qPrintable(killed.errors()));
+    const QString deadDevice = linkTarget();
+    QVERIFY(deadDevice.startsWith(QLatin1String("/dev/")));
+    killed.signal(SIGKILL); // no chance to clean up
+    QVERIFY(killed.waitForExit());
+    QVERIFY(QFileInfo(linkPath()).isSymLink());
+    QVERIFY(QFileInfo::exists(linkPath() + ".pid"));
+
+    SimRun next(*sandbox);
+    QVERIFY2(next.start({"--full-speed"}), qPrintable(next.errors()));
+    QVERIFY(QFileInfo::exists(linkPath()));
+    Line line;
+    QVERIFY(line.open(linkPath()));
+    QVERIFY(line.write("#v;"));
+    QVERIFY(line.waitFor([&] { return line.received == "M\x15"; }, 2000));
+}
+
+void TestSimulator::linkRemovedOnSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestSimulator::linkRemovedOnSignal()
+{
+    QFETCH(int, signalNumber);
+
+    SimRun sim(*sandbox);
+    QVERIFY2(sim.start({"--port", "COM7"}), qPrintable(sim.errors()));
+    Line line; // the program holds the line open meanwhile
+    QVERIFY(line.open(linkPath("COM7")));
+    QVERIFY(line.write("#o;"));
+    QVERIFY(line.waitFor([&] { return !line.received.isEmpty(); }, 2000));
+
+    sim.signal(signalNumber);
+    QVERIFY(sim.waitForExit());
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(linkPath("COM7")).isSymLink());
+    QVERIFY(!QFileInfo::exists(linkPath("COM7") + ".pid"));
+    QVERIFY(QFileInfo(linkPath("COM6")).isSymLink()); // the other names stay as they were
+}
+
+void TestSimulator::badOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("head 6") << QStringList{"--head", "6"} << "--head";
+    QTest::newRow("a path for a port") << QStringList{"--port", "../COM1"} << "--port";
+    QTest::newRow("COM0") << QStringList{"--port", "COM0"} << "--port";
+    QTest::newRow("16001 data sets") << QStringList{"--records", "16001"} << "--records";
+    QTest::newRow("firmware 256") << QStringList{"--firmware", "256"} << "--firmware";
+    QTest::newRow("recording maybe") << QStringList{"--recording", "maybe"} << "--recording";
+    QTest::newRow("maximum level nan") << QStringList{"--max-level", "nan"} << "--max-level";
+    QTest::newRow("interval 0") << QStringList{"--interval", "0"} << "--interval";
+    QTest::newRow("unknown option") << QStringList{"--baud", "19200"} << "baud";
+    QTest::newRow("stray argument") << QStringList{"COM2"} << "COM2";
+}
+
+void TestSimulator::badOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+
+    const QString blocked = linkTarget();
+    SimRun sim(*sandbox);
+    QVERIFY(!sim.start(arguments));
+    QVERIFY(sim.waitForExit());
+    QVERIFY(sim.exitCode() != 0);
+    QVERIFY2(sim.errors().contains(named), qPrintable(sim.errors()));
+    QCOMPARE(linkTarget(), blocked);
+    QCOMPARE(QDir(sandbox->portsDir()).entryList(QDir::Files | QDir::System).size(), 20);
+}
+
+void TestSimulator::helpListsEveryOption()
+{
+    SimRun sim(*sandbox);
+    QVERIFY(!sim.start({"--help"}));
+    QVERIFY(sim.waitForExit());
+    QCOMPARE(sim.exitCode(), 0);
+    const QString help = sim.output();
+    for (const char *option :
+         {"--port", "--firmware", "--head", "--number", "--max-level", "--attenuator",
+          "--recording", "--records", "--interval", "--full-speed", "--late-reply", "--wrong-reply",
+          "--noise", "--split"})
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+}
+
+QTEST_GUILESS_MAIN(TestSimulator)
+#include "tst_simulator.moc"
