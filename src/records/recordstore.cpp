@@ -1,6 +1,21 @@
 #include "mainwindow.h"
 
-void MainWindow::datenholen() {}
+#include "modem.h"
+#include "protocol.h"
+#include "ui_mainwindow.h"
+
+#include <climits>
+
+// "&Lesen": forget the last download and ask the meter for its recorded data
+// sets. The old listing, labels and buttons stay until the new download is
+// complete.
+void MainWindow::datenholen()
+{
+    clearRecordStore();
+    ui->tabWidget->setCurrentIndex(1);
+    if (portOpen)
+        modem->writeString(QString::fromLatin1(Protocol::DownloadCommand));
+}
 
 void MainWindow::clearRecordStore()
 {
@@ -13,5 +28,37 @@ void MainWindow::clearRecordStore()
     recordCount = 0;
 }
 
-void MainWindow::storeDownloadHeader(const QString &) {}
-void MainWindow::storeDataSet(const QString &) {}
+// The meter announces a download with the index of its last data set and the
+// recording interval in seconds, e.g. "15*60" for 16 data sets a minute apart.
+void MainWindow::storeDownloadHeader(const QString &text)
+{
+    lastRecordIndex = Protocol::readInteger(Protocol::section(text, 0));
+    recordIntervalSec = Protocol::readInteger(Protocol::section(text, 1));
+}
+
+// One data set, "RMS*PEP" in hundredths of a dBm, in the order the meter
+// recorded them. The data set at the announced last index completes the
+// download.
+void MainWindow::storeDataSet(const QString &text)
+{
+    // recordCount counts every data set of the download, also those beyond
+    // the store's capacity, which are dropped; it stops at INT_MAX, and from
+    // there on nothing is counted or completed any more.
+    if (recordCount < 0 || recordCount == INT_MAX)
+        return;
+    if (recordCount < RecordCapacity) {
+        rmsValues[recordCount] =
+            Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 0)));
+        pepValues[recordCount] =
+            Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
+    }
+    if (recordCount == lastRecordIndex) {
+        fuellentxt();
+        ui->labelsek->setText(QString::asprintf("Zwischenzeit %i Sek.", recordIntervalSec));
+        // lastRecordIndex + 1 in 64 bits: the meter may announce any index.
+        ui->labelanzahl->setText(
+            QString::asprintf("%lld Datensaetze", static_cast<long long>(lastRecordIndex) + 1));
+        ui->Buttonrefresh->setEnabled(true);
+    }
+    ++recordCount;
+}

@@ -1,0 +1,235 @@
+#include "recordformat.h"
+
+#include <QSaveFile>
+
+namespace Records {
+
+namespace {
+
+constexpr int SecsPerDay = 24 * 60 * 60;
+
+// The rows are made with a few small writers into a character buffer instead
+// of printf-style formatting: a full store of 16000 rows then takes a few
+// milliseconds instead of some 50. They give exactly what "%05i", "%5i",
+// "%04.2f" (of hundredths / 100.0) and "HH:mm:ss" give, with '.' as decimal
+// point whatever the locale.
+
+// A whole number right-aligned in `width` characters, padded with '0' after
+// the sign ("%05i") or with ' ' before it ("%5i").
+char *putInteger(char *p, int value, int width, char pad)
+{
+    unsigned long long magnitude =
+        value < 0 ? 0ULL - static_cast<unsigned long long>(static_cast<long long>(value))
+                  : static_cast<unsigned long long>(value);
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    const int length = count + (value < 0 ? 1 : 0);
+    if (pad == ' ')
+        for (int i = length; i < width; ++i)
+            *p++ = ' ';
+    if (value < 0)
+        *p++ = '-';
+    if (pad == '0')
+        for (int i = length; i < width; ++i)
+            *p++ = '0';
+    while (count > 0)
+        *p++ = digits[--count];
+    return p;
+}
+
+// A level in hundredths of a dBm as dBm with two decimals, as "%4.2f" (or
+// "%04.2f") prints hundredths / 100.0. Such a text is never shorter than four
+// characters ("0.00"), so neither format ever pads it.
+char *putLevel(char *p, int hundredths)
+{
+    const long long value = hundredths;
+    const long long magnitude = value < 0 ? -value : value;
+    if (value < 0)
+        *p++ = '-';
+    p = putInteger(p, int(magnitude / 100), 0, ' ');
+    *p++ = '.';
+    *p++ = char('0' + magnitude % 100 / 10);
+    *p++ = char('0' + magnitude % 10);
+    return p;
+}
+
+char *putTwoDigits(char *p, int value)
+{
+    *p++ = char('0' + value / 10);
+    *p++ = char('0' + value % 10);
+    return p;
+}
+
+// Seconds since midnight as "HH:mm:ss"; nothing for an invalid time (< 0).
+char *putTime(char *p, int secsOfDay)
+{
+    if (secsOfDay < 0)
+        return p;
+    p = putTwoDigits(p, secsOfDay / 3600);
+    *p++ = ':';
+    p = putTwoDigits(p, secsOfDay / 60 % 60);
+    *p++ = ':';
+    return putTwoDigits(p, secsOfDay % 60);
+}
+
+// "%05i \t" HH:mm:ss "\t" "%04.2f\t%04.2f\t dBm "
+char *putListingRow(char *p, int number, int secsOfDay, int rms, int pep)
+{
+    p = putInteger(p, number, 5, '0');
+    *p++ = ' ';
+    *p++ = '\t';
+    p = putTime(p, secsOfDay);
+    *p++ = '\t';
+    p = putLevel(p, rms);
+    *p++ = '\t';
+    p = putLevel(p, pep);
+    for (const char c : {'\t', ' ', 'd', 'B', 'm', ' '})
+        *p++ = c;
+    return p;
+}
+
+// "%5i;%s;%4.2f;%4.2f" and CR LF
+char *putCsvLine(char *p, int number, int secsOfDay, int rms, int pep)
+{
+    p = putInteger(p, number, 5, ' ');
+    *p++ = ';';
+    p = putTime(p, secsOfDay);
+    *p++ = ';';
+    p = putLevel(p, rms);
+    *p++ = ';';
+    p = putLevel(p, pep);
+    *p++ = '\r';
+    *p++ = '\n';
+    return p;
+}
+
+// Longest row: 11 characters for a number, 8 for the time, 13 for each level
+// and the separators and unit.
+constexpr int RowBufferSize = 80;
+
+int secsOfDay(const QTime &time)
+{
+    return time.isValid() ? time.msecsSinceStartOfDay() / 1000 : -1;
+}
+
+// Steps a time of day by one interval per data set, as QTime::addSecs does.
+class Clock
+{
+public:
+    Clock(const QTime &start, int intervalSec)
+        : secs(secsOfDay(start)),
+          step(int((qint64(intervalSec) % SecsPerDay + SecsPerDay) % SecsPerDay))
+    {
+    }
+    int next()
+    {
+        if (secs >= 0)
+            secs = (secs + step) % SecsPerDay;
+        return secs;
+    }
+
+private:
+    int secs;
+    int step;
+};
+
+} // namespace
+
+int shownCount(int lastIndex, int capacity)
+{
+    if (lastIndex < 0)
+        return 0;
+    // lastIndex + 1 without overflowing at INT_MAX.
+    return lastIndex >= capacity ? capacity : lastIndex + 1;
+}
+
+QTime recordTime(const QTime &start, int intervalSec, int n)
+{
+    // Only the time of day counts, so the product is taken modulo one day
+    // (in 64 bits: n intervals of any length must not overflow).
+    const qint64 offset = (qint64(intervalSec) % SecsPerDay) * n % SecsPerDay;
+    return start.addSecs(int(offset));
+}
+
+QString timeText(const QTime &time)
+{
+    char buffer[RowBufferSize];
+    const char *end = putTime(buffer, secsOfDay(time));
+    return QString::fromLatin1(buffer, end - buffer);
+}
+
+QString listingHeader()
+{
+    return QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP");
+}
+
+QString listingRule()
+{
+    return QString(44, QLatin1Char('='));
+}
+
+QString listingRow(int number, const QTime &time, int rms, int pep)
+{
+    char buffer[RowBufferSize];
+    const char *end = putListingRow(buffer, number, secsOfDay(time), rms, pep);
+    return QString::fromLatin1(buffer, end - buffer);
+}
+
+QString listingText(const QTime &start, int intervalSec, const int *rms, const int *pep, int count)
+{
+    QString text = listingHeader();
+    text += QLatin1Char('\n');
+    text += listingRule();
+    text.reserve(text.size() + qsizetype(count) * 48);
+    Clock clock(start, intervalSec);
+    char buffer[RowBufferSize];
+    buffer[0] = '\n';
+    for (int i = 0; i < count; ++i) {
+        const char *end = putListingRow(buffer + 1, i + 1, clock.next(), rms[i], pep[i]);
+        text += QLatin1String(buffer, end - buffer);
+    }
+    return text;
+}
+
+QByteArray csvHeader()
+{
+    return QByteArrayLiteral("Datensatz;Zeit;RMS;PEP\r\n");
+}
+
+QByteArray csvLine(int number, const QTime &time, int rms, int pep)
+{
+    char buffer[RowBufferSize];
+    const char *end = putCsvLine(buffer, number, secsOfDay(time), rms, pep);
+    return QByteArray(buffer, end - buffer);
+}
+
+QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count)
+{
+    QByteArray bytes = csvHeader();
+    bytes.reserve(bytes.size() + qsizetype(count) * 40);
+    Clock clock(start, intervalSec);
+    char buffer[RowBufferSize];
+    for (int i = 0; i < count; ++i) {
+        const char *end = putCsvLine(buffer, i + 1, clock.next(), rms[i], pep[i]);
+        bytes.append(buffer, end - buffer);
+    }
+    return bytes;
+}
+
+bool writeFileAtomically(const QString &fileName, const QByteArray &bytes)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace Records

@@ -1,0 +1,44 @@
+#ifndef RECORDFORMAT_H
+#define RECORDFORMAT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTime>
+
+// How the downloaded data sets are shown and saved: the rows of the listing,
+// the lines of the CSV file and the times of day they carry. Levels are whole
+// hundredths of a dBm; numbers always use '.' as the decimal point, whatever
+// the user's locale.
+namespace Records {
+
+// How many data sets the listing and the export show for a last index:
+// lastIndex + 1, none for a negative index, and never more than the store
+// holds (`capacity`).
+int shownCount(int lastIndex, int capacity);
+
+// The time of data set n (counting from 1): start plus n intervals, as a time
+// of day that wraps around midnight (a negative interval goes backwards).
+QTime recordTime(const QTime &start, int intervalSec, int n);
+// A time of day as "HH:mm:ss" (24 hours); empty for an invalid time.
+QString timeText(const QTime &time);
+
+// The listing: header line, rule line, one row per data set.
+QString listingHeader();
+QString listingRule();
+QString listingRow(int number, const QTime &time, int rms, int pep);
+// The whole listing for the first `count` data sets, lines joined with '\n'.
+QString listingText(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
+
+// The CSV file: header line, one line per data set, each ended by CR LF.
+QByteArray csvHeader();
+QByteArray csvLine(int number, const QTime &time, int rms, int pep);
+QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
+
+// Writes `bytes` as the whole new content of `fileName`. An existing file is
+// replaced only when every byte has been written; on any failure it stays as
+// it was and false is returned.
+bool writeFileAtomically(const QString &fileName, const QByteArray &bytes);
+
+} // namespace Records
+
+#endif // RECORDFORMAT_H

@@ -1,0 +1,386 @@
+// The listing of the downloaded data sets on the "Daten" page: its rows and
+// times, the refresh button, and the one-go build that must give the same
+// document as appending the rows one by one.
+
+#include "mainwindow.h"
+#include "portssandbox.h"
+#include "recordformat.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <climits>
+
+struct MainWindowTestAccess
+{
+    // No port scan; the tab widget enabled as when the meter has been found.
+    static void stopScan(MainWindow &m)
+    {
+        m.scanTimer->stop();
+        m.findChild<QTabWidget *>("tabWidget")->setEnabled(true);
+    }
+    static void request(MainWindow &m) { m.datenholen(); }
+    static void header(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
+    static void dataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
+    static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values)
+    {
+        m.lastRecordIndex = lastIndex;
+        m.recordIntervalSec = interval;
+        for (int i = 0; i + 1 < values.size(); i += 2) {
+            m.rmsValues[i / 2] = values.at(i);
+            m.pepValues[i / 2] = values.at(i + 1);
+        }
+    }
+    static void fillPattern(MainWindow &m, int lastIndex, int interval)
+    {
+        m.lastRecordIndex = lastIndex;
+        m.recordIntervalSec = interval;
+        for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+            m.rmsValues[i] = (i * 7919) % 20001 - 10000;
+            m.pepValues[i] = -(i * 104729) % 300007;
+        }
+    }
+    static int lastIndex(const MainWindow &m) { return m.lastRecordIndex; }
+    static int interval(const MainWindow &m) { return m.recordIntervalSec; }
+    static const int *rms(const MainWindow &m) { return m.rmsValues; }
+    static const int *pep(const MainWindow &m) { return m.pepValues; }
+};
+using Access = MainWindowTestAccess;
+
+namespace {
+
+const QString HeaderLine = QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP");
+const QString RuleLine = QStringLiteral("============================================");
+
+QTextBrowser *browser(MainWindow &w)
+{
+    return w.findChild<QTextBrowser *>("textBrowser");
+}
+
+QAction *saveAction(MainWindow &w)
+{
+    return w.findChild<QAction *>("action_Speichern");
+}
+
+void setStart(MainWindow &w, const QTime &time)
+{
+    w.findChild<QTimeEdit *>("timeEdit")->setTime(time);
+}
+
+void refresh(MainWindow &w)
+{
+    QPushButton *button = w.findChild<QPushButton *>("Buttonrefresh");
+    button->setEnabled(true);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The listing as the obvious way builds it: clear, then one append per line.
+void appendRowByRow(QTextBrowser *view, const QTime &start, int interval, const int *rms,
+                    const int *pep, int count)
+{
+    view->clear();
+    view->append(Records::listingHeader());
+    view->append(Records::listingRule());
+    QTime t = start;
+    for (int i = 0; i < count; ++i) {
+        t = t.addSecs(interval);
+        view->append(Records::listingRow(i + 1, t, rms[i], pep[i]));
+    }
+}
+
+QStringList blockTexts(const QTextDocument *doc)
+{
+    QStringList texts;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        texts << b.text();
+    return texts;
+}
+
+// What the printf formats of the listing and the file make of a data set.
+QString printfRow(int number, const QTime &time, int rms, int pep)
+{
+    return QString::asprintf("%05i \t", number) + time.toString(QStringLiteral("HH:mm:ss")) +
+           QLatin1Char('\t') + QString::asprintf("%04.2f\t%04.2f\t dBm ", rms / 100.0, pep / 100.0);
+}
+
+QByteArray printfCsvLine(int number, const QTime &time, int rms, int pep)
+{
+    return QString::asprintf("%5i;%s;%4.2f;%4.2f", number,
+                             qPrintable(time.toString(QStringLiteral("HH:mm:ss"))), rms / 100.0,
+                             pep / 100.0)
+               .toLatin1() +
+           "\r\n";
+}
+
+} // namespace
+
+class TestListing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void rows_data();
+    void rows();
+    void refreshWithNewStart();
+    void refreshRightAfterRequest();
+    void oneGoEqualsRowByRow_data();
+    void oneGoEqualsRowByRow();
+    void formatsMatchPrintf();
+    void timesMatchStepping_data();
+    void timesMatchStepping();
+
+private:
+    PortsSandbox *sandbox = nullptr;
+    MainWindow *window = nullptr;
+};
+
+void TestListing::init()
+{
+    sandbox = new PortsSandbox;
+    window = new MainWindow;
+    Access::stopScan(*window);
+}
+
+void TestListing::cleanup()
+{
+    delete window;
+    window = nullptr;
+    delete sandbox;
+    sandbox = nullptr;
+}
+
+void TestListing::rows_data()
+{
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("lastIndex");
+    QTest::addColumn<QList<int>>("values"); // rms, pep, rms, pep ...
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("one data set") << QTime(12, 0) << 10 << 0 << QList<int>{-1234, -1000}
+                                  << QStringList{"00001 \t12:00:10\t-12.34\t-10.00\t dBm "};
+    QTest::newRow("negative last index")
+        << QTime(12, 0) << 10 << -1 << QList<int>{1, 1} << QStringList();
+    QTest::newRow("most negative last index")
+        << QTime(12, 0) << 10 << INT_MIN << QList<int>{1, 1} << QStringList();
+    QTest::newRow("past midnight") << QTime(23, 59, 50) << 20 << 1 << QList<int>{0, 0, 0, 0}
+                                   << QStringList{"00001 \t00:00:10\t0.00\t0.00\t dBm ",
+                                                  "00002 \t00:00:30\t0.00\t0.00\t dBm "};
+    QTest::newRow("negative interval") << QTime(0, 0, 5) << -10 << 1 << QList<int>{0, 0, 0, 0}
+                                       << QStringList{"00001 \t23:59:55\t0.00\t0.00\t dBm ",
+                                                      "00002 \t23:59:45\t0.00\t0.00\t dBm "};
+    QTest::newRow("interval 0") << QTime(8, 15, 30) << 0 << 2 << QList<int>{0, 0, 0, 0, 0, 0}
+                                << QStringList{"00001 \t08:15:30\t0.00\t0.00\t dBm ",
+                                               "00002 \t08:15:30\t0.00\t0.00\t dBm ",
+                                               "00003 \t08:15:30\t0.00\t0.00\t dBm "};
+    QTest::newRow("interval of days")
+        << QTime(1, 0) << 2 * 86400 + 61 << 1 << QList<int>{0, 0, 0, 0}
+        << QStringList{"00001 \t01:01:01\t0.00\t0.00\t dBm ",
+                       "00002 \t01:02:02\t0.00\t0.00\t dBm "};
+    QTest::newRow("most negative interval")
+        << QTime(0, 0) << INT_MIN << 1
+        << QList<int>{0, 0, 0, 0} // INT_MIN s is -24855 days - 3 h 14 min 8 s
+        << QStringList{"00001 \t20:45:52\t0.00\t0.00\t dBm ",
+                       "00002 \t17:31:44\t0.00\t0.00\t dBm "};
+    QTest::newRow("levels") << QTime(0, 0) << 1 << 3
+                            << QList<int>{0, 5, -5, 123456, -1, 100, -99999, 550}
+                            << QStringList{"00001 \t00:00:01\t0.00\t0.05\t dBm ",
+                                           "00002 \t00:00:02\t-0.05\t1234.56\t dBm ",
+                                           "00003 \t00:00:03\t-0.01\t1.00\t dBm ",
+                                           "00004 \t00:00:04\t-999.99\t5.50\t dBm "};
+    QTest::newRow("extreme levels")
+        << QTime(0, 0) << 1 << 0 << QList<int>{INT_MIN, INT_MAX}
+        << QStringList{"00001 \t00:00:01\t-21474836.48\t21474836.47\t dBm "};
+}
+
+void TestListing::rows()
+{
+    QFETCH(QTime, start);
+    QFETCH(int, interval);
+    QFETCH(int, lastIndex);
+    QFETCH(QList<int>, values);
+    QFETCH(QStringList, rows);
+    MainWindow &w = *window;
+    browser(w)->setPlainText(QStringLiteral("an older listing\nof two lines"));
+    QVERIFY(!saveAction(w)->isEnabled());
+
+    setStart(w, start);
+    Access::setStore(w, lastIndex, interval, values);
+    w.fuellentxt();
+
+    QCOMPARE(browser(w)->toPlainText(), (QStringList{HeaderLine, RuleLine} + rows).join('\n'));
+    QVERIFY(saveAction(w)->isEnabled());
+}
+
+void TestListing::refreshWithNewStart()
+{
+    MainWindow &w = *window;
+    setStart(w, QTime(12, 0));
+    Access::request(w);
+    Access::header(w, QStringLiteral("2*90"));
+    for (const char *d : {"100*-100", "-250*250", "0*1"})
+        Access::dataSet(w, QString::fromLatin1(d));
+    QCOMPARE(
+        browser(w)->toPlainText().split('\n').mid(2),
+        (QStringList{"00001 \t12:01:30\t1.00\t-1.00\t dBm ", "00002 \t12:03:00\t-2.50\t2.50\t dBm ",
+                     "00003 \t12:04:30\t0.00\t0.01\t dBm "}));
+
+    setStart(w, QTime(8, 0));
+    // The listing keeps its times until refresh is pressed.
+    QCOMPARE(browser(w)->toPlainText().split('\n').at(2),
+             QString("00001 \t12:01:30\t1.00\t-1.00\t dBm "));
+    QTest::mouseClick(w.findChild<QPushButton *>("Buttonrefresh"), Qt::LeftButton);
+    QCOMPARE(
+        browser(w)->toPlainText(),
+        (QStringList{HeaderLine, RuleLine, "00001 \t08:01:30\t1.00\t-1.00\t dBm ",
+                     "00002 \t08:03:00\t-2.50\t2.50\t dBm ", "00003 \t08:04:30\t0.00\t0.01\t dBm "})
+            .join('\n'));
+}
+
+// Right after a new request the store is empty with one data set announced
+// and an interval of one second.
+void TestListing::refreshRightAfterRequest()
+{
+    MainWindow &w = *window;
+    setStart(w, QTime(23, 59, 59));
+    Access::header(w, QStringLiteral("1*60"));
+    Access::dataSet(w, QStringLiteral("-1000*-900"));
+    Access::dataSet(w, QStringLiteral("-1100*-800"));
+    QCOMPARE(browser(w)->toPlainText().split('\n').size(), 4);
+
+    Access::request(w);
+    refresh(w);
+    QCOMPARE(browser(w)->toPlainText(),
+             (QStringList{HeaderLine, RuleLine, "00001 \t00:00:00\t0.00\t0.00\t dBm "}).join('\n'));
+}
+
+// The one-go build gives the very document that appending row by row gives:
+// the same paragraphs with the same texts and formats.
+void TestListing::oneGoEqualsRowByRow_data()
+{
+    QTest::addColumn<int>("lastIndex");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<QString>("before"); // what the browser showed
+
+    QTest::newRow("no rows") << -1 << 10 << QString();
+    QTest::newRow("one row") << 0 << 10 << QString();
+    QTest::newRow("many rows") << 499 << 37 << QString();
+    QTest::newRow("over an old listing") << 120 << -61 << QString("old\nlisting\n\nwith a gap");
+    QTest::newRow("over rich text") << 3 << 1 << QString("<b>bold</b>");
+}
+
+void TestListing::oneGoEqualsRowByRow()
+{
+    QFETCH(int, lastIndex);
+    QFETCH(int, interval);
+    QFETCH(QString, before);
+    MainWindow &w = *window;
+    setStart(w, QTime(23, 0, 7));
+    Access::fillPattern(w, lastIndex, interval);
+    QTextBrowser *view = browser(w);
+    const auto showBefore = [&] {
+        view->setPlainText(QString());
+        if (!before.isEmpty())
+            view->append(before);
+    };
+
+    showBefore();
+    w.fuellentxt();
+    const QString oneGoText = view->toPlainText();
+    const QStringList oneGoBlocks = blockTexts(view->document());
+    const QString oneGoHtml = view->document()->toHtml();
+
+    // The obvious way, in the same browser from the same state.
+    showBefore();
+    appendRowByRow(view, QTime(23, 0, 7), interval, Access::rms(w), Access::pep(w),
+                   lastIndex < 0 ? 0 : qMin(lastIndex + 1, MainWindow::RecordCapacity));
+
+    QCOMPARE(oneGoText, view->toPlainText());
+    QCOMPARE(oneGoBlocks.size(), view->document()->blockCount());
+    QCOMPARE(oneGoBlocks, blockTexts(view->document()));
+    QCOMPARE(oneGoHtml, view->document()->toHtml());
+    QCOMPARE(oneGoBlocks.first(), HeaderLine);
+}
+
+// The listing rows and the file lines are made without printf; they must
+// say exactly what the printf formats say, for any stored value, number
+// and time.
+void TestListing::formatsMatchPrintf()
+{
+    QList<int> levels = {0,       1,       -1,          5,           -5,      9,
+                         10,      -10,     99,          -99,         100,     -100,
+                         101,     -101,    123456,      -123456,     -99999,  999999,
+                         INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1, 1 << 24, -(1 << 24)};
+    for (int v = -200000; v <= 200000; v += 13)
+        levels << v;
+    for (int v = 1000; v < INT_MAX / 3; v = v * 3 + 7)
+        levels << v << -v;
+    int checked = 0;
+    for (int i = 0; i < levels.size(); ++i) {
+        const int rms = levels.at(i);
+        const int pep = levels.at((i * 7 + 3) % levels.size());
+        const int number = (i % 3 == 0) ? i % 16001 : (i % 3 == 1 ? -i : INT_MAX - i);
+        const QTime time = QTime::fromMSecsSinceStartOfDay((i * 37 % 86400) * 1000 + i % 1000);
+        const QString row = Records::listingRow(number, time, rms, pep);
+        const QByteArray line = Records::csvLine(number, time, rms, pep);
+        if (row != printfRow(number, time, rms, pep) ||
+            line != printfCsvLine(number, time, rms, pep)) {
+            QCOMPARE(row, printfRow(number, time, rms, pep));
+            QCOMPARE(line, printfCsvLine(number, time, rms, pep));
+        }
+        ++checked;
+    }
+    QVERIFY(checked > 30000);
+    QCOMPARE(Records::timeText(QTime()), QString());
+    for (int s = 0; s < 86400; s += 7) {
+        const QTime t = QTime::fromMSecsSinceStartOfDay(s * 1000 + 999);
+        if (Records::timeText(t) != t.toString(QStringLiteral("HH:mm:ss")))
+            QCOMPARE(Records::timeText(t), t.toString(QStringLiteral("HH:mm:ss")));
+    }
+}
+
+// The times of a long listing are those of adding the interval once per data
+// set, as QTime::addSecs counts them.
+void TestListing::timesMatchStepping_data()
+{
+    QTest::addColumn<int>("interval");
+    for (int interval :
+         {0, 1, -1, 59, 3600, 86399, 86400, 86401, -86401, 1234567, INT_MAX, INT_MIN, INT_MIN + 1})
+        QTest::addRow("%d", interval) << interval;
+}
+
+void TestListing::timesMatchStepping()
+{
+    QFETCH(int, interval);
+    static int zeros[3000] = {};
+    for (const QTime &start : {QTime(0, 0), QTime(23, 59, 59, 500), QTime(13, 7, 1)}) {
+        const QStringList lines =
+            Records::listingText(start, interval, zeros, zeros, 3000).split('\n');
+        QCOMPARE(lines.size(), 3002);
+        QByteArray csv = Records::csvFile(start, interval, zeros, zeros, 3000);
+        const QList<QByteArray> csvLines = csv.split('\n');
+        QTime t = start;
+        for (int i = 0; i < 3000; ++i) {
+            t = t.addSecs(interval);
+            QCOMPARE(Records::recordTime(start, interval, i + 1), t);
+            const QString expected = t.toString(QStringLiteral("HH:mm:ss"));
+            if (lines.at(i + 2).section('\t', 1, 1) != expected)
+                QCOMPARE(lines.at(i + 2).section('\t', 1, 1), expected);
+            if (csvLines.at(i + 1).mid(6, 8) != expected.toLatin1())
+                QCOMPARE(csvLines.at(i + 1).mid(6, 8), expected.toLatin1());
+        }
+    }
+}
+
+QTEST_MAIN(TestListing)
+#include "tst_listing.moc"
