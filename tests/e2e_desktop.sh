@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The built programs together, as a user meets them: the real tavrold in a
+# real X window (Xvfb) with the real simulated meter, driven through the
+# keyboard like a user would.
+#
+# Usage: e2e_desktop.sh <tavrold> <tavrold-sim>
+set -euo pipefail
+app=$1
+sim=$2
+for tool in Xvfb xdotool xdpyinfo; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+
+work=$(mktemp -d)
+x_pid=""
+sim_pid=""
+app_pid=""
+cleanup() {
+    for pid in $app_pid $sim_pid $x_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+    return 0
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- simulated meter ---"
+    cat "$work/sim.log" 2>/dev/null || true
+    echo "--- program ---"
+    cat "$work/app.log" 2>/dev/null || true
+    exit 1
+}
+
+wait_for() { # seconds, command...
+    local tries=$(($1 * 10))
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Settings and the ports folder in the sandbox; every COM name but the
+# simulator's is blocked, so no real serial port is ever opened.
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+ports=$XDG_DATA_HOME/VRZ/tavrold/ports
+mkdir -p "$ports" "$XDG_CONFIG_HOME"
+for i in $(seq 2 20); do ln -s "$work/absent/COM$i" "$ports/COM$i"; done
+
+# A virtual X server on a free display.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
+x_pid=$!
+exec 3>&-
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
+unset QT_QPA_PLATFORM
+
+"$sim" --port COM1 --records 40 --interval 15 --seed 7 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+wait_for 10 grep -q "listening" "$work/sim.log" || fail "the simulated meter did not start"
+
+# The program runs in the folder that holds images/.
+(cd "$(dirname "$app")" && exec "$app") >"$work/app.log" 2>&1 &
+app_pid=$!
+
+title="Tavrolinde - V2.00 - FW:2.xx - COM1"
+find_window() { window=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n1) && [ -n "$window" ]; }
+wait_for 15 find_window || fail "no window titled '$title'"
+echo "ok: window title '$(xdotool getwindowname "$window")'"
+
+commands() { grep -o '#[a-z];' "$work/sim.log" | tr -d '\n'; }
+[ "$(commands)" = "#v;#o;" ] || fail "the meter saw '$(commands)', expected '#v;#o;'"
+echo "ok: the meter saw #v; then #o;"
+
+focus() { xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus --sync "$window"; }
+
+# Download through "&Aufzeichnung", "&Lesen".
+sleep 1
+focus
+xdotool key --delay 200 alt+a l
+wait_for 20 grep -q "download sent: 40 data sets" "$work/sim.log" || fail "no download"
+sleep 1 # the last bytes reach the program with its next polls
+echo "ok: the meter sent its 40 data sets"
+
+# The save action is enabled once the listing is built: "&Aufzeichnung",
+# "&Speichern", then the file name in the save dialog.
+focus
+xdotool key --delay 200 alt+a s
+find_dialog() { dialog=$(xdotool search --name "^Speicher der Daten\$" 2>/dev/null | head -n1) && [ -n "$dialog" ]; }
+wait_for 10 find_dialog || fail "no save dialog: the download did not complete"
+sleep 0.5
+xdotool type --delay 20 "$work/recording.csv"
+xdotool key Return
+wait_for 10 test -s "$work/recording.csv" || fail "no CSV file written"
+lines=$(wc -l <"$work/recording.csv")
+[ "$lines" -eq 41 ] || fail "the CSV file has $lines lines, expected 41"
+head -n1 "$work/recording.csv" | grep -q $'^Datensatz;Zeit;RMS;PEP\r$' || fail "CSV header"
+sed -n 2p "$work/recording.csv" | grep -qE $'^    1;00:00:15;-?[0-9]+\\.[0-9]{2};-?[0-9]+\\.[0-9]{2}\r$' ||
+    fail "CSV first row: $(sed -n 2p "$work/recording.csv" | od -c | head -n2)"
+echo "ok: the download completed and was saved (41 lines)"
+
+# Close through "&Datei", "&Beenden".
+focus
+xdotool key --delay 200 alt+d b
+wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not close"
+wait "$app_pid" || fail "the program exited with an error"
+app_pid=""
+sleep 0.3
+last=$(commands | tail -c 3)
+[ "$last" = "#c;" ] || fail "last command on the line was '$last', expected '#c;'"
+echo "ok: closing sent #c; last ($(commands))"
+echo "1 passed, 0 failed"
