@@ -33,12 +33,15 @@ tavrold_install_deps() {
             "${missing[@]}" >/dev/null
 }
 
-# Configures and builds into the given folder with extra CMake arguments.
+# Configures and builds into the given folder with extra CMake arguments;
+# TAVROLD_TARGETS (if set) names the targets to build instead of all.
 tavrold_build() {
     local dir=$1
     shift
     local top
     top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    local targets=()
+    [ -n "${TAVROLD_TARGETS:-}" ] && targets=(--target $TAVROLD_TARGETS)
     cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
-        cmake --build "$dir" -j"$(nproc 2>/dev/null || echo 2)"
+        cmake --build "$dir" -j"$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
 }

@@ -25,7 +25,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 tavrold_install_deps
-tavrold_build build >/dev/null
+TAVROLD_TARGETS="tavrold tavrold-sim" tavrold_build build >/dev/null
 
 bin="$top/build/bin"
 port=COM1
@@ -74,13 +74,14 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
-start_sim "$log" --records 240 --interval 30 "$@"
+start_sim "$log" --records 240 --interval 30 --recording on --seed 1 "$@"
 (cd "$bin" && exec ./tavrold) &
 app_pid=$!
 
+title_pattern="^Tavrolinde - .*FW:[0-9]"
 window=""
 for _ in $(seq 100); do
-    window=$(xdotool search --name "^Tavrolinde - .*FW:[0-9]" 2>/dev/null | head -n1 || true)
+    window=$(xdotool search --name "$title_pattern" 2>/dev/null | head -n1 || true)
     [ -n "$window" ] && break
     sleep 0.1
 done
@@ -90,15 +91,17 @@ if [ -z "$window" ]; then
     exit 1
 fi
 echo "Meter found: $(xdotool getwindowname "$window")"
+focus() {
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 ||
+        xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+}
 sleep 3 # readings and a status message arrive
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 import -window "$window" "$out/display.png"
 
 # "&Aufzeichnung", then "&Lesen": the download runs and the "Daten" page shows.
-xdotool key --window "$window" alt+a
-sleep 0.5
-xdotool key --window "$window" l
-for _ in $(seq 300); do
+focus
+xdotool key --delay 300 alt+a l
+for _ in $(seq 600); do
     grep -q "download sent" "$log" && break
     sleep 0.1
 done
@@ -106,9 +109,8 @@ sleep 1.5 # the last data sets reach the program
 import -window "$window" "$out/daten.png"
 
 # "&Datei", then "&Beenden".
-xdotool key --window "$window" alt+d
-sleep 0.5
-xdotool key --window "$window" b
+focus
+xdotool key --delay 300 alt+d b
 for _ in $(seq 50); do
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.1
