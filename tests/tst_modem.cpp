@@ -11,8 +11,12 @@
 #include <QTest>
 
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -99,6 +103,8 @@ private slots:
     void reportsNames();
     void absentPortLeavesChannelClosed();
     void exclusiveOpen();
+    void heldByAnotherProgram_data();
+    void heldByAnotherProgram();
     void reopenAfterClose();
 
     // Line settings.
@@ -113,6 +119,8 @@ private slots:
     void writesExactBytes();
     void writeByte();
     void closedChannel();
+    void slowReaderGetsEverything();
+    void stalledLineGivesUp();
 
     // The other end goes away.
     void vanishedDevice();
@@ -247,12 +255,19 @@ void TestModem::exclusiveOpen()
 {
     PtyMeter meter(*sandbox, QStringLiteral("COM2"));
     QVERIFY(meter.isValid());
+    const ProgramEnd line(meter);
+    const auto exclusiveFlag = [&line] {
+        int exclusive = -1;
+        return ::ioctl(line.handle(), TIOCGEXCL, &exclusive) == 0 ? exclusive : -1;
+    };
 
     Modem first;
     Modem second;
     QSignalSpy secondSpy(&second, &Modem::setTtyText);
     QVERIFY(first.openPort(QStringLiteral("COM2")));
-    // Held by the first channel: the second is turned away, even as root.
+    // The terminal itself turns other openers away (for all but root) ...
+    QCOMPARE(exclusiveFlag(), 1);
+    // ... and the second channel is turned away, even as root.
     QVERIFY(!second.openPort(QStringLiteral("COM2")));
     QVERIFY(second.closePort());
     QCOMPARE(texts(secondSpy), (QStringList{"?", "?"}));
@@ -261,8 +276,10 @@ void TestModem::exclusiveOpen()
     QVERIFY(first.writeString(QStringLiteral("#o;")));
     QVERIFY(meter.waitForReceived("#o;"));
 
-    // Once the first lets go, the second gets the port.
+    // Once the first lets go, the second gets the port; the terminal is no
+    // longer marked for exclusive use in between.
     QVERIFY(first.closePort());
+    QCOMPARE(exclusiveFlag(), 0);
     QVERIFY(second.openPort(QStringLiteral("COM2")));
     QCOMPARE(texts(secondSpy).last(), QStringLiteral("COM2"));
     QVERIFY(second.writeString(QStringLiteral("#c;")));
@@ -282,6 +299,46 @@ void TestModem::exclusiveOpen()
     Modem fifth;
     QVERIFY(fifth.openPort(QStringLiteral("COM2")));
     fifth.closePort();
+}
+
+void TestModem::heldByAnotherProgram_data()
+{
+    QTest::addColumn<bool>("lock");
+    QTest::addColumn<bool>("exclusive");
+
+    // The two ways a program claims a terminal for itself; either keeps the
+    // channel out, also when it runs as root.
+    QTest::newRow("advisory lock") << true << false;
+    QTest::newRow("exclusive terminal") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void TestModem::heldByAnotherProgram()
+{
+    QFETCH(bool, lock);
+    QFETCH(bool, exclusive);
+
+    PtyMeter meter(*sandbox, QStringLiteral("COM18"));
+    QVERIFY(meter.isValid());
+    auto holder = std::make_unique<ProgramEnd>(meter);
+    QVERIFY(holder->handle() >= 0);
+    if (lock)
+        QCOMPARE(::flock(holder->handle(), LOCK_EX | LOCK_NB), 0);
+    if (exclusive)
+        QCOMPARE(::ioctl(holder->handle(), TIOCEXCL), 0);
+
+    Modem modem;
+    QSignalSpy spy(&modem, &Modem::setTtyText);
+    QVERIFY(!modem.openPort(QStringLiteral("COM18")));
+    QVERIFY(modem.closePort());
+    QCOMPARE(texts(spy), (QStringList{"?", "?"}));
+
+    // The other program lets go.
+    if (exclusive)
+        QCOMPARE(::ioctl(holder->handle(), TIOCNXCL), 0);
+    holder.reset();
+    QVERIFY(modem.openPort(QStringLiteral("COM18")));
+    QVERIFY(modem.closePort());
 }
 
 void TestModem::reopenAfterClose()
@@ -465,6 +522,76 @@ void TestModem::closedChannel()
     QVERIFY(!modem.writeByte('x'));
     QTest::qWait(20);
     QCOMPARE(meter.received(), QByteArray());
+}
+
+void TestModem::slowReaderGetsEverything()
+{
+    // A write larger than the driver's queue: the channel waits while the
+    // other end takes the bytes in small portions, and all of them arrive in
+    // order. (A meter of our own here, read from a second thread.)
+    int master = -1;
+    int slave = -1;
+    char path[256] = {};
+    QCOMPARE(::openpty(&master, &slave, path, nullptr, nullptr), 0);
+    termios tio{};
+    QCOMPARE(::tcgetattr(slave, &tio), 0);
+    ::cfmakeraw(&tio);
+    QCOMPARE(::tcsetattr(slave, TCSANOW, &tio), 0);
+    QVERIFY(sandbox->link(QStringLiteral("COM16"), QString::fromLocal8Bit(path)));
+
+    QByteArray text(300000, Qt::Uninitialized);
+    for (int i = 0; i < text.size(); ++i)
+        text[i] = char('a' + i % 26);
+
+    QByteArray got;
+    std::thread reader([&] {
+        char buffer[1024];
+        while (got.size() < text.size()) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                break;
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+            ::usleep(200);
+        }
+    });
+    Modem modem;
+    const bool opened = modem.openPort(QStringLiteral("COM16"));
+    const bool written = opened && modem.writeString(QString::fromLatin1(text));
+    reader.join();
+    modem.closePort();
+    ::close(slave);
+    ::close(master);
+    QVERIFY(opened);
+    QVERIFY(written);
+    QCOMPARE(got.size(), text.size());
+    QVERIFY(got == text);
+}
+
+void TestModem::stalledLineGivesUp()
+{
+    // The meter takes nothing (no event loop runs during the write, so nobody
+    // drains its end): once the driver's queue is full the write must give
+    // up and report failure instead of freezing the program.
+    PtyMeter meter(*sandbox, QStringLiteral("COM15"));
+    QVERIFY(meter.isValid());
+    Modem modem;
+    QVERIFY(modem.openPort(QStringLiteral("COM15")));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!modem.writeString(QString(1 << 20, QLatin1Char('s'))));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    // What the driver took did arrive, and the line works again once the
+    // meter reads.
+    const int taken = meter.received().size();
+    QVERIFY(taken > 0);
+    QVERIFY(taken < (1 << 20));
+    QVERIFY(modem.writeString(QStringLiteral("#c;")));
+    QVERIFY(meter.waitForReceived("#c;"));
+    QCOMPARE(meter.received().size(), taken + 3);
+    modem.closePort();
 }
 
 void TestModem::vanishedDevice()
