@@ -73,8 +73,9 @@ struct Options
         QStringLiteral("dBm"), QStringLiteral("-20.0")};
     QCommandLineOption records{
         QStringLiteral("records"),
-        QCoreApplication::translate("main", "Number of recorded data sets that #d; sends, 0 to "
-                                            "16000. Default: 120."),
+        QCoreApplication::translate("main",
+                                    "Number of recorded data sets that #d; sends, 0 to "
+                                    "16000 (0: the header alone, last index -1). Default: 120."),
         QStringLiteral("n"), QStringLiteral("120")};
     QCommandLineOption interval{
         QStringLiteral("interval"),
@@ -214,7 +215,8 @@ int main(int argc, char *argv[])
             "main",
             "Simulated power meter for Tavrolinde. Serves a pseudo-terminal linked as a COM name "
             "in the ports folder (%1) and answers the program's commands as the meter does:\n"
-            "  #v;  \"M\" and the firmware number\n"
+            "  #v;  \"M\" and the firmware number; ends streaming and a download and drops\n"
+            "       what waits unread on the line, as a meter probed anew\n"
             "  #o;  RMS and PEP levels five times a second, a status message once a second\n"
             "  #d;  a download header and the recorded data sets, in recording order\n"
             "  #c;  stops sending\n"

@@ -9,7 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
+#if defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
+#include <util.h> // openpty
+#else
+#include <pty.h> // openpty
+#endif
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
