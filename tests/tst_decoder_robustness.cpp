@@ -1,0 +1,349 @@
+#include "livedisplay.h"
+#include "meterline.h"
+#include "protocol.h"
+
+#include <QHash>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+
+using Access = MainWindowTestAccess;
+
+namespace {
+
+const char *const labelNames[] = {"labelNdbmrms",  "labelNvoltrms", "labelNwattrms", "labelNdbmpep",
+                                  "labelNvoltpep", "labelNwattpep", "labeladxx",     "labelmknr",
+                                  "labeldbm",      "labelattdb",    "labelzsatz",    "groupBoxrms",
+                                  "groupBoxpep"};
+
+// What each label may show: the form's placeholder or a text the program
+// makes. Numbers are printf's, so any number of digits before the point.
+const QHash<QString, QRegularExpression> &wellFormed()
+{
+    static const QString level = QStringLiteral(R"(^(dBm|-?\d+\.\d dB[mV])$)");
+    static const QString voltage = QStringLiteral(R"(^(V|(\d+\.\d{1,3}|inf) [mun]?V)$)");
+    static const QString power = QStringLiteral(R"(^(W|((\d+\.\d{1,3}|inf) [kmunpf]?W)?)$)");
+    static const QHash<QString, QRegularExpression> patterns = {
+        {"labelNdbmrms", QRegularExpression(level)},
+        {"labelNvoltrms", QRegularExpression(voltage)},
+        {"labelNwattrms", QRegularExpression(power)},
+        {"labelNdbmpep", QRegularExpression(level)},
+        {"labelNvoltpep", QRegularExpression(voltage)},
+        {"labelNwattpep", QRegularExpression(power)},
+        {"labeladxx",
+         QRegularExpression(
+             R"(^(ADxxxx|AD8362|AD8362 NF|AD8307|AD8307 NF|AD8361 linear|Unbekannt)$)")},
+        {"labelmknr", QRegularExpression(R"(^(xx| \d|-\d+|\d{2,})$)")},
+        {"labeldbm", QRegularExpression(R"(^(xx|-?\d+\.\d) dBm$)")},
+        {"labelattdb", QRegularExpression(R"(^(xx|-?\d+\.\d) dB$)")},
+        {"labelzsatz", QRegularExpression(R"(^(|Funktion "Aufzeichnung" laeuft)$)")},
+        {"groupBoxrms", QRegularExpression(R"(^(AVG/RMS|Audio)$)")},
+        {"groupBoxpep", QRegularExpression(R"(^(PEP|Audio/Peak)$)")},
+    };
+    return patterns;
+}
+
+// The meter's stream taken a whole message at a time, the way a reader of
+// the protocol would put it: a message is everything from an '@' to the next
+// ';', its type is its last type letter (or the type before), its text all
+// other bytes. It predicts what the display and the store must hold, however
+// the stream is cut into reads.
+class StreamModel
+{
+public:
+    QHash<QString, QString> labels;
+    int type = Protocol::NoMessageType;
+    int head = 0;
+    bool inMessage = false;
+    int count = 0;
+    QList<int> rms = QList<int>(MainWindow::RecordCapacity, 0);
+    QList<int> pep = QList<int>(MainWindow::RecordCapacity, 0);
+
+    void feed(const QByteArray &bytes)
+    {
+        pending += bytes;
+        for (;;) {
+            if (!inMessage) {
+                const qsizetype start = pending.indexOf('@');
+                if (start < 0) {
+                    pending.clear();
+                    return;
+                }
+                pending.remove(0, start + 1);
+                inMessage = true;
+            }
+            const qsizetype end = pending.indexOf(';');
+            if (end < 0)
+                return;
+            message(pending.left(end));
+            pending.remove(0, end + 1);
+            inMessage = false;
+        }
+    }
+
+private:
+    void message(const QByteArray &body)
+    {
+        QString text;
+        for (const char c : body) {
+            const int t = Protocol::messageTypeOf(c);
+            if (t != Protocol::NoMessageType)
+                type = t;
+            else
+                text += QChar(uchar(c));
+        }
+        if (text.size() > Protocol::MaxValueTextLength)
+            return;
+        if (type == Protocol::RmsLevel || type == Protocol::PepLevel) {
+            const auto texts =
+                LiveDisplay::levelTexts(Protocol::readDecimal(Protocol::withoutBlanks(text)),
+                                        LiveDisplay::isAudioHead(head));
+            const QString which = type == Protocol::RmsLevel ? "rms" : "pep";
+            labels["labelNdbm" + which] = texts.level;
+            labels["labelNvolt" + which] = texts.voltage;
+            labels["labelNwatt" + which] = texts.power;
+        } else if (type == Protocol::Status) {
+            head = Protocol::readInteger(Protocol::section(text, 0));
+            labels["labelmknr"] =
+                QString::asprintf("%2i", Protocol::readInteger(Protocol::section(text, 1)));
+            labels["labeldbm"] =
+                QString::asprintf("%2.1f dBm", Protocol::readDecimal(Protocol::section(text, 2)));
+            labels["labelattdb"] =
+                QString::asprintf("%2.1f dB", Protocol::readDecimal(Protocol::section(text, 3)));
+            labels["labeladxx"] = LiveDisplay::headName(head);
+            const int recording = Protocol::readInteger(Protocol::section(text, 4));
+            if (recording == 0)
+                labels["labelzsatz"] = QString();
+            else if (recording == 1)
+                labels["labelzsatz"] = QStringLiteral("Funktion \"Aufzeichnung\" laeuft");
+            const bool audio = head == 1 || head == 3;
+            labels["groupBoxrms"] = audio ? "Audio" : "AVG/RMS";
+            labels["groupBoxpep"] = audio ? "Audio/Peak" : "PEP";
+        } else if (type == Protocol::DataSet) {
+            if (count < MainWindow::RecordCapacity) {
+                rms[count] =
+                    Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 0)));
+                pep[count] =
+                    Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
+            }
+            ++count;
+        }
+    }
+
+    QByteArray pending;
+};
+
+QByteArray randomBytes(QRandomGenerator &rng, int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &c : bytes)
+        c = char(rng.bounded(256));
+    return bytes;
+}
+
+// Mostly the protocol's own characters, so that messages of every type,
+// nested '@', empty bodies and odd numbers turn up often.
+QByteArray protocolNoise(QRandomGenerator &rng, int size)
+{
+    static const QByteArray alphabet = "@@;;**abdks--+..0123456789  eEinfNA\r\n";
+    QByteArray bytes;
+    bytes.reserve(size);
+    while (bytes.size() < size) {
+        if (rng.bounded(20) == 0)
+            bytes += char(rng.bounded(256));
+        else
+            bytes += alphabet.at(rng.bounded(int(alphabet.size())));
+    }
+    return bytes;
+}
+
+// What a meter sends: readings, status now and then, a download with data
+// sets, line ends between messages.
+QByteArray meterStream(QRandomGenerator &rng, int size, int maxLastIndex)
+{
+    QByteArray bytes;
+    while (bytes.size() < size) {
+        const int kind = rng.bounded(100);
+        const double level = rng.bounded(1000) / 10.0 - 80.0;
+        if (kind < 35)
+            bytes += QString::asprintf("@a%.1f;\r\n", level).toLatin1();
+        else if (kind < 70)
+            bytes += QString::asprintf("@b%.1f;\r\n", level + 3.0).toLatin1();
+        else if (kind < 80)
+            bytes +=
+                QString::asprintf("@s%d*%d*%.1f*%.1f*%d;\r\n", rng.bounded(-1, 8), rng.bounded(100),
+                                  level, rng.bounded(400) / 10.0, rng.bounded(-1, 3))
+                    .toLatin1();
+        else if (kind < 82)
+            bytes += QString::asprintf("@k%d*%d;\r\n", rng.bounded(maxLastIndex + 1),
+                                       rng.bounded(1, 3600))
+                         .toLatin1();
+        else
+            bytes += QString::asprintf("@d%.1f*%.1f;\r\n", level * 100.0, level * 100.0 + 300.0)
+                         .toLatin1();
+    }
+    return bytes;
+}
+
+// Line faults: bytes changed, lost, added, or whole stretches repeated.
+QByteArray mutated(QRandomGenerator &rng, const QByteArray &clean, int perMille)
+{
+    QByteArray bytes;
+    bytes.reserve(clean.size() + clean.size() / 10);
+    for (qsizetype i = 0; i < clean.size(); ++i) {
+        if (rng.bounded(1000) >= perMille) {
+            bytes += clean.at(i);
+            continue;
+        }
+        switch (rng.bounded(4)) {
+        case 0:
+            bytes += char(rng.bounded(256));
+            break;
+        case 1:
+            break;
+        case 2:
+            bytes += clean.at(i);
+            bytes += char(rng.bounded(256));
+            break;
+        default:
+            bytes += clean.mid(qMax<qsizetype>(0, i - rng.bounded(40)), rng.bounded(60));
+            break;
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Long random and damaged streams, fed in random pieces through the line:
+// nothing crashes, every label holds a well-formed text that agrees with the
+// stream, and what the decoder keeps stays small.
+class TestDecoderRobustness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void streams_data();
+    void streams();
+
+private:
+    std::unique_ptr<MeterLine> line;
+};
+
+void TestDecoderRobustness::initTestCase()
+{
+    line.reset(new MeterLine);
+    QVERIFY2(line->connect(), "the program did not find the meter on COM1");
+}
+
+void TestDecoderRobustness::cleanupTestCase()
+{
+    line.reset();
+}
+
+void TestDecoderRobustness::streams_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("size");
+
+    const quint32 seeds[] = {1, 4711, 20250607};
+    for (const char *kind :
+         {"random bytes", "protocol noise", "meter stream, damaged", "long messages"}) {
+        for (const quint32 seed : seeds)
+            QTest::addRow("%s, seed %u", kind, seed) << QString::fromLatin1(kind) << seed << 250000;
+    }
+    // A download longer than the store, damaged here and there.
+    QTest::addRow("download beyond the store, seed 99")
+        << QStringLiteral("download") << quint32(99) << 0;
+}
+
+void TestDecoderRobustness::streams()
+{
+    QFETCH(QString, kind);
+    QFETCH(quint32, seed);
+    QFETCH(int, size);
+    qInfo("seed %u", seed);
+    QRandomGenerator rng(seed);
+
+    QByteArray stream;
+    if (kind == "random bytes") {
+        stream = randomBytes(rng, size);
+    } else if (kind == "protocol noise") {
+        stream = protocolNoise(rng, size);
+    } else if (kind == "meter stream, damaged") {
+        stream = mutated(rng, meterStream(rng, size, 40), 20);
+    } else if (kind == "long messages") {
+        while (stream.size() < size) {
+            stream += '@';
+            stream += protocolNoise(rng, rng.bounded(2000)).replace(';', ' ');
+            stream += ';';
+        }
+    } else {
+        stream = "@k20000*1;";
+        for (int i = 0; i < MainWindow::RecordCapacity + 500; ++i) {
+            stream += QString::asprintf("@d%d*%d;", -i, i).toLatin1();
+            if (i % 50 == 0)
+                stream += "@a-23.4;@s0*1*0*0*1;\r\n";
+        }
+        stream = mutated(rng, stream, 1);
+    }
+
+    // Known start: no message open, RMS type in force, empty store.
+    QVERIFY(line->feed(";@s0*0*0*0*0;@a0;"));
+    Access::requestDownload(line->win());
+    StreamModel model;
+    model.type = Protocol::RmsLevel;
+    for (const char *name : labelNames)
+        model.labels[name] = line->text(name);
+
+    qsizetype done = 0;
+    int pieces = 0;
+    while (done < stream.size()) {
+        // Mostly small pieces, some the size of a full read and beyond.
+        const int want = rng.bounded(2) ? rng.bounded(1, 20) : rng.bounded(1, 1500);
+        const QByteArray piece = stream.mid(done, want);
+        done += piece.size();
+        ++pieces;
+        QVERIFY(line->feed(piece));
+        model.feed(piece);
+
+        MainWindow &w = line->win();
+        for (const char *name : labelNames) {
+            const QString text = line->text(name);
+            if (!wellFormed().value(name).match(text).hasMatch())
+                QFAIL(qPrintable(
+                    QStringLiteral("%1 holds \"%2\" after %3 bytes").arg(name, text).arg(done)));
+            if (text != model.labels.value(name))
+                QFAIL(qPrintable(QStringLiteral("%1 holds \"%2\", the stream says \"%3\" "
+                                                "after %4 bytes")
+                                     .arg(name, text, model.labels.value(name))
+                                     .arg(done)));
+        }
+        QVERIFY(Access::messageTextSize(w) <= Protocol::MaxValueTextLength + 1);
+        QCOMPARE(Access::inMessage(w), model.inMessage);
+        QCOMPARE(Access::rxTail(w), Access::rxHead(w));
+        QVERIFY(Access::rxHead(w) >= 0 && Access::rxHead(w) < MainWindow::RxRingSize);
+        QCOMPARE(Access::recordCount(w), model.count);
+    }
+
+    // Every data set went to its own place, none beyond the store.
+    const int stored = qMin(model.count, int(MainWindow::RecordCapacity));
+    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+        const int rms = i < stored ? model.rms.at(i) : 0;
+        const int pep = i < stored ? model.pep.at(i) : 0;
+        if (Access::rmsValue(line->win(), i) != rms || Access::pepValue(line->win(), i) != pep)
+            QFAIL(qPrintable(QStringLiteral("data set %1 holds %2/%3, expected %4/%5")
+                                 .arg(i)
+                                 .arg(Access::rmsValue(line->win(), i))
+                                 .arg(Access::pepValue(line->win(), i))
+                                 .arg(rms)
+                                 .arg(pep)));
+    }
+    qInfo("%lld bytes in %d pieces, %d data sets", qlonglong(stream.size()), pieces, model.count);
+}
+
+QTEST_MAIN(TestDecoderRobustness)
+#include "tst_decoder_robustness.moc"
