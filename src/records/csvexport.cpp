@@ -1,3 +1,35 @@
 #include "mainwindow.h"
 
-void MainWindow::datenspeichern() {}
+#include "recordformat.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
+
+// "&Speichern": saves the data sets as a CSV file that the user names in a
+// save dialog. The dialog starts at the last file saved ("pfad"); the new
+// file replaces an old one only once it has been written completely, and only
+// then is its path remembered.
+void MainWindow::datenspeichern()
+{
+    QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    const QString lastPath = settings.value(QStringLiteral("pfad"), QDir::homePath()).toString();
+
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Speicher der Daten"), QFileInfo(lastPath).absoluteFilePath(), tr("CSV (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+
+    // The store as it is now: a download may have gone on while the dialog
+    // was open.
+    const QTime start = ui->timeEdit->time();
+    const int count = Records::shownCount(lastRecordIndex, RecordCapacity);
+    const QByteArray bytes =
+        Records::csvFile(start, recordIntervalSec, rmsValues, pepValues, count);
+    if (!Records::writeFileAtomically(fileName, bytes))
+        return;
+
+    settings.setValue(QStringLiteral("pfad"), fileName);
+}

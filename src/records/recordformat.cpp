@@ -225,7 +225,10 @@ bool writeFileAtomically(const QString &fileName, const QByteArray &bytes)
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    // The bytes must have reached the file before commit(): commit() takes
+    // a flush that fails on closing (a full disk, a size limit) for success
+    // and would put a cut-off file in place of the old one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
