@@ -9,6 +9,55 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <optional>
+#include <utility>
+
+namespace {
+
+// What one run leaves on the display. A run decodes up to 999 bytes, some
+// hundred readings, of which only the last of each kind can ever be seen:
+// the handlers note what they found, and the labels are written once, when
+// the run has decoded everything.
+struct DisplayUpdate
+{
+    struct Level
+    {
+        bool seen = false;
+        double value = 0.0;
+        bool audioHead = false; // the head in force when the reading ended
+    };
+    Level levels[2]; // RMS, PEP
+    bool status = false;
+    std::optional<QString> recording;
+};
+
+// The update of the run in progress. Only getrs232() decodes, on the GUI
+// thread, so the handlers always find the one of their run here.
+DisplayUpdate *runUpdate = nullptr;
+
+void showLevelTexts(QLabel *level, QLabel *voltage, QLabel *power, const DisplayUpdate::Level &l)
+{
+    const LiveDisplay::LevelTexts texts = LiveDisplay::levelTexts(l.value, l.audioHead);
+    level->setText(texts.level);
+    voltage->setText(texts.voltage);
+    power->setText(texts.power);
+}
+
+// The status labels as the last status message of a run left them.
+void showStatusTexts(Ui_MainWindow *ui, int headType, int serialNumber, double maxLevelDbm,
+                     double attenuatorDb)
+{
+    ui->labelmknr->setText(QString::asprintf("%2i", serialNumber));
+    ui->labeldbm->setText(QString::asprintf("%2.1f dBm", maxLevelDbm));
+    ui->labelattdb->setText(QString::asprintf("%2.1f dB", attenuatorDb));
+    ui->labeladxx->setText(LiveDisplay::headName(headType));
+    const bool audio = LiveDisplay::isAudioHead(headType);
+    ui->groupBoxrms->setTitle(LiveDisplay::rmsTitle(audio));
+    ui->groupBoxpep->setTitle(LiveDisplay::pepTitle(audio));
+}
+
+} // namespace
+
 // One poll of the meter's stream, every 100 ms: take in what has arrived,
 // decode all of it, and come back in 100 ms.
 void MainWindow::getrs232()
@@ -27,11 +76,25 @@ void MainWindow::getrs232()
         }
     }
 
+    DisplayUpdate update;
+    DisplayUpdate *const outer = std::exchange(runUpdate, &update);
     while (rxTail != rxHead) {
         decodeByte(rxRing[rxTail]);
         if (++rxTail >= RxRingSize)
             rxTail = 0;
     }
+    runUpdate = outer;
+
+    const DisplayUpdate::Level &rms = update.levels[0];
+    if (rms.seen)
+        showLevelTexts(ui->labelNdbmrms, ui->labelNvoltrms, ui->labelNwattrms, rms);
+    const DisplayUpdate::Level &pep = update.levels[1];
+    if (pep.seen)
+        showLevelTexts(ui->labelNdbmpep, ui->labelNvoltpep, ui->labelNwattpep, pep);
+    if (update.status)
+        showStatusTexts(ui, headType, serialNumber, maxLevelDbm, attenuatorDb);
+    if (update.recording)
+        ui->labelzsatz->setText(*update.recording);
 
     pollTimer->start(100);
 }
@@ -64,6 +127,9 @@ void MainWindow::decodeByte(char c)
 
 void MainWindow::runMessageHandler()
 {
+    Q_ASSERT(runUpdate);
+    if (!runUpdate)
+        return;
     switch (messageType) {
     case Protocol::RmsLevel:
     case Protocol::PepLevel:
@@ -83,21 +149,20 @@ void MainWindow::runMessageHandler()
     }
 }
 
-// An RMS or PEP level: the level, the voltage and (for RF heads) the power.
+// An RMS or PEP level, shown at the end of the run with the head in force
+// now.
 void MainWindow::showLevel(int type)
 {
-    const double level = Protocol::readDecimal(Protocol::withoutBlanks(messageText));
-    const LiveDisplay::LevelTexts texts =
-        LiveDisplay::levelTexts(level, LiveDisplay::isAudioHead(headType));
-
-    const bool rms = type == Protocol::RmsLevel;
-    (rms ? ui->labelNdbmrms : ui->labelNdbmpep)->setText(texts.level);
-    (rms ? ui->labelNvoltrms : ui->labelNvoltpep)->setText(texts.voltage);
-    (rms ? ui->labelNwattrms : ui->labelNwattpep)->setText(texts.power);
+    DisplayUpdate::Level &level = runUpdate->levels[type == Protocol::RmsLevel ? 0 : 1];
+    level.seen = true;
+    level.value = Protocol::readDecimal(Protocol::withoutBlanks(messageText));
+    level.audioHead = LiveDisplay::isAudioHead(headType);
 }
 
 // A status message: head, number, maximum level, attenuator and recording
-// state, read as they stand (blanks are not removed here).
+// state, read as they stand (blanks are not removed here). The head counts at
+// once for the readings that follow; the labels are written at the end of
+// the run.
 void MainWindow::showStatus()
 {
     headType = Protocol::readInteger(Protocol::section(messageText, 0));
@@ -106,14 +171,8 @@ void MainWindow::showStatus()
     attenuatorDb = Protocol::readDecimal(Protocol::section(messageText, 3));
     recordingActive = Protocol::readInteger(Protocol::section(messageText, 4));
 
-    ui->labelmknr->setText(QString::asprintf("%2i", serialNumber));
-    ui->labeldbm->setText(QString::asprintf("%2.1f dBm", maxLevelDbm));
-    ui->labelattdb->setText(QString::asprintf("%2.1f dB", attenuatorDb));
-    ui->labeladxx->setText(LiveDisplay::headName(headType));
+    runUpdate->status = true;
+    // Any other recording state leaves the indication as it was.
     if (const auto recording = LiveDisplay::recordingText(recordingActive))
-        ui->labelzsatz->setText(*recording);
-
-    const bool audio = LiveDisplay::isAudioHead(headType);
-    ui->groupBoxrms->setTitle(LiveDisplay::rmsTitle(audio));
-    ui->groupBoxpep->setTitle(LiveDisplay::pepTitle(audio));
+        runUpdate->recording = recording;
 }

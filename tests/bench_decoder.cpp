@@ -1,0 +1,191 @@
+#include "livedisplay.h"
+#include "meterline.h"
+#include "protocol.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+
+using Access = MainWindowTestAccess;
+
+namespace {
+
+// A meter's stream as it comes down the line: RMS and PEP readings in turn,
+// a status message every tenth message, line ends between messages.
+QByteArray meterStream(int size)
+{
+    QRandomGenerator rng(1);
+    QByteArray bytes;
+    bytes.reserve(size + 64);
+    double level = -30.0;
+    for (int n = 0; bytes.size() < size; ++n) {
+        level += (rng.bounded(21) - 10) / 10.0;
+        if (n % 10 == 9)
+            bytes += QString::asprintf("@s0*17*%.1f*10.0*1;\r\n", level + 40.0).toLatin1();
+        else
+            bytes += QString::asprintf("@%c%.1f;\r\n", n % 2 ? 'b' : 'a', level).toLatin1();
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+// The obvious way, for comparison: the same decoding, but every reading and
+// every status message writes its labels the moment it ends.
+class EveryMessageDecoder
+{
+public:
+    explicit EveryMessageDecoder(MainWindow &window)
+    {
+        for (const char *name :
+             {"labelNdbmrms", "labelNvoltrms", "labelNwattrms", "labelNdbmpep", "labelNvoltpep",
+              "labelNwattpep", "labelmknr", "labeldbm", "labelattdb", "labeladxx", "labelzsatz"})
+            labels.append(window.findChild<QLabel *>(name));
+        rmsBox = window.findChild<QGroupBox *>("groupBoxrms");
+        pepBox = window.findChild<QGroupBox *>("groupBoxpep");
+    }
+
+    void decode(const char *bytes, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const char c = bytes[i];
+            if (!inMessage) {
+                inMessage = c == '@';
+            } else if (c == ';') {
+                if (text.size() <= Protocol::MaxValueTextLength)
+                    handle();
+                text.resize(0);
+                inMessage = false;
+            } else if (Protocol::messageTypeOf(c) != Protocol::NoMessageType) {
+                type = Protocol::messageTypeOf(c);
+            } else if (text.size() <= Protocol::MaxValueTextLength) {
+                text.append(QLatin1Char(c));
+            }
+        }
+    }
+
+private:
+    void handle()
+    {
+        if (type == Protocol::RmsLevel || type == Protocol::PepLevel) {
+            const auto texts =
+                LiveDisplay::levelTexts(Protocol::readDecimal(Protocol::withoutBlanks(text)),
+                                        LiveDisplay::isAudioHead(head));
+            const int first = type == Protocol::RmsLevel ? 0 : 3;
+            labels[first]->setText(texts.level);
+            labels[first + 1]->setText(texts.voltage);
+            labels[first + 2]->setText(texts.power);
+        } else if (type == Protocol::Status) {
+            head = Protocol::readInteger(Protocol::section(text, 0));
+            labels[6]->setText(
+                QString::asprintf("%2i", Protocol::readInteger(Protocol::section(text, 1))));
+            labels[7]->setText(
+                QString::asprintf("%2.1f dBm", Protocol::readDecimal(Protocol::section(text, 2))));
+            labels[8]->setText(
+                QString::asprintf("%2.1f dB", Protocol::readDecimal(Protocol::section(text, 3))));
+            labels[9]->setText(LiveDisplay::headName(head));
+            if (const auto recording =
+                    LiveDisplay::recordingText(Protocol::readInteger(Protocol::section(text, 4))))
+                labels[10]->setText(*recording);
+            const bool audio = LiveDisplay::isAudioHead(head);
+            rmsBox->setTitle(LiveDisplay::rmsTitle(audio));
+            pepBox->setTitle(LiveDisplay::pepTitle(audio));
+        }
+    }
+
+    QList<QLabel *> labels;
+    QGroupBox *rmsBox = nullptr;
+    QGroupBox *pepBox = nullptr;
+    bool inMessage = false;
+    int type = Protocol::NoMessageType;
+    int head = 0;
+    QString text;
+};
+
+} // namespace
+
+// How many stream bytes a second the decoder takes with the labels live.
+// The line brings 873 bytes a second (9600 baud, 8N2).
+class BenchDecoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void decode_data();
+    void decode();
+
+private:
+    std::unique_ptr<MeterLine> line;
+};
+
+void BenchDecoder::initTestCase()
+{
+    line.reset(new MeterLine);
+    QVERIFY2(line->connect(), "the program did not find the meter on COM1");
+    QVERIFY(QTest::qWaitForWindowExposed(&line->win()));
+}
+
+void BenchDecoder::cleanupTestCase()
+{
+    line.reset();
+}
+
+void BenchDecoder::decode_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QString>("path");
+
+    const int size = 1000 * 1000;
+    const QByteArray stream = meterStream(size);
+    // The decoder alone: every run finds 999 bytes in the receive ring.
+    QTest::newRow("meter stream, labels live") << stream << "ring";
+    // The same stream, labels written at every message.
+    QTest::newRow("meter stream, labels written at every message") << stream << "every message";
+    // The state machine alone: bytes outside any message.
+    QTest::newRow("line noise outside messages") << QByteArray(size, '.') << "ring";
+    // The whole way: the meter's end of the pseudo-terminal, the channel's
+    // read, the decoder.
+    QTest::newRow("meter stream through the line") << stream << "line";
+}
+
+void BenchDecoder::decode()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QString, path);
+
+    MainWindow &w = line->win();
+    const bool viaLine = path == "line";
+    const bool everyMessage = path == "every message";
+    EveryMessageDecoder obvious(w);
+    Access::setPortOpen(w, viaLine);
+    const int chunk = MeterLine::MaxRead;
+
+    qint64 bytes = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QBENCHMARK
+    {
+        for (qsizetype done = 0; done < stream.size(); done += chunk) {
+            const int count = int(qMin<qsizetype>(chunk, stream.size() - done));
+            if (viaLine) {
+                line->feed(stream.mid(done, count));
+            } else if (everyMessage) {
+                obvious.decode(stream.constData() + done, count);
+            } else {
+                Access::putInRing(w, stream.constData() + done, count);
+                Access::poll(w);
+            }
+        }
+        bytes += stream.size();
+    }
+    const qint64 ns = clock.nsecsElapsed();
+    Access::setPortOpen(w, true);
+
+    QVERIFY(line->text("labelNdbmrms").endsWith(" dBm"));
+    qInfo("%s: %.1f MB/s (%.0f times the line's 873 bytes/s)", QTest::currentDataTag(),
+          bytes * 1e3 / ns, bytes * 1e9 / ns / 873.0);
+}
+
+QTEST_MAIN(BenchDecoder)
+#include "bench_decoder.moc"
