@@ -18,6 +18,7 @@
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -105,6 +106,8 @@ private slots:
     void exclusiveOpen();
     void heldByAnotherProgram_data();
     void heldByAnotherProgram();
+    void halfOpenHoldsUntilClosed_data();
+    void halfOpenHoldsUntilClosed();
     void reopenAfterClose();
 
     // Line settings.
@@ -329,9 +332,12 @@ void TestModem::heldByAnotherProgram()
 
     Modem modem;
     QSignalSpy spy(&modem, &Modem::setTtyText);
+    const uint openFiles = QDir(QStringLiteral("/proc/self/fd")).count();
     QVERIFY(!modem.openPort(QStringLiteral("COM18")));
     QVERIFY(modem.closePort());
     QCOMPARE(texts(spy), (QStringList{"?", "?"}));
+    // The refused attempt left nothing open behind.
+    QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), openFiles);
 
     // The other program lets go.
     if (exclusive)
@@ -341,8 +347,47 @@ void TestModem::heldByAnotherProgram()
     QVERIFY(modem.closePort());
 }
 
+void TestModem::halfOpenHoldsUntilClosed_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("plain file") << false;
+    QTest::newRow("named pipe") << true;
+}
+
+void TestModem::halfOpenHoldsUntilClosed()
+{
+    QFETCH(bool, fifo);
+    // A device that opens but is no terminal: the configuration fails, the
+    // channel reports "?" and keeps the device until closePort().
+    const QString device = sandbox->root() + QStringLiteral("/not-a-terminal");
+    const QByteArray path = QFile::encodeName(device);
+    if (fifo) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else {
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(sandbox->link(QStringLiteral("COM19"), device));
+    const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+
+    Modem modem;
+    QSignalSpy spy(&modem, &Modem::setTtyText);
+    QVERIFY(!modem.openPort(QStringLiteral("COM19")));
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), -1);
+    // Writing to it anyway neither kills nor freezes the program.
+    modem.writeString(QString(200000, QLatin1Char('w')));
+    char buffer[8];
+    QVERIFY(modem.readBytes(buffer, int(sizeof buffer)) >= 0);
+    QVERIFY(modem.closePort());
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    QCOMPARE(texts(spy), (QStringList{"?", "?"}));
+}
+
 void TestModem::reopenAfterClose()
 {
+    const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
     // The port scan opens and closes the same names again and again.
     PtyMeter meter(*sandbox, QStringLiteral("COM9"));
     QVERIFY(meter.isValid());
@@ -358,6 +403,16 @@ void TestModem::reopenAfterClose()
     QVERIFY(modem.writeString(QStringLiteral("#v;")));
     QVERIFY(meter.waitForReceived("#v;"));
     QVERIFY(modem.closePort());
+
+    // The scan runs without end: nothing may be left behind by a cycle.
+    const uint before = openFiles();
+    for (int i = 0; i < 50; ++i) {
+        modem.openPort(QStringLiteral("COM9"));
+        modem.closePort();
+        modem.openPort(QStringLiteral("COM8"));
+        modem.closePort();
+    }
+    QCOMPARE(openFiles(), before);
 }
 
 void TestModem::lineSettings()

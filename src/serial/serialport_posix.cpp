@@ -3,11 +3,9 @@
 #include "serialport.h"
 
 #include <cerrno>
-#include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -28,46 +26,6 @@ long long nowMs()
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
-
-// Keeps SIGPIPE away from the process while it writes: a device file that is
-// in truth a pipe or socket without a reader must not end the program. A
-// SIGPIPE raised by our own write is consumed before the mask is restored.
-class SigPipeGuard
-{
-public:
-    SigPipeGuard()
-    {
-        sigset_t pipeOnly;
-        sigemptyset(&pipeOnly);
-        sigaddset(&pipeOnly, SIGPIPE);
-        sigset_t pending;
-        sigemptyset(&pending);
-        sigpending(&pending);
-        wasPending = sigismember(&pending, SIGPIPE) == 1;
-        blocked = pthread_sigmask(SIG_BLOCK, &pipeOnly, &oldMask) == 0;
-    }
-    ~SigPipeGuard()
-    {
-        if (!blocked)
-            return;
-        if (!wasPending) {
-            sigset_t pipeOnly;
-            sigemptyset(&pipeOnly);
-            sigaddset(&pipeOnly, SIGPIPE);
-            const timespec zero{};
-            while (sigtimedwait(&pipeOnly, nullptr, &zero) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
-    }
-    SigPipeGuard(const SigPipeGuard &) = delete;
-    SigPipeGuard &operator=(const SigPipeGuard &) = delete;
-
-private:
-    sigset_t oldMask{};
-    bool wasPending = false;
-    bool blocked = false;
-};
 
 } // namespace
 
@@ -161,7 +119,9 @@ long write(Handle handle, const char *data, long count)
     if (handle < 0 || count < 0 || (count > 0 && !data))
         return -1;
     const int fd = static_cast<int>(handle);
-    SigPipeGuard guard;
+    // No SIGPIPE can come of this: terminals report a lost other end as EIO,
+    // and anything pipe-like is opened for reading and writing, so it always
+    // has a reader.
     long done = 0;
     long long lastProgress = nowMs();
     while (done < count) {
