@@ -220,6 +220,7 @@ class TestCsvExport : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -257,6 +258,12 @@ void TestCsvExport::initTestCase()
     const QString settingsFile =
         QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).fileName();
     QVERIFY2(settingsFile.startsWith(sandbox->configDir()), qPrintable(settingsFile));
+}
+
+void TestCsvExport::cleanupTestCase()
+{
+    delete sandbox;
+    sandbox = nullptr;
 }
 
 void TestCsvExport::init()
