@@ -4,6 +4,7 @@
     copy.png     two overlapping document pages (icon of "&Lesen")
     save.png     a blue floppy disk (icon of "&Speichern")
     beenden.png  a red-orange square button with a power symbol ("&Beenden")
+    appicon.png  the window icon as PNG, for the desktop entry
     appicon.ico  the window icon: a yellow square with a red filter-response
                  curve on a grid
 
@@ -448,6 +449,9 @@ def main(argv):
         [(0, 0, 0, 0) if m else palette[i] + (255,) for i, m in zip(irow, mrow)]
         for irow, mrow in zip(indices, mask)
     ]
+    # The same picture as PNG, for desktop menus (they do not read .ico).
+    with open(os.path.join(out_dir, "appicon.png"), "wb") as f:
+        f.write(png_bytes(pictures["appicon.ico"]))
 
     if preview_dir:
         os.makedirs(preview_dir, exist_ok=True)
