@@ -28,5 +28,8 @@ if [ -x scripts/check-win32-serial.sh ] || [ -f scripts/check-win32-serial.sh ];
     bash scripts/check-win32-serial.sh || status=1
 fi
 
+echo "== Debian package: contents, install, start =="
+bash scripts/check-package.sh build || status=1
+
 [ $status -eq 0 ] && echo "All test runs passed." || echo "Some test runs failed." >&2
 exit $status
