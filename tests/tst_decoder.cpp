@@ -18,8 +18,6 @@ private slots:
     // Presentation without a window.
     void levelTexts_data();
     void levelTexts();
-    void heads_data();
-    void heads();
 
     // Through the line.
     void initTestCase();
@@ -42,8 +40,6 @@ private:
 
     std::unique_ptr<MeterLine> line;
 };
-
-Q_DECLARE_METATYPE(LiveDisplay::LevelTexts)
 
 namespace {
 
@@ -123,36 +119,6 @@ void TestDecoder::levelTexts()
     QCOMPARE(texts.level, levelText);
     QCOMPARE(texts.voltage, voltage);
     QCOMPARE(texts.power, power);
-}
-
-void TestDecoder::heads_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("audio");
-
-    QTest::newRow("0") << 0 << "AD8362" << false;
-    QTest::newRow("1") << 1 << "AD8362 NF" << true;
-    QTest::newRow("2") << 2 << "AD8307" << false;
-    QTest::newRow("3") << 3 << "AD8307 NF" << true;
-    QTest::newRow("4") << 4 << "Unbekannt" << false;
-    QTest::newRow("5") << 5 << "AD8361 linear" << false;
-    QTest::newRow("6") << 6 << "Unbekannt" << false;
-    QTest::newRow("-1") << -1 << "Unbekannt" << false;
-    QTest::newRow("-3") << -3 << "Unbekannt" << false;
-    QTest::newRow("257") << 257 << "Unbekannt" << false;
-}
-
-void TestDecoder::heads()
-{
-    QFETCH(int, code);
-    QFETCH(QString, name);
-    QFETCH(bool, audio);
-
-    QCOMPARE(LiveDisplay::headName(code), name);
-    QCOMPARE(LiveDisplay::isAudioHead(code), audio);
-    QCOMPARE(LiveDisplay::rmsTitle(audio), audio ? QString("Audio") : QString("AVG/RMS"));
-    QCOMPARE(LiveDisplay::pepTitle(audio), audio ? QString("Audio/Peak") : QString("PEP"));
 }
 
 void TestDecoder::initTestCase()

@@ -4,17 +4,14 @@
 #include <QTest>
 
 // The meter's side of the conversation as the program reads it: the
-// identification reply, the type letters and the numbers in the value texts.
+// identification reply and the numbers in the value texts.
 class TestProtocol : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void commands();
     void identificationReply_data();
     void identificationReply();
-    void typeLetters_data();
-    void typeLetters();
     void readDecimal_data();
     void readDecimal();
     void readDecimalIgnoresLocale();
@@ -27,15 +24,6 @@ private slots:
     void withoutBlanks_data();
     void withoutBlanks();
 };
-
-void TestProtocol::commands()
-{
-    // Three bytes each, no line end.
-    QCOMPARE(QByteArray(Protocol::IdentifyCommand), QByteArray("#v;"));
-    QCOMPARE(QByteArray(Protocol::StreamCommand), QByteArray("#o;"));
-    QCOMPARE(QByteArray(Protocol::DownloadCommand), QByteArray("#d;"));
-    QCOMPARE(QByteArray(Protocol::StopCommand), QByteArray("#c;"));
-}
 
 void TestProtocol::identificationReply_data()
 {
@@ -68,35 +56,6 @@ void TestProtocol::identificationReply()
              accepted);
     if (accepted)
         QCOMPARE(firmwareNumber, firmware);
-}
-
-void TestProtocol::typeLetters_data()
-{
-    QTest::addColumn<char>("byte");
-    QTest::addColumn<int>("type");
-
-    QTest::newRow("a") << 'a' << int(Protocol::RmsLevel);
-    QTest::newRow("b") << 'b' << int(Protocol::PepLevel);
-    QTest::newRow("k") << 'k' << int(Protocol::DownloadHeader);
-    QTest::newRow("d") << 'd' << int(Protocol::DataSet);
-    QTest::newRow("s") << 's' << int(Protocol::Status);
-    // Only the five lower-case ASCII letters select a type.
-    QTest::newRow("A") << 'A' << int(Protocol::NoMessageType);
-    QTest::newRow("S") << 'S' << int(Protocol::NoMessageType);
-    QTest::newRow("c") << 'c' << int(Protocol::NoMessageType);
-    QTest::newRow("e") << 'e' << int(Protocol::NoMessageType);
-    QTest::newRow("@") << '@' << int(Protocol::NoMessageType);
-    QTest::newRow(";") << ';' << int(Protocol::NoMessageType);
-    QTest::newRow("*") << '*' << int(Protocol::NoMessageType);
-    QTest::newRow("NUL") << '\0' << int(Protocol::NoMessageType);
-    QTest::newRow("Latin-1 a acute") << '\xe1' << int(Protocol::NoMessageType);
-}
-
-void TestProtocol::typeLetters()
-{
-    QFETCH(char, byte);
-    QFETCH(int, type);
-    QCOMPARE(Protocol::messageTypeOf(byte), type);
 }
 
 void TestProtocol::readDecimal_data()
