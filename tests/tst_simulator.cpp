@@ -602,7 +602,7 @@ void TestSimulator::programClosesAndReopens()
     line.clear();
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#v;"));
-    QTest::qWait(400); // the program looks for the reply only later, as here
+    QTest::qWait(900); // the program looks for the reply a second later, as here
     line.pump(50);
     QCOMPARE(line.received, QByteArray("M\x15"));
     QVERIFY(line.write("#o;"));
