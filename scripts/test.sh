@@ -21,6 +21,7 @@ echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
 tavrold_build build-asan -DTAVROLD_SANITIZE=ON
 (cd build-asan &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        LSAN_OPTIONS=suppressions="$top/tests/lsan.supp":print_suppressions=0 \
         ctest --output-on-failure -j2 -LE bench) || status=1
 
 if [ -x scripts/check-win32-serial.sh ] || [ -f scripts/check-win32-serial.sh ]; then
