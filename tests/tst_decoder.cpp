@@ -401,7 +401,7 @@ void TestDecoder::noiseInsideMessageStaysBounded()
     QVERIFY(line->feed("@a"));
     for (int i = 0; i < 20; ++i) {
         QVERIFY(line->feed(QByteArray(MeterLine::MaxRead, char('0' + i % 10))));
-        QVERIFY(Access::messageTextSize(line->win()) <= 257);
+        QVERIFY(Access::messageText(line->win()).size() <= 257);
     }
     QVERIFY(Access::inMessage(line->win()));
     QVERIFY(line->feed(";@a-3;"));
@@ -425,12 +425,12 @@ void TestDecoder::download()
 
     QCOMPARE(Access::lastRecordIndex(line->win()), 2);
     QCOMPARE(Access::recordCount(line->win()), 3);
-    QCOMPARE(Access::rmsValue(line->win(), 0), -2345);
-    QCOMPARE(Access::pepValue(line->win(), 0), -1200);
-    QCOMPARE(Access::rmsValue(line->win(), 1), -12);
-    QCOMPARE(Access::pepValue(line->win(), 1), 1000);
-    QCOMPARE(Access::rmsValue(line->win(), 2), 1);
-    QCOMPARE(Access::pepValue(line->win(), 2), 2);
+    QCOMPARE(Access::rmsValues(line->win())[0], -2345);
+    QCOMPARE(Access::pepValues(line->win())[0], -1200);
+    QCOMPARE(Access::rmsValues(line->win())[1], -12);
+    QCOMPARE(Access::pepValues(line->win())[1], 1000);
+    QCOMPARE(Access::rmsValues(line->win())[2], 1);
+    QCOMPARE(Access::pepValues(line->win())[2], 2);
     QCOMPARE(line->text("labelsek"), QStringLiteral("Zwischenzeit 60 Sek."));
     QCOMPARE(line->text("labelanzahl"), QStringLiteral("3 Datensaetze"));
     QVERIFY(refresh->isEnabled());

@@ -322,7 +322,7 @@ void TestDecoderRobustness::streams()
                                      .arg(name, text, model.labels.value(name))
                                      .arg(done)));
         }
-        QVERIFY(Access::messageTextSize(w) <= Protocol::MaxValueTextLength + 1);
+        QVERIFY(Access::messageText(w).size() <= Protocol::MaxValueTextLength + 1);
         QCOMPARE(Access::inMessage(w), model.inMessage);
         QCOMPARE(Access::rxTail(w), Access::rxHead(w));
         QVERIFY(Access::rxHead(w) >= 0 && Access::rxHead(w) < MainWindow::RxRingSize);
@@ -334,11 +334,11 @@ void TestDecoderRobustness::streams()
     for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
         const int rms = i < stored ? model.rms.at(i) : 0;
         const int pep = i < stored ? model.pep.at(i) : 0;
-        if (Access::rmsValue(line->win(), i) != rms || Access::pepValue(line->win(), i) != pep)
+        if (Access::rmsValues(line->win())[i] != rms || Access::pepValues(line->win())[i] != pep)
             QFAIL(qPrintable(QStringLiteral("data set %1 holds %2/%3, expected %4/%5")
                                  .arg(i)
-                                 .arg(Access::rmsValue(line->win(), i))
-                                 .arg(Access::pepValue(line->win(), i))
+                                 .arg(Access::rmsValues(line->win())[i])
+                                 .arg(Access::pepValues(line->win())[i])
                                  .arg(rms)
                                  .arg(pep)));
     }

@@ -2,6 +2,7 @@
 // (status bar, window title) and where the meter does (bytes on the line).
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
 
@@ -12,21 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-struct MainWindowTestAccess
-{
-    static QTimer *scanTimer(MainWindow &m) { return m.scanTimer; }
-    static QTimer *pollTimer(MainWindow &m) { return m.pollTimer; }
-    static int portIndex(const MainWindow &m) { return m.portIndex; }
-    static bool deviceFound(const MainWindow &m) { return m.deviceFound; }
-    static bool portOpen(const MainWindow &m) { return m.portOpen; }
-    static void step(MainWindow &m) { m.fopentty(); }
-    static void setFirmware(MainWindow &m, bool found, int firmware)
-    {
-        m.deviceFound = found;
-        m.firmwareNumber = firmware;
-    }
-    static void setAText(MainWindow &m, const QString &port) { m.setAText(port); }
-};
 using Access = MainWindowTestAccess;
 
 namespace {
@@ -130,9 +116,9 @@ void TestDiscovery::timeline()
         QVERIFY2(at >= 0, qPrintable(step.second + recorder.dump()));
         // Timers may fire a little early (5 % for coarse timers) and late
         // on a busy machine.
-        QVERIFY2(at >= step.first - 60 && at <= step.first + 400,
-                 qPrintable(QStringLiteral("%1 at %2 ms").arg(step.second).arg(at) +
-                            recorder.dump()));
+        QVERIFY2(
+            at >= step.first - 60 && at <= step.first + 400,
+            qPrintable(QStringLiteral("%1 at %2 ms").arg(step.second).arg(at) + recorder.dump()));
     }
 
     QCOMPARE(silent.received(), QByteArray("#v;"));
@@ -176,11 +162,11 @@ void TestDiscovery::replyRules()
     MainWindow window;
     // Drive the scan steps by hand instead of waiting for the timer.
     Access::scanTimer(window)->stop();
-    Access::step(window);
+    Access::scanStep(window);
     QCOMPARE(window.windowTitle(), Searching + QStringLiteral("COM1"));
     QVERIFY(meter.waitForReceived("#v;", 2000));
     QTest::qWait(30); // let the reply reach the line
-    Access::step(window);
+    Access::scanStep(window);
 
     QCOMPARE(Access::deviceFound(window), accepted);
     if (accepted) {
@@ -208,8 +194,8 @@ void TestDiscovery::wrapsAfterCom20()
     clock.start();
     MainWindow window;
     Recorder recorder(window, clock);
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.events.size() > 0 &&
-                                 Access::portIndex(window) == 2 && recorder.events.size() > 25,
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.events.size() > 0 && Access::portIndex(window) == 2 &&
+                                 recorder.events.size() > 25,
                              6000);
     QStringList probed;
     for (const Event &e : recorder.events)
@@ -229,12 +215,16 @@ void TestDiscovery::title_data()
     QTest::addColumn<int>("firmware");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("title");
-    QTest::newRow("searching, closed") << false << 0 << "?" << "Tavrolinde - V2.00 - FW:? - ?";
-    QTest::newRow("searching, firmware ignored")
-        << false << 35 << "COM2" << "Tavrolinde - V2.00 - FW:? - COM2";
-    QTest::newRow("found 35") << true << 35 << "COM12" << "Tavrolinde - V2.00 - FW:3.xx - COM12";
-    QTest::newRow("found 11") << true << 11 << "COM1" << "Tavrolinde - V2.00 - FW:1.xx - COM1";
-    QTest::newRow("found 127") << true << 127 << "?" << "Tavrolinde - V2.00 - FW:12.xx - ?";
+    QTest::newRow("searching, closed") << false << 0 << "?"
+                                       << "Tavrolinde - V2.00 - FW:? - ?";
+    QTest::newRow("searching, firmware ignored") << false << 35 << "COM2"
+                                                 << "Tavrolinde - V2.00 - FW:? - COM2";
+    QTest::newRow("found 35") << true << 35 << "COM12"
+                              << "Tavrolinde - V2.00 - FW:3.xx - COM12";
+    QTest::newRow("found 11") << true << 11 << "COM1"
+                              << "Tavrolinde - V2.00 - FW:1.xx - COM1";
+    QTest::newRow("found 127") << true << 127 << "?"
+                               << "Tavrolinde - V2.00 - FW:12.xx - ?";
 }
 
 void TestDiscovery::title()

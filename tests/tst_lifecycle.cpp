@@ -2,6 +2,7 @@
 // of its slots, and the "#c;" it sends when it goes.
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
 
@@ -11,40 +12,38 @@
 #include <QTest>
 #include <QTimer>
 
-struct MainWindowTestAccess
-{
-    static const MainWindow &w(const MainWindow &window) { return window; }
-    static QStringList portList(const MainWindow &m) { return m.portList; }
-    static QTimer *scanTimer(const MainWindow &m) { return m.scanTimer; }
-    static QTimer *pollTimer(const MainWindow &m) { return m.pollTimer; }
-    static bool deviceFound(const MainWindow &m) { return m.deviceFound; }
+using Access = MainWindowTestAccess;
 
-    static QVariantMap startValues(const MainWindow &m)
-    {
-        bool storeClear = true;
-        for (int i = 0; i < MainWindow::RecordCapacity; ++i)
-            storeClear = storeClear && m.rmsValues[i] == 0 && m.pepValues[i] == 0;
-        return {
-            {"versionText", m.versionText},
-            {"portIndex", m.portIndex},
-            {"awaitingReply", m.awaitingReply},
-            {"deviceFound", m.deviceFound},
-            {"portName", m.portName},
-            {"portOpen", m.portOpen},
-            {"inMessage", m.inMessage},
-            {"messageText", m.messageText},
-            {"messageTypeHandled", m.messageType >= 0 && m.messageType <= 4},
-            {"serialNumber", m.serialNumber},
-            {"headType", m.headType},
-            {"maxLevelDbm", m.maxLevelDbm},
-            {"attenuatorDb", m.attenuatorDb},
-            {"lastRecordIndex", m.lastRecordIndex},
-            {"recordIntervalSec", m.recordIntervalSec},
-            {"recordCount", m.recordCount},
-            {"storeClear", storeClear},
-        };
-    }
-};
+namespace {
+
+// What the window holds right after construction, by member name.
+QVariantMap valuesAtStart(const MainWindow &m)
+{
+    bool storeClear = true;
+    for (int i = 0; i < MainWindow::RecordCapacity; ++i)
+        storeClear = storeClear && Access::rmsValues(m)[i] == 0 && Access::pepValues(m)[i] == 0;
+    return {
+        {"versionText", Access::versionText(m)},
+        {"portIndex", Access::portIndex(m)},
+        {"awaitingReply", Access::awaitingReply(m)},
+        {"deviceFound", Access::deviceFound(m)},
+        {"portName", Access::portName(m)},
+        {"portOpen", Access::portOpen(m)},
+        {"inMessage", Access::inMessage(m)},
+        {"messageText", Access::messageText(m)},
+        {"messageTypeHandled", Access::messageType(m) >= 0 && Access::messageType(m) <= 4},
+        {"serialNumber", Access::serialNumber(m)},
+        {"headType", Access::headType(m)},
+        {"maxLevelDbm", Access::maxLevelDbm(m)},
+        {"attenuatorDb", Access::attenuatorDb(m)},
+        {"lastRecordIndex", Access::lastRecordIndex(m)},
+        {"recordIntervalSec", Access::recordIntervalSec(m)},
+        {"recordCount", Access::recordCount(m)},
+        {"storeClear", storeClear},
+    };
+}
+
+} // namespace
 
 class TestLifecycle : public QObject
 {
@@ -65,7 +64,7 @@ void TestLifecycle::portList()
 {
     PortsSandbox sandbox;
     MainWindow window;
-    const QStringList ports = MainWindowTestAccess::portList(window);
+    const QStringList ports = Access::portList(window);
     QCOMPARE(ports.size(), 20);
     for (int i = 0; i < ports.size(); ++i)
         QCOMPARE(ports.at(i), QStringLiteral("COM%1").arg(i + 1));
@@ -102,7 +101,7 @@ void TestLifecycle::startValues()
     QFETCH(QVariant, expected);
     PortsSandbox sandbox;
     MainWindow window;
-    const QVariantMap values = MainWindowTestAccess::startValues(window);
+    const QVariantMap values = valuesAtStart(window);
     QVERIFY2(values.contains(member), qPrintable(member));
     QCOMPARE(values.value(member), expected);
 }
@@ -111,8 +110,8 @@ void TestLifecycle::timers()
 {
     PortsSandbox sandbox;
     MainWindow window;
-    QTimer *scan = MainWindowTestAccess::scanTimer(window);
-    QTimer *poll = MainWindowTestAccess::pollTimer(window);
+    QTimer *scan = Access::scanTimer(window);
+    QTimer *poll = Access::pollTimer(window);
     QVERIFY(scan && poll && scan != poll);
     QVERIFY(scan->isActive());
     QCOMPARE(scan->interval(), 200);
@@ -178,7 +177,7 @@ void TestLifecycle::closeSendsStopLast()
     auto *window = new MainWindow;
     window->show();
     QVERIFY(meter.waitForReceived("#v;#o;", 5000));
-    QTRY_VERIFY(MainWindowTestAccess::deviceFound(*window));
+    QTRY_VERIFY(Access::deviceFound(*window));
     // The meter streams; the program listens.
     meter.send("@s0*7*12.5*20*1;@a-23.4;@b-20.0;");
     QTest::qWait(250);

@@ -3,7 +3,7 @@
 // download as the user sees it (listing, labels, refresh button).
 
 #include "mainwindow.h"
-#include "modem.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
 
@@ -17,42 +17,6 @@
 
 #include <climits>
 
-struct MainWindowTestAccess
-{
-    // No port scan; the tab widget enabled as when the meter has been found.
-    static void stopScan(MainWindow &m)
-    {
-        m.scanTimer->stop();
-        m.findChild<QTabWidget *>("tabWidget")->setEnabled(true);
-    }
-    static bool openPort(MainWindow &m, const QString &name)
-    {
-        m.portOpen = m.modem->openPort(name);
-        return m.portOpen;
-    }
-    static void header(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
-    static void dataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
-    static int lastIndex(const MainWindow &m) { return m.lastRecordIndex; }
-    static int interval(const MainWindow &m) { return m.recordIntervalSec; }
-    static int count(const MainWindow &m) { return m.recordCount; }
-    static int rms(const MainWindow &m, int i) { return m.rmsValues[i]; }
-    static int pep(const MainWindow &m, int i) { return m.pepValues[i]; }
-    static void fill(MainWindow &m, int value)
-    {
-        for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-            m.rmsValues[i] = value;
-            m.pepValues[i] = -value;
-        }
-        m.lastRecordIndex = 77;
-        m.recordIntervalSec = 33;
-        m.recordCount = 12;
-    }
-    static void setProgress(MainWindow &m, int lastIndex, int count)
-    {
-        m.lastRecordIndex = lastIndex;
-        m.recordCount = count;
-    }
-};
 using Access = MainWindowTestAccess;
 
 namespace {
@@ -93,9 +57,20 @@ void feed(MainWindow &w, const QStringList &messages)
 {
     for (const QString &m : messages) {
         if (m.startsWith(QLatin1Char('k')))
-            Access::header(w, m.mid(1));
+            Access::storeHeader(w, m.mid(1));
         else
-            Access::dataSet(w, m.mid(1));
+            Access::storeDataSet(w, m.mid(1));
+    }
+}
+
+// Every slot and counter of the store set to something a request must clear.
+void fillStore(MainWindow &w, int value)
+{
+    Access::setStore(w, 77, 33);
+    Access::setRecordCount(w, 12);
+    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+        Access::rmsValues(w)[i] = value;
+        Access::pepValues(w)[i] = -value;
     }
 }
 
@@ -142,21 +117,21 @@ void TestRecordStore::request()
     PtyMeter meter(sandbox, QStringLiteral("COM3"));
     QVERIFY(meter.isValid());
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     if (portOpen)
         QVERIFY(Access::openPort(w, QStringLiteral("COM3")));
 
     feed(w, {"k1*5", "d100*200", "d300*400"});
     const Visible before = visible(w);
     QVERIFY(before.refreshEnabled);
-    Access::fill(w, 4711);
+    fillStore(w, 4711);
 
     startDownload(w);
-    QCOMPARE(Access::lastIndex(w), 0);
-    QCOMPARE(Access::interval(w), 1);
-    QCOMPARE(Access::count(w), 0);
+    QCOMPARE(Access::lastRecordIndex(w), 0);
+    QCOMPARE(Access::recordIntervalSec(w), 1);
+    QCOMPARE(Access::recordCount(w), 0);
     for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-        if (Access::rms(w, i) != 0 || Access::pep(w, i) != 0)
+        if (Access::rmsValues(w)[i] != 0 || Access::pepValues(w)[i] != 0)
             QFAIL(qPrintable(QStringLiteral("slot %1 not cleared").arg(i)));
     }
     QCOMPARE(w.findChild<QTabWidget *>("tabWidget")->currentIndex(), 1);
@@ -196,14 +171,14 @@ void TestRecordStore::header()
     QFETCH(int, interval);
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     feed(w, {"d5*5"}); // a first download, completed at once
     const Visible before = visible(w);
 
-    Access::header(w, text);
-    QCOMPARE(Access::lastIndex(w), lastIndex);
-    QCOMPARE(Access::interval(w), interval);
-    QCOMPARE(Access::count(w), 1);
+    Access::storeHeader(w, text);
+    QCOMPARE(Access::lastRecordIndex(w), lastIndex);
+    QCOMPARE(Access::recordIntervalSec(w), interval);
+    QCOMPARE(Access::recordCount(w), 1);
     QVERIFY(visible(w) == before);
 }
 
@@ -237,16 +212,16 @@ void TestRecordStore::dataSetFields()
     QFETCH(int, pep);
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
     feed(w, {"k2*1", "d1*1"});
 
-    Access::dataSet(w, text);
-    QCOMPARE(Access::rms(w, 1), rms);
-    QCOMPARE(Access::pep(w, 1), pep);
-    QCOMPARE(Access::count(w), 2);
-    QCOMPARE(Access::rms(w, 0), 1); // the neighbours are left alone
-    QCOMPARE(Access::rms(w, 2), 0);
+    Access::storeDataSet(w, text);
+    QCOMPARE(Access::rmsValues(w)[1], rms);
+    QCOMPARE(Access::pepValues(w)[1], pep);
+    QCOMPARE(Access::recordCount(w), 2);
+    QCOMPARE(Access::rmsValues(w)[0], 1); // the neighbours are left alone
+    QCOMPARE(Access::rmsValues(w)[2], 0);
 }
 
 // A download completes exactly when the data set at the announced last index
@@ -310,12 +285,12 @@ void TestRecordStore::completion()
     QFETCH(int, recordCount);
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
 
     feed(w, messages);
     const Visible v = visible(w);
-    QCOMPARE(Access::count(w), recordCount);
+    QCOMPARE(Access::recordCount(w), recordCount);
     QCOMPARE(v.seconds, seconds);
     QCOMPARE(v.count, count);
     QCOMPARE(v.refreshEnabled, !rows.isEmpty());
@@ -335,16 +310,16 @@ void TestRecordStore::dataSetsAfterCompletion()
 {
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
     feed(w, {"k4*10", "d1*1", "d2*2", "d3*3", "d4*4", "d5*5"});
     const Visible done = visible(w);
     QCOMPARE(listingRows(w).size(), 5);
 
     feed(w, {"d-600*600", "d-700*700"});
-    QCOMPARE(Access::rms(w, 5), -600);
-    QCOMPARE(Access::pep(w, 6), 700);
-    QCOMPARE(Access::count(w), 7);
+    QCOMPARE(Access::rmsValues(w)[5], -600);
+    QCOMPARE(Access::pepValues(w)[6], 700);
+    QCOMPARE(Access::recordCount(w), 7);
     QVERIFY(visible(w) == done);
 
     // Refresh still lists only up to the announced last index.
@@ -358,7 +333,7 @@ void TestRecordStore::secondRequestKeepsOldListing()
 {
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
     feed(w, {"k1*10", "d1*1", "d2*2"});
     const Visible first = visible(w);
@@ -399,17 +374,17 @@ void TestRecordStore::capacity()
     QFETCH(QString, count);
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
 
-    Access::header(w, QStringLiteral("%1*1").arg(lastIndex));
+    Access::storeHeader(w, QStringLiteral("%1*1").arg(lastIndex));
     for (int i = 0; i < sent; ++i)
-        Access::dataSet(w, QStringLiteral("%1*%2").arg(i + 1).arg(-(i + 1)));
+        Access::storeDataSet(w, QStringLiteral("%1*%2").arg(i + 1).arg(-(i + 1)));
 
-    QCOMPARE(Access::count(w), sent);
-    QCOMPARE(Access::rms(w, 0), 1);
-    QCOMPARE(Access::rms(w, 15999), 16000);
-    QCOMPARE(Access::pep(w, 15999), -16000);
+    QCOMPARE(Access::recordCount(w), sent);
+    QCOMPARE(Access::rmsValues(w)[0], 1);
+    QCOMPARE(Access::rmsValues(w)[15999], 16000);
+    QCOMPARE(Access::pepValues(w)[15999], -16000);
     QCOMPARE(visible(w).count, count);
     if (listedRows == 0) {
         QCOMPARE(visible(w).listing, QString());
@@ -427,19 +402,21 @@ void TestRecordStore::countersNearTheLimit()
 {
     PortsSandbox sandbox;
     MainWindow w;
-    Access::stopScan(w);
+    Access::meterFound(w);
     startDownload(w);
 
-    Access::setProgress(w, INT_MAX - 1, INT_MAX - 1);
-    Access::dataSet(w, QStringLiteral("1*1"));
+    Access::setLastRecordIndex(w, INT_MAX - 1);
+    Access::setRecordCount(w, INT_MAX - 1);
+    Access::storeDataSet(w, QStringLiteral("1*1"));
     QCOMPARE(visible(w).count, QString("2147483647 Datensaetze"));
-    QCOMPARE(Access::count(w), INT_MAX);
+    QCOMPARE(Access::recordCount(w), INT_MAX);
     const Visible done = visible(w);
 
-    Access::setProgress(w, INT_MAX, INT_MAX);
-    Access::dataSet(w, QStringLiteral("2*2"));
-    Access::dataSet(w, QStringLiteral("3*3"));
-    QCOMPARE(Access::count(w), INT_MAX);
+    Access::setLastRecordIndex(w, INT_MAX);
+    Access::setRecordCount(w, INT_MAX);
+    Access::storeDataSet(w, QStringLiteral("2*2"));
+    Access::storeDataSet(w, QStringLiteral("3*3"));
+    QCOMPARE(Access::recordCount(w), INT_MAX);
     QVERIFY(visible(w) == done);
 }
 

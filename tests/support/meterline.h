@@ -6,6 +6,7 @@
 // hand the program exactly the bytes of one read.
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
 
@@ -21,34 +22,6 @@
 #include <memory>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-struct MainWindowTestAccess
-{
-    static void poll(MainWindow &w) { w.getrs232(); }
-    static QTimer *pollTimer(MainWindow &w) { return w.pollTimer; }
-    static QTimer *scanTimer(MainWindow &w) { return w.scanTimer; }
-    static void setPortOpen(MainWindow &w, bool open) { w.portOpen = open; }
-    static bool portOpen(const MainWindow &w) { return w.portOpen; }
-    static qsizetype messageTextSize(const MainWindow &w) { return w.messageText.size(); }
-    static bool inMessage(const MainWindow &w) { return w.inMessage; }
-    static int rxHead(const MainWindow &w) { return w.rxHead; }
-    static int rxTail(const MainWindow &w) { return w.rxTail; }
-    static int recordCount(const MainWindow &w) { return w.recordCount; }
-    static int lastRecordIndex(const MainWindow &w) { return w.lastRecordIndex; }
-    static int rmsValue(const MainWindow &w, int i) { return w.rmsValues[i]; }
-    static int pepValue(const MainWindow &w, int i) { return w.pepValues[i]; }
-    static void requestDownload(MainWindow &w) { w.datenholen(); }
-
-    // Puts bytes into the receive ring as the intake of one run would.
-    static void putInRing(MainWindow &w, const char *bytes, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            w.rxRing[w.rxHead] = bytes[i];
-            if (++w.rxHead >= MainWindow::RxRingSize)
-                w.rxHead = 0;
-        }
-    }
-};
 
 class MeterLine
 {

@@ -1,0 +1,100 @@
+#ifndef MAINWINDOWTESTACCESS_H
+#define MAINWINDOWTESTACCESS_H
+
+#include "mainwindow.h"
+#include "modem.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTabWidget>
+#include <QTimer>
+
+// The tests' way into the main window (a friend of MainWindow): its private
+// slots and steps, called as the timers and the decoder call them, and its
+// run-time state, read and set where a test needs a known start.
+struct MainWindowTestAccess
+{
+    // Slots and steps.
+    static void scanStep(MainWindow &m) { m.fopentty(); }
+    static void setAText(MainWindow &m, const QString &port) { m.setAText(port); }
+    static void poll(MainWindow &m) { m.getrs232(); }
+    static void requestDownload(MainWindow &m) { m.datenholen(); }
+    static void storeHeader(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
+    static void storeDataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
+
+    // As when the meter has been found: no port scan, the tab widget enabled.
+    static void meterFound(MainWindow &m)
+    {
+        m.scanTimer->stop();
+        m.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setEnabled(true);
+    }
+    // Opens a port on the window's channel as the scan does.
+    static bool openPort(MainWindow &m, const QString &name)
+    {
+        m.portOpen = m.modem->openPort(name);
+        return m.portOpen;
+    }
+
+    static QString versionText(const MainWindow &m) { return m.versionText; }
+
+    // Port scan.
+    static QStringList portList(const MainWindow &m) { return m.portList; }
+    static QTimer *scanTimer(const MainWindow &m) { return m.scanTimer; }
+    static int portIndex(const MainWindow &m) { return m.portIndex; }
+    static bool awaitingReply(const MainWindow &m) { return m.awaitingReply; }
+    static bool deviceFound(const MainWindow &m) { return m.deviceFound; }
+    static void setFirmware(MainWindow &m, bool found, int firmware)
+    {
+        m.deviceFound = found;
+        m.firmwareNumber = firmware;
+    }
+    static QString portName(const MainWindow &m) { return m.portName; }
+    static bool portOpen(const MainWindow &m) { return m.portOpen; }
+    static void setPortOpen(MainWindow &m, bool open) { m.portOpen = open; }
+
+    // Stream decoder and meter status.
+    static QTimer *pollTimer(const MainWindow &m) { return m.pollTimer; }
+    static int rxHead(const MainWindow &m) { return m.rxHead; }
+    static int rxTail(const MainWindow &m) { return m.rxTail; }
+    // Puts bytes into the receive ring as the intake of one run would.
+    static void putInRing(MainWindow &m, const char *bytes, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m.rxRing[m.rxHead] = bytes[i];
+            if (++m.rxHead >= MainWindow::RxRingSize)
+                m.rxHead = 0;
+        }
+    }
+    static int messageType(const MainWindow &m) { return m.messageType; }
+    static QString messageText(const MainWindow &m) { return m.messageText; }
+    static bool inMessage(const MainWindow &m) { return m.inMessage; }
+    static int serialNumber(const MainWindow &m) { return m.serialNumber; }
+    static int headType(const MainWindow &m) { return m.headType; }
+    static double maxLevelDbm(const MainWindow &m) { return m.maxLevelDbm; }
+    static double attenuatorDb(const MainWindow &m) { return m.attenuatorDb; }
+
+    // Record store.
+    static int lastRecordIndex(const MainWindow &m) { return m.lastRecordIndex; }
+    static void setLastRecordIndex(MainWindow &m, int index) { m.lastRecordIndex = index; }
+    static int recordIntervalSec(const MainWindow &m) { return m.recordIntervalSec; }
+    static int recordCount(const MainWindow &m) { return m.recordCount; }
+    static void setRecordCount(MainWindow &m, int count) { m.recordCount = count; }
+    static int *rmsValues(MainWindow &m) { return m.rmsValues; }
+    static const int *rmsValues(const MainWindow &m) { return m.rmsValues; }
+    static int *pepValues(MainWindow &m) { return m.pepValues; }
+    static const int *pepValues(const MainWindow &m) { return m.pepValues; }
+    // Sets the last index and the interval, and the first data sets from
+    // `values` (rms, pep, rms, pep ...); the other slots are left alone.
+    static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values = {})
+    {
+        m.lastRecordIndex = lastIndex;
+        m.recordIntervalSec = interval;
+        for (int i = 0; i + 1 < values.size(); i += 2) {
+            m.rmsValues[i / 2] = values.at(i);
+            m.pepValues[i / 2] = values.at(i + 1);
+        }
+    }
+};
+
+#endif // MAINWINDOWTESTACCESS_H
