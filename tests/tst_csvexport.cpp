@@ -4,7 +4,9 @@
 // accepted, or it is cancelled.
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
+#include "printfformat.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,26 +31,6 @@
 #include <functional>
 #include <sys/resource.h>
 
-struct MainWindowTestAccess
-{
-    static void meterFound(MainWindow &m)
-    {
-        m.scanTimer->stop();
-        m.findChild<QTabWidget *>("tabWidget")->setEnabled(true);
-    }
-    static void request(MainWindow &m) { m.datenholen(); }
-    static void header(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
-    static void dataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
-    static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values)
-    {
-        m.lastRecordIndex = lastIndex;
-        m.recordIntervalSec = interval;
-        for (int i = 0; i + 1 < values.size(); i += 2) {
-            m.rmsValues[i / 2] = values.at(i);
-            m.pepValues[i / 2] = values.at(i + 1);
-        }
-    }
-};
 using Access = MainWindowTestAccess;
 
 namespace {
@@ -204,10 +186,7 @@ QByteArray expectedFile(const QTime &start, int interval, const QList<int> &valu
         t = t.addSecs(interval);
         const int rms = 2 * i + 1 < values.size() ? values.at(2 * i) : 0;
         const int pep = 2 * i + 1 < values.size() ? values.at(2 * i + 1) : 0;
-        bytes += QString::asprintf("%5i;%s;%4.2f;%4.2f\r\n", i + 1,
-                                   qPrintable(t.toString(QStringLiteral("HH:mm:ss"))), rms / 100.0,
-                                   pep / 100.0)
-                     .toLatin1();
+        bytes += PrintfFormat::csvLine(i + 1, t, rms, pep);
     }
     return bytes;
 }
@@ -274,10 +253,10 @@ void TestCsvExport::init()
     Access::meterFound(*window);
     window->findChild<QTimeEdit *>("timeEdit")->setTime(QTime(12, 0));
     // A first listing enables the save action.
-    Access::request(*window);
-    Access::header(*window, QStringLiteral("1*10"));
-    Access::dataSet(*window, QStringLiteral("-1234*-1000"));
-    Access::dataSet(*window, QStringLiteral("-1200*-990"));
+    Access::requestDownload(*window);
+    Access::storeHeader(*window, QStringLiteral("1*10"));
+    Access::storeDataSet(*window, QStringLiteral("-1234*-1000"));
+    Access::storeDataSet(*window, QStringLiteral("-1200*-990"));
 }
 
 void TestCsvExport::cleanup()
@@ -493,13 +472,13 @@ void TestCsvExport::outcomes()
 void TestCsvExport::exportDuringDownload()
 {
     MainWindow &w = *window;
-    Access::request(w);
-    Access::header(w, QStringLiteral("5*60"));
-    Access::dataSet(w, QStringLiteral("100*-100"));
-    Access::dataSet(w, QStringLiteral("200*-200"));
+    Access::requestDownload(w);
+    Access::storeHeader(w, QStringLiteral("5*60"));
+    Access::storeDataSet(w, QStringLiteral("100*-100"));
+    Access::storeDataSet(w, QStringLiteral("200*-200"));
 
     const QString fileName = dir->filePath(QStringLiteral("running.csv"));
-    save(fileName, [&] { Access::dataSet(w, QStringLiteral("300*-300")); });
+    save(fileName, [&] { Access::storeDataSet(w, QStringLiteral("300*-300")); });
     QCOMPARE(contents(fileName), QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
                                             "    1;12:01:00;1.00;-1.00\r\n"
                                             "    2;12:02:00;2.00;-2.00\r\n"

@@ -3,8 +3,11 @@
 // document as appending the rows one by one.
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
+#include "printfformat.h"
 #include "recordformat.h"
+#include "rowbyrowlisting.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -18,46 +21,22 @@
 
 #include <climits>
 
-struct MainWindowTestAccess
-{
-    // No port scan; the tab widget enabled as when the meter has been found.
-    static void stopScan(MainWindow &m)
-    {
-        m.scanTimer->stop();
-        m.findChild<QTabWidget *>("tabWidget")->setEnabled(true);
-    }
-    static void request(MainWindow &m) { m.datenholen(); }
-    static void header(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
-    static void dataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
-    static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values)
-    {
-        m.lastRecordIndex = lastIndex;
-        m.recordIntervalSec = interval;
-        for (int i = 0; i + 1 < values.size(); i += 2) {
-            m.rmsValues[i / 2] = values.at(i);
-            m.pepValues[i / 2] = values.at(i + 1);
-        }
-    }
-    static void fillPattern(MainWindow &m, int lastIndex, int interval)
-    {
-        m.lastRecordIndex = lastIndex;
-        m.recordIntervalSec = interval;
-        for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-            m.rmsValues[i] = (i * 7919) % 20001 - 10000;
-            m.pepValues[i] = -(i * 104729) % 300007;
-        }
-    }
-    static int lastIndex(const MainWindow &m) { return m.lastRecordIndex; }
-    static int interval(const MainWindow &m) { return m.recordIntervalSec; }
-    static const int *rms(const MainWindow &m) { return m.rmsValues; }
-    static const int *pep(const MainWindow &m) { return m.pepValues; }
-};
 using Access = MainWindowTestAccess;
 
 namespace {
 
 const QString HeaderLine = QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP");
 const QString RuleLine = QStringLiteral("============================================");
+
+// A full store of varied levels.
+void fillPattern(MainWindow &w, int lastIndex, int interval)
+{
+    Access::setStore(w, lastIndex, interval);
+    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+        Access::rmsValues(w)[i] = (i * 7919) % 20001 - 10000;
+        Access::pepValues(w)[i] = -(i * 104729) % 300007;
+    }
+}
 
 QTextBrowser *browser(MainWindow &w)
 {
@@ -81,42 +60,12 @@ void refresh(MainWindow &w)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-// The listing as the obvious way builds it: clear, then one append per line.
-void appendRowByRow(QTextBrowser *view, const QTime &start, int interval, const int *rms,
-                    const int *pep, int count)
-{
-    view->clear();
-    view->append(Records::listingHeader());
-    view->append(Records::listingRule());
-    QTime t = start;
-    for (int i = 0; i < count; ++i) {
-        t = t.addSecs(interval);
-        view->append(Records::listingRow(i + 1, t, rms[i], pep[i]));
-    }
-}
-
 QStringList blockTexts(const QTextDocument *doc)
 {
     QStringList texts;
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
         texts << b.text();
     return texts;
-}
-
-// What the printf formats of the listing and the file make of a data set.
-QString printfRow(int number, const QTime &time, int rms, int pep)
-{
-    return QString::asprintf("%05i \t", number) + time.toString(QStringLiteral("HH:mm:ss")) +
-           QLatin1Char('\t') + QString::asprintf("%04.2f\t%04.2f\t dBm ", rms / 100.0, pep / 100.0);
-}
-
-QByteArray printfCsvLine(int number, const QTime &time, int rms, int pep)
-{
-    return QString::asprintf("%5i;%s;%4.2f;%4.2f", number,
-                             qPrintable(time.toString(QStringLiteral("HH:mm:ss"))), rms / 100.0,
-                             pep / 100.0)
-               .toLatin1() +
-           "\r\n";
 }
 
 } // namespace
@@ -148,7 +97,7 @@ void TestListing::init()
 {
     sandbox = new PortsSandbox;
     window = new MainWindow;
-    Access::stopScan(*window);
+    Access::meterFound(*window);
 }
 
 void TestListing::cleanup()
@@ -226,10 +175,10 @@ void TestListing::refreshWithNewStart()
 {
     MainWindow &w = *window;
     setStart(w, QTime(12, 0));
-    Access::request(w);
-    Access::header(w, QStringLiteral("2*90"));
+    Access::requestDownload(w);
+    Access::storeHeader(w, QStringLiteral("2*90"));
     for (const char *d : {"100*-100", "-250*250", "0*1"})
-        Access::dataSet(w, QString::fromLatin1(d));
+        Access::storeDataSet(w, QString::fromLatin1(d));
     QCOMPARE(
         browser(w)->toPlainText().split('\n').mid(2),
         (QStringList{"00001 \t12:01:30\t1.00\t-1.00\t dBm ", "00002 \t12:03:00\t-2.50\t2.50\t dBm ",
@@ -253,12 +202,12 @@ void TestListing::refreshRightAfterRequest()
 {
     MainWindow &w = *window;
     setStart(w, QTime(23, 59, 59));
-    Access::header(w, QStringLiteral("1*60"));
-    Access::dataSet(w, QStringLiteral("-1000*-900"));
-    Access::dataSet(w, QStringLiteral("-1100*-800"));
+    Access::storeHeader(w, QStringLiteral("1*60"));
+    Access::storeDataSet(w, QStringLiteral("-1000*-900"));
+    Access::storeDataSet(w, QStringLiteral("-1100*-800"));
     QCOMPARE(browser(w)->toPlainText().split('\n').size(), 4);
 
-    Access::request(w);
+    Access::requestDownload(w);
     refresh(w);
     QCOMPARE(browser(w)->toPlainText(),
              (QStringList{HeaderLine, RuleLine, "00001 \t00:00:00\t0.00\t0.00\t dBm "}).join('\n'));
@@ -286,7 +235,7 @@ void TestListing::oneGoEqualsRowByRow()
     QFETCH(QString, before);
     MainWindow &w = *window;
     setStart(w, QTime(23, 0, 7));
-    Access::fillPattern(w, lastIndex, interval);
+    fillPattern(w, lastIndex, interval);
     QTextBrowser *view = browser(w);
     const auto showBefore = [&] {
         view->setPlainText(QString());
@@ -302,8 +251,9 @@ void TestListing::oneGoEqualsRowByRow()
 
     // The obvious way, in the same browser from the same state.
     showBefore();
-    appendRowByRow(view, QTime(23, 0, 7), interval, Access::rms(w), Access::pep(w),
-                   lastIndex < 0 ? 0 : qMin(lastIndex + 1, MainWindow::RecordCapacity));
+    appendListingRowByRow(view, QTime(23, 0, 7), interval, Access::rmsValues(w),
+                          Access::pepValues(w),
+                          lastIndex < 0 ? 0 : qMin(lastIndex + 1, MainWindow::RecordCapacity));
 
     QCOMPARE(oneGoText, view->toPlainText());
     QCOMPARE(oneGoBlocks.size(), view->document()->blockCount());
@@ -333,10 +283,10 @@ void TestListing::formatsMatchPrintf()
         const QTime time = QTime::fromMSecsSinceStartOfDay((i * 37 % 86400) * 1000 + i % 1000);
         const QString row = Records::listingRow(number, time, rms, pep);
         const QByteArray line = Records::csvLine(number, time, rms, pep);
-        if (row != printfRow(number, time, rms, pep) ||
-            line != printfCsvLine(number, time, rms, pep)) {
-            QCOMPARE(row, printfRow(number, time, rms, pep));
-            QCOMPARE(line, printfCsvLine(number, time, rms, pep));
+        if (row != PrintfFormat::listingRow(number, time, rms, pep) ||
+            line != PrintfFormat::csvLine(number, time, rms, pep)) {
+            QCOMPARE(row, PrintfFormat::listingRow(number, time, rms, pep));
+            QCOMPARE(line, PrintfFormat::csvLine(number, time, rms, pep));
         }
         ++checked;
     }
