@@ -6,6 +6,7 @@
 // Goal: under 50 ms for the whole export (checked only in builds without
 // sanitizers).
 
+#include "benchmark.h"
 #include "recordformat.h"
 
 #include <QElapsedTimer>
@@ -15,17 +16,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVROLD_TIMING_CHECKS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVROLD_TIMING_CHECKS 0
-#endif
-#endif
-#ifndef TAVROLD_TIMING_CHECKS
-#define TAVROLD_TIMING_CHECKS 1
-#endif
 
 namespace {
 
@@ -77,8 +67,8 @@ void BenchExport::initTestCase()
 {
     QVERIFY(dir.isValid());
     for (int i = 0; i < Rows; ++i) {
-        rms[i] = -(i * 37 % 9000);
-        pep[i] = 1500 - i * 53 % 7000;
+        rms[i] = Benchmark::rmsLevel(i);
+        pep[i] = Benchmark::pepLevel(i);
     }
 }
 

@@ -5,9 +5,11 @@
 // Goals: the one-go build under 100 ms and at least 20 times faster than
 // appending row by row (checked only in builds without sanitizers).
 
+#include "benchmark.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "portssandbox.h"
-#include "recordformat.h"
+#include "rowbyrowlisting.h"
 
 #include <QElapsedTimer>
 #include <QTabWidget>
@@ -18,33 +20,21 @@
 
 #include <algorithm>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVROLD_TIMING_CHECKS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVROLD_TIMING_CHECKS 0
-#endif
-#endif
-#ifndef TAVROLD_TIMING_CHECKS
-#define TAVROLD_TIMING_CHECKS 1
-#endif
-
-struct MainWindowTestAccess
-{
-    static void fullStore(MainWindow &m)
-    {
-        m.scanTimer->stop();
-        m.lastRecordIndex = MainWindow::RecordCapacity - 1;
-        m.recordIntervalSec = 60;
-        for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-            m.rmsValues[i] = -(i * 37 % 9000);
-            m.pepValues[i] = 1500 - i * 53 % 7000;
-        }
-    }
-    static const int *rms(const MainWindow &m) { return m.rmsValues; }
-    static const int *pep(const MainWindow &m) { return m.pepValues; }
-};
 using Access = MainWindowTestAccess;
+
+namespace {
+
+// A full store: the last index the last slot, a minute between data sets.
+void fillStore(MainWindow &w)
+{
+    Access::setStore(w, MainWindow::RecordCapacity - 1, 60);
+    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+        Access::rmsValues(w)[i] = Benchmark::rmsLevel(i);
+        Access::pepValues(w)[i] = Benchmark::pepLevel(i);
+    }
+}
+
+} // namespace
 
 class BenchListing : public QObject
 {
@@ -58,8 +48,6 @@ private slots:
     void eventLoopAfterOneGo();
 
 private:
-    void appendRowByRow();
-
     PortsSandbox *sandbox = nullptr;
     MainWindow *window = nullptr;
     QTextBrowser *view = nullptr;
@@ -70,7 +58,8 @@ void BenchListing::initTestCase()
 {
     sandbox = new PortsSandbox;
     window = new MainWindow;
-    Access::fullStore(*window);
+    Access::scanTimer(*window)->stop();
+    fillStore(*window);
     // The "Daten" page is the one shown while a download completes.
     QTabWidget *tabs = window->findChild<QTabWidget *>("tabWidget");
     QVERIFY(tabs);
@@ -80,21 +69,6 @@ void BenchListing::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     view = window->findChild<QTextBrowser *>("textBrowser");
     QVERIFY(view);
-}
-
-// The obvious way: clear, then one append per line.
-void BenchListing::appendRowByRow()
-{
-    view->clear();
-    view->append(Records::listingHeader());
-    view->append(Records::listingRule());
-    QTime t(0, 0);
-    const int *rms = Access::rms(*window);
-    const int *pep = Access::pep(*window);
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-        t = t.addSecs(60);
-        view->append(Records::listingRow(i + 1, t, rms[i], pep[i]));
-    }
 }
 
 void BenchListing::build_data()
@@ -114,7 +88,8 @@ void BenchListing::build()
         if (way == 0)
             window->fuellentxt();
         else
-            appendRowByRow();
+            appendListingRowByRow(view, QTime(0, 0), 60, Access::rmsValues(*window),
+                                  Access::pepValues(*window), MainWindow::RecordCapacity);
         const qint64 ns = clock.nsecsElapsed();
         bestNs[way] = bestNs[way] < 0 ? ns : std::min(bestNs[way], ns);
     }
