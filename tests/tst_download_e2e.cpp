@@ -9,12 +9,13 @@
 
 #include "mainwindow.h"
 #include "portssandbox.h"
+#include "printfformat.h"
+#include "programline.h"
+#include "simulatedmeter.h"
 
 #include <QAction>
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
@@ -24,79 +25,17 @@
 #include <QTextBrowser>
 #include <QTimeEdit>
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 namespace {
 
-#ifdef TAVROLD_SIM_PATH
-const char simulatorPath[] = TAVROLD_SIM_PATH;
-#else
-const char simulatorPath[] = "";
-#endif
-
 using Recording = QList<QPair<int, int>>; // RMS, PEP in hundredths of a dBm
-
-// One run of the simulator, with its ports folder under `dataHome`.
-class Simulator
-{
-public:
-    ~Simulator()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(5000))
-                process.kill();
-            process.waitForFinished(2000);
-        }
-    }
-
-    // Starts the simulator; true once it reports that it is listening.
-    bool start(const QString &dataHome, const QStringList &arguments)
-    {
-        home = dataHome;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-        process.setProcessEnvironment(environment);
-        process.start(QString::fromLocal8Bit(simulatorPath), arguments);
-        if (!process.waitForStarted(5000))
-            return false;
-        return QTest::qWaitFor(
-                   [&] {
-                       return output().contains(QLatin1String("listening")) ||
-                              process.state() != QProcess::Running;
-                   },
-                   10000) &&
-               output().contains(QLatin1String("listening"));
-    }
-
-    QString linkTarget(const QString &comName) const
-    {
-        return QFile::symLinkTarget(home + QStringLiteral("/VRZ/tavrold/ports/") + comName);
-    }
-
-    QString output()
-    {
-        text += QString::fromLocal8Bit(process.readAllStandardOutput());
-        return text;
-    }
-
-    QString errors() { return QString::fromLocal8Bit(process.readAllStandardError()); }
-
-private:
-    QProcess process;
-    QString home;
-    QString text;
-};
 
 // What the meter sends for "#d;": its recording, read from a simulator of our
 // own (no streaming asked for, so the download comes alone).
 Recording recordingOf(const QStringList &arguments, int count, QString *error)
 {
     QTemporaryDir dir;
-    Simulator sim;
-    if (!sim.start(dir.path() + QStringLiteral("/data"), arguments)) {
+    SimulatedMeter sim(dir.path() + QStringLiteral("/data"));
+    if (!sim.start(arguments)) {
         *error = QStringLiteral("reference simulator did not start: ") + sim.errors();
         return {};
     }
@@ -105,35 +44,21 @@ Recording recordingOf(const QStringList &arguments, int count, QString *error)
         *error = QStringLiteral("unexpected device ") + device;
         return {};
     }
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    ProgramLine line;
+    if (!line.open(device)) {
         *error = QStringLiteral("cannot open ") + device;
         return {};
     }
-    termios tio{};
-    if (::tcgetattr(fd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
-    QByteArray stream;
-    const bool sent = ::write(fd, "#d;", 3) == 3;
-    const auto complete = [&] { return stream.count("@d") >= count && stream.endsWith(';'); };
-    if (sent) {
-        QTest::qWaitFor(
-            [&] {
-                char buffer[65536];
-                ssize_t n;
-                while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-                    stream.append(buffer, n);
-                return complete();
-            },
+    if (line.write("#d;")) {
+        line.waitFor(
+            [&] { return line.received.count("@d") >= count && line.received.endsWith(';'); },
             120000);
     }
-    ::close(fd);
+    line.close();
 
     Recording recording;
     static const QRegularExpression dataSet(QStringLiteral("@d(-?\\d+)\\*(-?\\d+);"));
-    for (const QRegularExpressionMatch &m : dataSet.globalMatch(QString::fromLatin1(stream)))
+    for (const QRegularExpressionMatch &m : dataSet.globalMatch(QString::fromLatin1(line.received)))
         recording.append({m.captured(1).toInt(), m.captured(2).toInt()});
     if (recording.size() != count)
         *error = QStringLiteral("reference recording has %1 data sets, not %2")
@@ -149,10 +74,7 @@ QStringList expectedRows(const Recording &recording, const QTime &start, int int
     QTime t = start;
     for (int i = 0; i < recording.size(); ++i) {
         t = t.addSecs(interval);
-        rows << QString::asprintf("%05i \t", i + 1) + t.toString(QStringLiteral("HH:mm:ss")) +
-                    QLatin1Char('\t') +
-                    QString::asprintf("%04.2f\t%04.2f\t dBm ", recording.at(i).first / 100.0,
-                                      recording.at(i).second / 100.0);
+        rows << PrintfFormat::listingRow(i + 1, t, recording.at(i).first, recording.at(i).second);
     }
     return rows;
 }
@@ -171,7 +93,7 @@ private slots:
 
 void TestDownloadEndToEnd::initTestCase()
 {
-    if (!QFileInfo(QString::fromLocal8Bit(simulatorPath)).isExecutable())
+    if (!QFileInfo(SimulatedMeter::program()).isExecutable())
         QSKIP("the simulated meter is not built here");
 }
 
@@ -208,9 +130,8 @@ void TestDownloadEndToEnd::download()
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     PortsSandbox sandbox; // every COM name blocked but the simulator's COM1
-    Simulator meter;
-    QVERIFY2(meter.start(sandbox.root() + QStringLiteral("/data"), arguments),
-             qPrintable(meter.errors()));
+    SimulatedMeter meter(sandbox);
+    QVERIFY2(meter.start(arguments), qPrintable(meter.errors()));
 
     MainWindow w;
     w.show();

@@ -4,7 +4,9 @@
 // through the pseudo-terminal it links there.
 
 #include "portssandbox.h"
+#include "programline.h"
 #include "ptymeter.h"
+#include "simulatedmeter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,158 +17,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
 #include <memory>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
-
-#ifdef TAVROLD_SIM_PATH
-const char simulatorPath[] = TAVROLD_SIM_PATH;
-#else
-const char simulatorPath[] = "";
-#endif
-
-// One run of the simulator.
-class SimRun
-{
-public:
-    explicit SimRun(const PortsSandbox &sandbox) : sandbox(sandbox) {}
-    ~SimRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(3000))
-                process.kill();
-            process.waitForFinished(1000);
-        }
-    }
-
-    // Starts the simulator; true once it reports that it is listening.
-    bool start(const QStringList &arguments)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox.root() + "/data");
-        process.setProcessEnvironment(environment);
-        process.start(QString::fromLocal8Bit(simulatorPath), arguments);
-        if (!process.waitForStarted(5000))
-            return false;
-        return QTest::qWaitFor(
-                   [&] {
-                       return output().contains("listening") ||
-                              process.state() != QProcess::Running;
-                   },
-                   10000) &&
-               output().contains("listening");
-    }
-
-    bool waitForExit(int timeoutMs = 5000)
-    {
-        return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
-    }
-
-    QString output()
-    {
-        standardOutput += process.readAllStandardOutput();
-        return QString::fromLocal8Bit(standardOutput);
-    }
-
-    QString errors()
-    {
-        standardError += process.readAllStandardError();
-        return QString::fromLocal8Bit(standardError);
-    }
-
-    void signal(int signalNumber) { ::kill(pid_t(process.processId()), signalNumber); }
-    QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
-    int exitCode() const { return process.exitCode(); }
-
-private:
-    const PortsSandbox &sandbox;
-    QProcess process;
-    QByteArray standardOutput;
-    QByteArray standardError;
-};
-
-// The program's end of the line, opened through the ports folder as the
-// program opens it: raw bytes, reads that never wait.
-class Line
-{
-public:
-    ~Line() { close(); }
-
-    bool open(const QString &path)
-    {
-        close();
-        fd =
-            ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        termios tio{};
-        ::tcgetattr(fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd, TCSANOW, &tio);
-        return true;
-    }
-
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-    bool write(const QByteArray &bytes)
-    {
-        return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-    // Takes in what has arrived; each read is kept as it came.
-    void poll()
-    {
-        char buffer[4096];
-        ssize_t count;
-        while ((count = ::read(fd, buffer, sizeof buffer)) > 0) {
-            received.append(buffer, int(count));
-            reads.append(QByteArray(buffer, int(count)));
-        }
-    }
-
-    // Keeps reading for a while (the event loop runs meanwhile).
-    void pump(int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        do {
-            poll();
-            QTest::qWait(2);
-        } while (clock.elapsed() < ms);
-        poll();
-    }
-
-    template <typename Predicate> bool waitFor(Predicate done, int timeoutMs)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                poll();
-                return done();
-            },
-            timeoutMs);
-    }
-
-    void clear()
-    {
-        received.clear();
-        reads.clear();
-    }
-
-    QByteArray received;
-    QList<QByteArray> reads;
-
-private:
-    int fd = -1;
-};
 
 struct Message
 {
@@ -300,7 +153,7 @@ private:
 
 void TestSimulator::init()
 {
-    if (!*simulatorPath)
+    if (SimulatedMeter::program().isEmpty())
         QSKIP("tavrold-sim is not built on this platform");
     sandbox = std::make_unique<PortsSandbox>();
 }
@@ -336,9 +189,9 @@ void TestSimulator::identification()
     QFETCH(int, earliestMs);
     QFETCH(int, latestMs);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
 
     QElapsedTimer clock;
@@ -378,9 +231,9 @@ void TestSimulator::streaming()
     QFETCH(QByteArray, status);
     QFETCH(bool, faultyLine);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#o;"));
     line.pump(1300);
@@ -454,9 +307,9 @@ void TestSimulator::download()
     QFETCH(QByteArray, header);
     QFETCH(int, count);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     if (streaming) {
         QVERIFY(line.write("#o;"));
@@ -520,9 +373,9 @@ void TestSimulator::stopCommand()
 {
     QFETCH(QByteArray, command);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start({"--records", "400"}), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write(command));
     QVERIFY(line.waitFor([&] { return line.received.size() > 50; }, 2000));
@@ -538,9 +391,9 @@ void TestSimulator::pacedRate()
 {
     // A loose look at the pace: 9600 baud with 8N2 framing carries 11 bits a
     // byte, about 873 bytes a second.
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start({"--records", "1000"}), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#d;"));
     QVERIFY(line.waitFor([&] { return !line.received.isEmpty(); }, 2000));
@@ -574,9 +427,9 @@ void TestSimulator::commandsAsByteStream()
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QByteArray, reply);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start({"--full-speed"}), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     for (const QByteArray &bytes : writes) {
         QVERIFY(line.write(bytes));
@@ -590,9 +443,9 @@ void TestSimulator::programClosesAndReopens()
 {
     // The program ends without "#c;" while the meter streams, and starts
     // again: its probe must find the meter, not what piled up meanwhile.
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start({}), qPrintable(sim.errors()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#o;"));
     QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
@@ -627,7 +480,7 @@ void TestSimulator::nameTakenIsRefused()
     QFETCH(QString, message);
 
     const QString name = QStringLiteral("COM3");
-    SimRun first(*sandbox);
+    SimulatedMeter first(*sandbox);
     std::unique_ptr<PtyMeter> pty;
     if (holder == QLatin1String("sim")) {
         QVERIFY2(first.start({"--port", name, "--full-speed"}), qPrintable(first.errors()));
@@ -640,7 +493,7 @@ void TestSimulator::nameTakenIsRefused()
     }
     const QString target = linkTarget(name);
 
-    SimRun second(*sandbox);
+    SimulatedMeter second(*sandbox);
     QVERIFY(!second.start({"--port", name}));
     QVERIFY(second.waitForExit());
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -651,7 +504,7 @@ void TestSimulator::nameTakenIsRefused()
     // The holder keeps its name, and a simulated meter still answers on it.
     QCOMPARE(linkTarget(name), target);
     if (holder == QLatin1String("sim")) {
-        Line line;
+        ProgramLine line;
         QVERIFY(line.open(linkPath(name)));
         QVERIFY(line.write("#v;"));
         QVERIFY(line.waitFor([&] { return line.received == "M\x15"; }, 2000));
@@ -664,7 +517,7 @@ void TestSimulator::staleLinkIsReplaced()
     QVERIFY(QFileInfo(linkPath()).isSymLink());
     QVERIFY(!QFileInfo::exists(linkPath()));
 
-    SimRun killed(*sandbox);
+    SimulatedMeter killed(*sandbox);
     QVERIFY2(killed.start({"--full-speed"}), qPrintable(killed.errors()));
     const QString deadDevice = linkTarget();
     QVERIFY(deadDevice.startsWith(QLatin1String("/dev/")));
@@ -673,10 +526,10 @@ void TestSimulator::staleLinkIsReplaced()
     QVERIFY(QFileInfo(linkPath()).isSymLink());
     QVERIFY(QFileInfo::exists(linkPath() + ".pid"));
 
-    SimRun next(*sandbox);
+    SimulatedMeter next(*sandbox);
     QVERIFY2(next.start({"--full-speed"}), qPrintable(next.errors()));
     QVERIFY(QFileInfo::exists(linkPath()));
-    Line line;
+    ProgramLine line;
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#v;"));
     QVERIFY(line.waitFor([&] { return line.received == "M\x15"; }, 2000));
@@ -694,9 +547,9 @@ void TestSimulator::linkRemovedOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start({"--port", "COM7"}), qPrintable(sim.errors()));
-    Line line; // the program holds the line open meanwhile
+    ProgramLine line; // the program holds the line open meanwhile
     QVERIFY(line.open(linkPath("COM7")));
     QVERIFY(line.write("#o;"));
     QVERIFY(line.waitFor([&] { return !line.received.isEmpty(); }, 2000));
@@ -730,7 +583,7 @@ void TestSimulator::badOptions()
     QFETCH(QString, named);
 
     const QString blocked = linkTarget();
-    SimRun sim(*sandbox);
+    SimulatedMeter sim(*sandbox);
     QVERIFY(!sim.start(arguments));
     QVERIFY(sim.waitForExit());
     QVERIFY(sim.exitCode() != 0);
