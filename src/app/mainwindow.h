@@ -11,6 +11,7 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class Modem;
+struct DisplayUpdate;
 
 // The one main window. It owns everything of a run: the form, the serial
 // channel, the two timers, the port scan, the stream decoder and the store of
@@ -80,6 +81,8 @@ private:
     char rxRing[RxRingSize] = {};
     int rxHead = 0;
     int rxTail = 0;
+    // What the run of getrs232() in progress will show when it ends.
+    DisplayUpdate *runUpdate = nullptr;
 
     // Record store.
     int lastRecordIndex;

@@ -10,9 +10,6 @@
 #include <QTimer>
 
 #include <optional>
-#include <utility>
-
-namespace {
 
 // What one run leaves on the display. A run decodes up to 999 bytes, some
 // hundred readings, of which only the last of each kind can ever be seen:
@@ -31,9 +28,7 @@ struct DisplayUpdate
     std::optional<QString> recording;
 };
 
-// The update of the run in progress. Only getrs232() decodes, on the GUI
-// thread, so the handlers always find the one of their run here.
-DisplayUpdate *runUpdate = nullptr;
+namespace {
 
 void showLevelTexts(QLabel *level, QLabel *voltage, QLabel *power, const DisplayUpdate::Level &l)
 {
@@ -77,13 +72,13 @@ void MainWindow::getrs232()
     }
 
     DisplayUpdate update;
-    DisplayUpdate *const outer = std::exchange(runUpdate, &update);
+    runUpdate = &update;
     while (rxTail != rxHead) {
         decodeByte(rxRing[rxTail]);
         if (++rxTail >= RxRingSize)
             rxTail = 0;
     }
-    runUpdate = outer;
+    runUpdate = nullptr;
 
     const DisplayUpdate::Level &rms = update.levels[0];
     if (rms.seen)
