@@ -20,12 +20,20 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     portOpen = false;
 
     pollTimer = new QTimer;
+    // The poll may come a few milliseconds early or late: the bytes wait in
+    // the driver's queue, and one run takes in more than a second of the
+    // line. A coarse timer lets the system bunch its wake-ups with others'.
+    pollTimer->setTimerType(Qt::CoarseTimer);
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(getrs232()));
 
     connect(ui->actiond_holen, SIGNAL(triggered()), this, SLOT(datenholen()));
     connect(ui->action_Speichern, SIGNAL(triggered()), this, SLOT(datenspeichern()));
 
     scanTimer = new QTimer(this);
+    // Each step of the search waits at least as long as it says: a coarse
+    // timer may fire 5 % early, and a meter that answers "#v;" within its
+    // second must not be missed.
+    scanTimer->setTimerType(Qt::PreciseTimer);
     connect(scanTimer, SIGNAL(timeout()), this, SLOT(fopentty()));
 
     for (int i = 1; i <= 20; ++i)
