@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "modem.h"
+#include "portscan.h"
 #include "ui_mainwindow.h"
 
 #include <QTimer>
@@ -36,14 +37,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     scanTimer->setTimerType(Qt::PreciseTimer);
     connect(scanTimer, SIGNAL(timeout()), this, SLOT(fopentty()));
 
-    for (int i = 1; i <= 20; ++i)
-        portList << QString::asprintf("COM%i", i);
+    portList = PortScan::portNames();
 
     portIndex = 0;
     awaitingReply = false;
     deviceFound = false;
 
-    scanTimer->start(200);
+    scanTimer->start(PortScan::FirstStepMs);
 
     inMessage = false;
     serialNumber = 0;

@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "download.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -30,7 +32,7 @@ public:
     static QString formatVoltage(double volts);
 
     // Capacity of the record store and of the receive ring.
-    static constexpr int RecordCapacity = 16000;
+    static constexpr int RecordCapacity = Records::StoreCapacity;
     static constexpr int RxRingSize = 1000;
 
 public slots:

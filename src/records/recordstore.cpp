@@ -1,10 +1,9 @@
 #include "mainwindow.h"
 
+#include "download.h"
 #include "modem.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
-
-#include <climits>
 
 // "&Lesen": forget the last download and ask the meter for its recorded data
 // sets. The old listing, labels and buttons stay until the new download is
@@ -32,8 +31,7 @@ void MainWindow::clearRecordStore()
 // recording interval in seconds, e.g. "15*60" for 16 data sets a minute apart.
 void MainWindow::storeDownloadHeader(const QString &text)
 {
-    lastRecordIndex = Protocol::readInteger(Protocol::section(text, 0));
-    recordIntervalSec = Protocol::readInteger(Protocol::section(text, 1));
+    Records::readDownloadHeader(text, &lastRecordIndex, &recordIntervalSec);
 }
 
 // One data set, "RMS*PEP" in hundredths of a dBm, in the order the meter
@@ -41,24 +39,13 @@ void MainWindow::storeDownloadHeader(const QString &text)
 // download.
 void MainWindow::storeDataSet(const QString &text)
 {
-    // recordCount counts every data set of the download, also those beyond
-    // the store's capacity, which are dropped; it stops at INT_MAX, and from
-    // there on nothing is counted or completed any more.
-    if (recordCount < 0 || recordCount == INT_MAX)
+    if (!Records::storeDataSet(text, rmsValues, pepValues, RecordCapacity, lastRecordIndex,
+                               &recordCount))
         return;
-    if (recordCount < RecordCapacity) {
-        rmsValues[recordCount] =
-            Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 0)));
-        pepValues[recordCount] =
-            Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
-    }
-    if (recordCount == lastRecordIndex) {
-        fuellentxt();
-        ui->labelsek->setText(QString::asprintf("Zwischenzeit %i Sek.", recordIntervalSec));
-        // lastRecordIndex + 1 in 64 bits: the meter may announce any index.
-        ui->labelanzahl->setText(
-            QString::asprintf("%lld Datensaetze", static_cast<long long>(lastRecordIndex) + 1));
-        ui->Buttonrefresh->setEnabled(true);
-    }
-    ++recordCount;
+    fuellentxt();
+    ui->labelsek->setText(QString::asprintf("Zwischenzeit %i Sek.", recordIntervalSec));
+    // lastRecordIndex + 1 in 64 bits: the meter may announce any index.
+    ui->labelanzahl->setText(
+        QString::asprintf("%lld Datensaetze", static_cast<long long>(lastRecordIndex) + 1));
+    ui->Buttonrefresh->setEnabled(true);
 }

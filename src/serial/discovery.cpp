@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "modem.h"
+#include "portscan.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
@@ -33,7 +34,7 @@ void MainWindow::fopentty()
         }
         // No meter here: close the port and try the next one.
         advancePortIndex();
-        scanTimer->start(200);
+        scanTimer->start(PortScan::AfterNoReplyMs);
         modem->closePort();
         portOpen = false;
         return;
@@ -48,10 +49,10 @@ void MainWindow::fopentty()
     if (portOpen) {
         modem->writeString(QString::fromLatin1(Protocol::IdentifyCommand));
         awaitingReply = true;
-        scanTimer->start(1000);
+        scanTimer->start(PortScan::ReplyWaitMs);
     } else {
         advancePortIndex();
-        scanTimer->start(100);
+        scanTimer->start(PortScan::AfterFailedOpenMs);
         awaitingReply = false;
         // Releases whatever a half-finished open may have left behind.
         modem->closePort();
@@ -60,16 +61,14 @@ void MainWindow::fopentty()
 
 void MainWindow::advancePortIndex()
 {
-    ++portIndex;
-    if (portIndex >= portList.size())
-        portIndex = 0;
+    portIndex = PortScan::nextIndex(portIndex, int(portList.size()));
 }
 
 // The window title: program, version, firmware and the port being shown.
 void MainWindow::setAText(QString port)
 {
-    const QString firmware = deviceFound ? QString::asprintf("FW:%i.xx", firmwareNumber / 10)
-                                         : QStringLiteral("FW:?");
-    setWindowTitle(tr("Tavrolinde") + QStringLiteral(" - ") + versionText +
-                   QStringLiteral(" - ") + firmware + QStringLiteral(" - ") + port);
+    const QString firmware =
+        deviceFound ? Protocol::firmwareText(firmwareNumber) : QStringLiteral("FW:?");
+    setWindowTitle(tr("Tavrolinde") + QStringLiteral(" - ") + versionText + QStringLiteral(" - ") +
+                   firmware + QStringLiteral(" - ") + port);
 }

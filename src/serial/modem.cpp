@@ -80,6 +80,7 @@ QString Modem::devicePath(const QString &name)
 
 bool Modem::openPort(const QString &name)
 {
+    lost = false;
     // A channel holds one port; a handle left from before is let go first.
     if (portHandle != SerialPort::InvalidHandle) {
         SerialPort::close(portHandle);
@@ -104,6 +105,7 @@ bool Modem::openPort(const QString &name)
 
 bool Modem::closePort()
 {
+    lost = false;
     if (portHandle != SerialPort::InvalidHandle) {
         SerialPort::close(portHandle);
         portHandle = SerialPort::InvalidHandle;
@@ -116,7 +118,7 @@ int Modem::readBytes(char *buffer, int maxCount)
 {
     if (portHandle == SerialPort::InvalidHandle || !buffer || maxCount <= 0)
         return 0;
-    const int n = SerialPort::read(portHandle, buffer, maxCount);
+    const int n = SerialPort::read(portHandle, buffer, maxCount, &lost);
     return n >= 0 && n <= maxCount ? n : 0;
 }
 

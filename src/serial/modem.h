@@ -24,6 +24,10 @@ public:
     int readBytes(char *buffer, int maxCount);
     bool writeString(const QString &text);
     bool writeByte(char value);
+    // True when the last read found the device gone (unplugged, switched
+    // off with its adapter, the other end of the line closed) rather than a
+    // line that is merely silent. Cleared by openPort() and closePort().
+    bool deviceLost() const { return lost; }
 
     // The device that a port name such as "COM3" stands for on this system.
     static QString devicePath(const QString &name);
@@ -33,6 +37,7 @@ signals:
 
 private:
     SerialPort::Handle portHandle;
+    bool lost = false;
 };
 
 #endif // MODEM_H

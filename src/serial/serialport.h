@@ -22,7 +22,10 @@ bool configure(Handle handle);
 // ignored.
 void close(Handle handle);
 // Bytes already received, at most maxCount; never waits. 0 on any failure.
-int read(Handle handle, char *buffer, int maxCount);
+// When nothing came, *deviceGone (if given) tells whether that is because
+// the device has gone away (unplugged, its other end closed) rather than a
+// silent line.
+int read(Handle handle, char *buffer, int maxCount, bool *deviceGone = nullptr);
 // Hands every byte to the driver, waiting while its queue is full (but not
 // for ever: a device that takes nothing for about a second is given up). The
 // number of bytes written, which is less than count on failure, or -1.

@@ -27,6 +27,12 @@ long long nowMs()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+bool isHungUp(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 } // namespace
 
 Handle open(const char *devicePath)
@@ -101,17 +107,31 @@ void close(Handle handle)
     ::close(fd);
 }
 
-int read(Handle handle, char *buffer, int maxCount)
+int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
 {
+    if (deviceGone)
+        *deviceGone = false;
     if (handle < 0 || !buffer || maxCount <= 0)
         return 0;
+    const int fd = static_cast<int>(handle);
     ssize_t n;
     do {
-        n = ::read(static_cast<int>(handle), buffer, static_cast<size_t>(maxCount));
+        n = ::read(fd, buffer, static_cast<size_t>(maxCount));
     } while (n < 0 && errno == EINTR);
-    // Nothing waiting (EAGAIN), the other end gone (EIO) or a closed line:
-    // all read as nothing received.
-    return n > 0 ? static_cast<int>(n) : 0;
+    if (n > 0)
+        return static_cast<int>(n);
+    // Nothing received: a silent line, or a device that has gone. A terminal
+    // that lost its other end fails with EIO, one whose device left (a USB
+    // adapter pulled out) with ENXIO or ENODEV, or it has been hung up and
+    // reads as its end - which, with reads that never wait, looks like a
+    // silent line: the terminal is asked whether it was hung up.
+    if (deviceGone) {
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            *deviceGone = errno == EIO || errno == ENXIO || errno == ENODEV;
+        else
+            *deviceGone = isHungUp(fd);
+    }
+    return 0;
 }
 
 long write(Handle handle, const char *data, long count)

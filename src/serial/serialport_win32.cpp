@@ -78,13 +78,32 @@ void close(Handle handle)
     ::CloseHandle(toHandle(handle));
 }
 
-int read(Handle handle, char *buffer, int maxCount)
+int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
 {
+    if (deviceGone)
+        *deviceGone = false;
     if (handle == InvalidHandle || !buffer || maxCount <= 0)
         return 0;
     // A failing read leaves the count at 0: nothing received.
     DWORD received = 0;
-    ::ReadFile(toHandle(handle), buffer, static_cast<DWORD>(maxCount), &received, nullptr);
+    if (!::ReadFile(toHandle(handle), buffer, static_cast<DWORD>(maxCount), &received, nullptr) &&
+        deviceGone) {
+        // These are what a port whose USB adapter has left answers; line
+        // errors do not fail reads (fAbortOnError is 0).
+        switch (::GetLastError()) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_FILE_NOT_FOUND:
+            *deviceGone = true;
+            break;
+        default:
+            break;
+        }
+    }
     return received <= static_cast<DWORD>(maxCount) ? static_cast<int>(received) : 0;
 }
 

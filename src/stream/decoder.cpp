@@ -4,6 +4,7 @@
 #include "modem.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
+#include "unitformat.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -53,6 +54,16 @@ void showStatusTexts(Ui_MainWindow *ui, int headType, int serialNumber, double m
 
 } // namespace
 
+QString MainWindow::formatPower(double watts)
+{
+    return UnitFormat::power(watts);
+}
+
+QString MainWindow::formatVoltage(double volts)
+{
+    return UnitFormat::voltage(volts);
+}
+
 // One poll of the meter's stream, every 100 ms: take in what has arrived,
 // decode all of it, and come back in 100 ms.
 void MainWindow::getrs232()
@@ -94,30 +105,11 @@ void MainWindow::getrs232()
     pollTimer->start(100);
 }
 
-// The message syntax: '@', then type letters and value text in any order,
-// then ';'. Bytes between messages are ignored; the type stays from one
-// message to the next.
+// Bytes between messages are ignored; the type stays from one message to
+// the next.
 void MainWindow::decodeByte(char c)
 {
-    if (!inMessage) {
-        inMessage = c == Protocol::MessageStart;
-        return;
-    }
-
-    if (c == Protocol::MessageEnd) {
-        // A value text beyond the bound is noise, not a message.
-        if (messageText.size() <= Protocol::MaxValueTextLength)
-            runMessageHandler();
-        messageText.resize(0); // keeps the buffer for the next message
-        inMessage = false;
-        return;
-    }
-
-    const int type = Protocol::messageTypeOf(c);
-    if (type != Protocol::NoMessageType)
-        messageType = type;
-    else if (messageText.size() <= Protocol::MaxValueTextLength)
-        messageText.append(QLatin1Char(c)); // one character past the bound marks it overlong
+    Protocol::scanByte(c, inMessage, messageType, messageText, [this] { runMessageHandler(); });
 }
 
 void MainWindow::runMessageHandler()

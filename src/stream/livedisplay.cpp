@@ -1,6 +1,6 @@
 #include "livedisplay.h"
 
-#include "mainwindow.h"
+#include "unitformat.h"
 
 #include <QCoreApplication>
 
@@ -38,14 +38,14 @@ LevelTexts levelTexts(double level, bool audioHead)
     LevelTexts texts;
     if (audioHead) {
         texts.level = QString::asprintf("%3.1f dBV", level);
-        texts.voltage = MainWindow::formatVoltage(std::pow(10.0, level / 20.0));
+        texts.voltage = UnitFormat::voltage(std::pow(10.0, level / 20.0));
         return texts;
     }
     // The level is a power of 10^(level/10) mW across 50 ohms.
     const double volts = std::sqrt(std::pow(10.0, level / 10.0) * 0.001 * 50.0);
     texts.level = QString::asprintf("%3.1f dBm", level);
-    texts.voltage = MainWindow::formatVoltage(volts);
-    texts.power = MainWindow::formatPower(volts * volts / 50.0);
+    texts.voltage = UnitFormat::voltage(volts);
+    texts.power = UnitFormat::power(volts * volts / 50.0);
     return texts;
 }
 

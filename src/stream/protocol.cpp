@@ -19,6 +19,11 @@ bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber)
     return bytes[0] == ReplyMark && firmware > 10;
 }
 
+QString firmwareText(int firmwareNumber)
+{
+    return QString::asprintf("FW:%i.xx", firmwareNumber / 10);
+}
+
 int messageTypeOf(char c)
 {
     switch (c) {

@@ -41,6 +41,39 @@ enum MessageType {
 // The message type a byte selects, or NoMessageType for any other byte.
 int messageTypeOf(char c);
 
+// One byte of the stream through the message rules, on the caller's message
+// state: '@' opens a message, a type letter sets its type (which stays from
+// one message to the next), any other byte - '@' included - adds to its value
+// text, and ';' ends it. Bytes outside a message are dropped. At the end of
+// a message onMessage() runs, with the type and the value text still set,
+// unless the text grew past MaxValueTextLength: such a message is noise and
+// dropped whole. Then the text is emptied (its buffer kept for the next).
+template <typename OnMessage>
+inline void scanByte(char c, bool &inMessage, int &messageType, QString &messageText,
+                     OnMessage &&onMessage)
+{
+    if (!inMessage) {
+        inMessage = c == MessageStart;
+        return;
+    }
+    if (c == MessageEnd) {
+        if (messageText.size() <= MaxValueTextLength)
+            onMessage();
+        messageText.resize(0);
+        inMessage = false;
+        return;
+    }
+    const int type = messageTypeOf(c);
+    if (type != NoMessageType)
+        messageType = type;
+    else if (messageText.size() <= MaxValueTextLength)
+        messageText.append(QLatin1Char(c)); // one character past the bound marks it overlong
+}
+
+// The firmware as the window title and the command-line tool show it:
+// "FW:2.xx" for the firmware number 21.
+QString firmwareText(int firmwareNumber);
+
 // Numbers from the meter: decimals with '.' whatever the user's locale,
 // integers in base 10. Anything that does not read as a finite number that
 // fits counts as 0.

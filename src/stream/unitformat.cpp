@@ -1,4 +1,4 @@
-#include "mainwindow.h"
+#include "unitformat.h"
 
 #include <iterator>
 
@@ -24,7 +24,7 @@ QString formatScaled(double y, const char *const units[], int unitCount)
 
 } // namespace
 
-QString MainWindow::formatPower(double watts)
+QString UnitFormat::power(double watts)
 {
     // Kilowatts have no upper bound: 25 kW prints as "25.000 kW".
     if (watts >= 1000.0)
@@ -33,7 +33,7 @@ QString MainWindow::formatPower(double watts)
     return formatScaled(watts, units, int(std::size(units)));
 }
 
-QString MainWindow::formatVoltage(double volts)
+QString UnitFormat::voltage(double volts)
 {
     // Volts have no upper bound: 2500 V prints as "2500.0 V".
     static const char *const units[] = {"V", "mV", "uV", "nV"};
