@@ -39,9 +39,10 @@ object=$out/serialport_win32.o
 "$cxx" -std=c++17 -Wall -Wextra -Werror -O2 -I"$top/src/serial" -c "$source" -o "$object"
 
 # The layer may reach the system only through these calls (GetLastError
-# tells a port whose device has gone from a silent one) (plus the C
+# tells a port whose device has gone from a silent one; ClearCommError,
+# GetTickCount64 and Sleep let a command-line program wait for bytes) (plus the C
 # library's memory helpers that the compiler may emit for a zeroed struct).
-allowed='^(__imp_)?(CreateFileA|SetCommState|SetCommTimeouts|SetupComm|ReadFile|WriteFile|CloseHandle|GetLastError|memset|memcpy)$'
+allowed='^(__imp_)?(CreateFileA|SetCommState|SetCommTimeouts|SetupComm|ReadFile|WriteFile|CloseHandle|GetLastError|ClearCommError|GetTickCount64|Sleep|memset|memcpy)$'
 if command -v "$nm" >/dev/null 2>&1; then
     unexpected=$("$nm" -u "$object" | awk '{print $NF}' | grep -Ev "$allowed" || true)
     if [ -n "$unexpected" ]; then

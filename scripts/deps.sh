@@ -2,23 +2,38 @@
 # Installs what building, running and testing Tavrolinde needs on Debian or
 # Ubuntu, but only what is missing. Sourced by the other scripts.
 
-tavrold_packages=(
-    cmake g++ make pkg-config dpkg-dev file
+# Building and running the program, and the demo without a display (a
+# virtual X server, keyboard input, screenshots).
+tavrold_run_packages=(
+    cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fontconfig fonts-dejavu-core
     xvfb xauth xdotool x11-utils imagemagick
+)
+
+# Only the tests need these: the Debian package check, the Windows serial
+# layer's cross compiler.
+tavrold_test_packages=(
+    dpkg-dev file
     g++-mingw-w64-x86-64
 )
 
+# tavrold_install_deps run|test: installs what running (or, with test, also
+# testing) needs and is missing, one line per step.
 tavrold_install_deps() {
+    local what=${1:-run}
+    local wanted=("${tavrold_run_packages[@]}")
+    [ "$what" = test ] && wanted+=("${tavrold_test_packages[@]}")
     local missing=()
     local pkg
-    for pkg in "${tavrold_packages[@]}"; do
+    for pkg in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$pkg")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
+    if [ ${#missing[@]} -eq 0 ]; then
+        echo "-- Packages: all ${#wanted[@]} needed for $what are installed"
+        return 0
+    fi
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then
         if command -v sudo >/dev/null 2>&1; then
@@ -28,9 +43,13 @@ tavrold_install_deps() {
             return 1
         fi
     fi
-    $sudo apt-get update -qq &&
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-            "${missing[@]}" >/dev/null
+    echo "-- Packages: ${#missing[@]} missing for $what: ${missing[*]}"
+    echo "-- Packages: reading the package lists (apt-get update)"
+    $sudo apt-get update -qq || return 1
+    echo "-- Packages: installing them with what they need (this is the long step on a fresh machine)"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null || return 1
+    echo "-- Packages: installed"
 }
 
 # Configures and builds into the given folder with extra CMake arguments;
@@ -42,6 +61,12 @@ tavrold_build() {
     top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     local targets=()
     [ -n "${TAVROLD_TARGETS:-}" ] && targets=(--target $TAVROLD_TARGETS)
-    cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
-        cmake --build "$dir" -j"$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
+    echo "-- Build: configuring $dir"
+    cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
+    echo "-- Build: compiling ${TAVROLD_TARGETS:-everything} in $dir"
+    cmake --build "$dir" -j"$(nproc 2>/dev/null || echo 2)" "${targets[@]}" >"$dir/build.log" 2>&1 || {
+        tail -n 40 "$dir/build.log" >&2
+        return 1
+    }
+    echo "-- Build: done ($dir)"
 }

@@ -24,8 +24,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     demo=1
 fi
 
-tavrold_install_deps
-TAVROLD_TARGETS="tavrold tavrold-sim" tavrold_build build >/dev/null
+tavrold_install_deps run
+TAVROLD_TARGETS="tavrold tavrold-sim" tavrold_build build
 
 bin="$top/build/bin"
 port=COM1

@@ -6,7 +6,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 . scripts/deps.sh
-tavrold_install_deps
+tavrold_install_deps test
 
 status=0
 

@@ -122,6 +122,11 @@ int Modem::readBytes(char *buffer, int maxCount)
     return n >= 0 && n <= maxCount ? n : 0;
 }
 
+bool Modem::waitForReadyRead(int msecs)
+{
+    return SerialPort::waitReadable(portHandle, msecs);
+}
+
 bool Modem::writeString(const QString &text)
 {
     if (portHandle == SerialPort::InvalidHandle)

@@ -28,6 +28,10 @@ public:
     // off with its adapter, the other end of the line closed) rather than a
     // line that is merely silent. Cleared by openPort() and closePort().
     bool deviceLost() const { return lost; }
+    // Waits up to msecs for bytes to arrive (or the device to go), without
+    // using the processor meanwhile; false when the time ran out or no port
+    // is open. For programs that read on their own time, never the window.
+    bool waitForReadyRead(int msecs);
 
     // The device that a port name such as "COM3" stands for on this system.
     static QString devicePath(const QString &name);

@@ -26,6 +26,10 @@ void close(Handle handle);
 // the device has gone away (unplugged, its other end closed) rather than a
 // silent line.
 int read(Handle handle, char *buffer, int maxCount, bool *deviceGone = nullptr);
+// Waits until bytes have arrived, the device has gone, or timeoutMs have
+// passed, without using the processor meanwhile. True unless the time ran
+// out. For programs that read on their own time; the window never waits.
+bool waitReadable(Handle handle, int timeoutMs);
 // Hands every byte to the driver, waiting while its queue is full (but not
 // for ever: a device that takes nothing for about a second is given up). The
 // number of bytes written, which is less than count on failure, or -1.

@@ -134,6 +134,22 @@ int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
     return 0;
 }
 
+bool waitReadable(Handle handle, int timeoutMs)
+{
+    if (handle < 0)
+        return false;
+    pollfd p{static_cast<int>(handle), POLLIN, 0};
+    const long long deadline = nowMs() + (timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        const long long left = deadline - nowMs();
+        const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (r > 0)
+            return true; // readable, or hung up: the next read tells which
+        if (r == 0 || errno != EINTR)
+            return false;
+    }
+}
+
 long write(Handle handle, const char *data, long count)
 {
     if (handle < 0 || count < 0 || (count > 0 && !data))

@@ -107,6 +107,28 @@ int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
     return received <= static_cast<DWORD>(maxCount) ? static_cast<int>(received) : 0;
 }
 
+bool waitReadable(Handle handle, int timeoutMs)
+{
+    if (handle == InvalidHandle)
+        return false;
+    // Synchronous handles cannot wait for a communication event with a time
+    // limit; look at the input queue every few milliseconds instead.
+    const HANDLE h = toHandle(handle);
+    const ULONGLONG deadline = ::GetTickCount64() + ULONGLONG(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status;
+        std::memset(&status, 0, sizeof status);
+        if (!::ClearCommError(h, &errors, &status) || status.cbInQue > 0)
+            return true; // bytes waiting, or the port has failed: the next read tells
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return false;
+        const ULONGLONG left = deadline - now;
+        ::Sleep(DWORD(left < 5 ? left : 5));
+    }
+}
+
 long write(Handle handle, const char *data, long count)
 {
     if (handle == InvalidHandle || count < 0 || (count > 0 && !data))

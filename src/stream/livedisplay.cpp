@@ -33,19 +33,26 @@ QString headName(int headType)
     }
 }
 
+double levelVolts(double level, bool audioHead)
+{
+    if (audioHead)
+        return std::pow(10.0, level / 20.0);
+    return std::sqrt(std::pow(10.0, level / 10.0) * 0.001 * 50.0);
+}
+
+double levelWatts(double level)
+{
+    const double volts = levelVolts(level, false);
+    return volts * volts / 50.0;
+}
+
 LevelTexts levelTexts(double level, bool audioHead)
 {
     LevelTexts texts;
-    if (audioHead) {
-        texts.level = QString::asprintf("%3.1f dBV", level);
-        texts.voltage = UnitFormat::voltage(std::pow(10.0, level / 20.0));
-        return texts;
-    }
-    // The level is a power of 10^(level/10) mW across 50 ohms.
-    const double volts = std::sqrt(std::pow(10.0, level / 10.0) * 0.001 * 50.0);
-    texts.level = QString::asprintf("%3.1f dBm", level);
-    texts.voltage = UnitFormat::voltage(volts);
-    texts.power = UnitFormat::power(volts * volts / 50.0);
+    texts.level = QString::asprintf(audioHead ? "%3.1f dBV" : "%3.1f dBm", level);
+    texts.voltage = UnitFormat::voltage(levelVolts(level, audioHead));
+    if (!audioHead)
+        texts.power = UnitFormat::power(levelWatts(level));
     return texts;
 }
 

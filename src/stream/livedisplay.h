@@ -15,6 +15,12 @@ bool isAudioHead(int headType);
 // The name of the detector head, "Unbekannt" for codes the meter may add.
 QString headName(int headType);
 
+// The voltage of a level: for an RF head the RMS voltage across 50 ohms of
+// 10^(level/10) mW, for an audio head 10^(level/20) V (the level in dBV).
+double levelVolts(double level, bool audioHead);
+// The power of an RF head's level in watts, as it develops across 50 ohms.
+double levelWatts(double level);
+
 // The three texts of one RMS or PEP reading. For an RF head the level is in
 // dBm and the voltage is the one across 50 ohms; for an audio head the level
 // is in dBV and the power text stays empty.
