@@ -5,6 +5,7 @@
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
+#include "windowrecorder.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -17,47 +18,7 @@ using Access = MainWindowTestAccess;
 
 namespace {
 
-// Everything the user sees change during the search, with the time since the
-// window was made.
-struct Event
-{
-    qint64 ms;
-    QString what;
-};
-
-class Recorder : public QObject
-{
-public:
-    Recorder(MainWindow &window, const QElapsedTimer &clock) : clock(clock)
-    {
-        connect(window.statusBar(), &QStatusBar::messageChanged, this,
-                [this](const QString &text) { add(QStringLiteral("status ") + text); });
-        connect(&window, &QWidget::windowTitleChanged, this,
-                [this](const QString &text) { add(QStringLiteral("title ") + text); });
-    }
-    void add(const QString &what) { events.append({clock.elapsed(), what}); }
-    // The time of the first event at or after `from` that reads `what`.
-    qint64 find(const QString &what, int *from) const
-    {
-        for (int i = *from; i < events.size(); ++i) {
-            if (events.at(i).what == what) {
-                *from = i + 1;
-                return events.at(i).ms;
-            }
-        }
-        return -1;
-    }
-    QString dump() const
-    {
-        QString text;
-        for (const Event &e : events)
-            text += QStringLiteral("\n%1 ms: %2").arg(e.ms).arg(e.what);
-        return text;
-    }
-
-    const QElapsedTimer &clock;
-    QList<Event> events;
-};
+using Recorder = WindowRecorder;
 
 const QString Searching = QStringLiteral("Tavrolinde - V2.00 - FW:? - ");
 
@@ -77,7 +38,6 @@ private slots:
     void bytesAfterReplyReachDecoder();
     void lateReplyFoundOnNextPass();
     void meterVanishesDuringReplyWait();
-    void noScanAfterFound();
 };
 
 void TestDiscovery::timeline()
@@ -211,10 +171,7 @@ void TestDiscovery::wrapsAfterCom20()
     QTRY_VERIFY_WITH_TIMEOUT(recorder.events.size() > 0 && Access::portIndex(window) == 2 &&
                                  recorder.events.size() > 25,
                              6000);
-    QStringList probed;
-    for (const Event &e : recorder.events)
-        if (e.what.startsWith(QStringLiteral("status Suche HW :")))
-            probed << e.what.mid(17);
+    const QStringList probed = recorder.texts(QStringLiteral("status Suche HW :"));
     QVERIFY2(probed.size() >= 22, qPrintable(probed.join(' ')));
     for (int i = 0; i < 22; ++i)
         QCOMPARE(probed.at(i), QStringLiteral("COM%1").arg(i % 20 + 1));
@@ -298,25 +255,6 @@ void TestDiscovery::meterVanishesDuringReplyWait()
     QTRY_VERIFY_WITH_TIMEOUT(Access::portIndex(window) == 3, 4000);
     QVERIFY(!Access::deviceFound(window));
     QVERIFY(window.windowTitle().endsWith(QStringLiteral("FW:? - ?")));
-}
-
-void TestDiscovery::noScanAfterFound()
-{
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
-    meter.setReply("#v;", QByteArray("M\x15", 2));
-    MainWindow window;
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 4000);
-    const QString title = window.windowTitle();
-    const QString status = window.statusBar()->currentMessage();
-    // Even when the meter goes away, nothing searches again.
-    meter.vanish();
-    QTest::qWait(1500);
-    QVERIFY(!Access::scanTimer(window)->isActive());
-    QCOMPARE(window.windowTitle(), title);
-    QCOMPARE(window.statusBar()->currentMessage(), status);
-    QCOMPARE(Access::portIndex(window), 0);
-    QVERIFY(Access::pollTimer(window)->isActive());
 }
 
 QTEST_MAIN(TestDiscovery)

@@ -3,6 +3,7 @@
 
 #include "download.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -51,17 +52,21 @@ private:
 
     // Port scan (src/serial/discovery.cpp).
     void advancePortIndex();
+    void meterLost();
 
     // Stream decoder (src/stream/decoder.cpp).
     void decodeByte(char c);
     void runMessageHandler();
     void showLevel(int type);
     void showStatus();
+    void clearLiveValues();
+    void resetMessageState();
 
     // Record store steps (src/records/recordstore.cpp).
     void clearRecordStore();
     void storeDownloadHeader(const QString &text);
     void storeDataSet(const QString &text);
+    void showDownloadProgress();
 
     // Form and serial link.
     Ui_MainWindow *ui;
@@ -102,6 +107,13 @@ private:
     int headType;
     double maxLevelDbm;
     double attenuatorDb;
+
+    // Progress of a download the user asked for while connected.
+    enum class DownloadState { Idle, Running, Complete };
+    DownloadState downloadState = DownloadState::Idle;
+    bool headerSeen = false;
+    int countAtLastPoll = 0;        // recordCount at the poll before
+    QElapsedTimer sinceLastDataSet; // since "#d;" or the last data set
 };
 
 #endif // MAINWINDOW_H

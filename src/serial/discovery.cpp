@@ -28,6 +28,7 @@ void MainWindow::fopentty()
                 pollTimer->start(100);
                 rxHead = 0;
                 rxTail = 0;
+                resetMessageState();
                 ui->tabWidget->setEnabled(true);
                 return;
             }
@@ -57,6 +58,23 @@ void MainWindow::fopentty()
         // Releases whatever a half-finished open may have left behind.
         modem->closePort();
     }
+}
+
+// The meter has gone from its port while it was connected: say so, let go
+// of the port, take its readings off the display and search again as at
+// start-up, beginning with the port it was on. What was downloaded stays, and
+// can still be listed and saved.
+void MainWindow::meterLost()
+{
+    pollTimer->stop();
+    downloadState = DownloadState::Idle;
+    deviceFound = false; // the title shows "FW:?" until a meter answers again
+    modem->closePort();
+    portOpen = false;
+    awaitingReply = false;
+    statusBar()->showMessage(tr("Verbindung verloren: ") + portName, 0);
+    clearLiveValues();
+    scanTimer->start(PortScan::FirstStepMs);
 }
 
 void MainWindow::advancePortIndex()

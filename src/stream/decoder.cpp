@@ -80,6 +80,12 @@ void MainWindow::getrs232()
             if (++rxHead >= RxRingSize)
                 rxHead = 0;
         }
+        // Nothing came because the meter has gone (a pulled cable, a
+        // switched-off adapter), not because it is silent: search again.
+        if (count == 0 && modem->deviceLost()) {
+            meterLost();
+            return;
+        }
     }
 
     DisplayUpdate update;
@@ -101,8 +107,29 @@ void MainWindow::getrs232()
         showStatusTexts(ui, headType, serialNumber, maxLevelDbm, attenuatorDb);
     if (update.recording)
         ui->labelzsatz->setText(*update.recording);
+    showDownloadProgress();
 
     pollTimer->start(100);
+}
+
+// The live values as before the first reading: only their units, so that no
+// reading of a meter that has gone looks live.
+void MainWindow::clearLiveValues()
+{
+    ui->labelNdbmrms->setText(tr("dBm"));
+    ui->labelNvoltrms->setText(tr("V"));
+    ui->labelNwattrms->setText(tr("W"));
+    ui->labelNdbmpep->setText(tr("dBm"));
+    ui->labelNvoltpep->setText(tr("V"));
+    ui->labelNwattpep->setText(tr("W"));
+}
+
+// A new line: no half message of an earlier one is joined to its first.
+void MainWindow::resetMessageState()
+{
+    inMessage = false;
+    messageType = Protocol::NoMessageType;
+    messageText.clear();
 }
 
 // Bytes between messages are ignored; the type stays from one message to
