@@ -60,7 +60,8 @@ export DISPLAY=":$(cat "$work/display")"
 wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
 unset QT_QPA_PLATFORM
 
-"$sim" --port COM1 --records 40 --interval 15 --seed 7 >"$work/sim.log" 2>&1 &
+"$sim" --port COM1 --records 40 --interval 15 --seed 7 --unplug-after 2 --replug-after 2 \
+    >"$work/sim.log" 2>&1 &
 sim_pid=$!
 wait_for 10 grep -q "listening" "$work/sim.log" || fail "the simulated meter did not start"
 
@@ -76,6 +77,18 @@ echo "ok: window title '$(xdotool getwindowname "$window")'"
 commands() { grep -o '#[a-z];' "$work/sim.log" | tr -d '\n'; }
 [ "$(commands)" = "#v;#o;" ] || fail "the meter saw '$(commands)', expected '#v;#o;'"
 echo "ok: the meter saw #v; then #o;"
+
+# The cable is pulled two seconds after streaming began: the title loses the
+# firmware and the port; plugged in again, the program finds it once more.
+lost="Tavrolinde - V2.00 - FW:? - ?"
+title_is() { [ "$(xdotool getwindowname "$window" 2>/dev/null)" = "$1" ]; }
+wait_for 10 title_is "$lost" || fail "the title did not show the meter as lost"
+grep -q "unplugged" "$work/sim.log" || fail "the title went to '?' before the meter was unplugged"
+echo "ok: unplugged, the title reads '$lost'"
+wait_for 20 title_is "$title" || fail "the meter was not found again"
+grep -q "plugged in again" "$work/sim.log" || fail "found again before the meter came back"
+[ "$(commands)" = "#v;#o;#v;#o;" ] || fail "the meter saw '$(commands)', expected '#v;#o;#v;#o;'"
+echo "ok: plugged in again, found again ('$title')"
 
 focus() { xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus --sync "$window"; }
 

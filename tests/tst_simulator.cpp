@@ -129,6 +129,7 @@ private slots:
     void commandsAsByteStream_data();
     void commandsAsByteStream();
     void programClosesAndReopens();
+    void unplugAndReplug();
 
     void nameTakenIsRefused_data();
     void nameTakenIsRefused();
@@ -284,20 +285,25 @@ void TestSimulator::download_data()
     QTest::addColumn<bool>("streaming");
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("report");
 
     QTest::newRow("five data sets")
         << QStringList{"--records", "5", "--interval", "10", "--full-speed"} << false
-        << QByteArray("4*10") << 5;
+        << QByteArray("4*10") << 5 << "download sent: 5 data sets";
     QTest::newRow("five data sets, noise and split")
         << QStringList{"--records", "5", "--interval", "10", "--full-speed", "--noise", "--split"}
-        << false << QByteArray("4*10") << 5;
+        << false << QByteArray("4*10") << 5 << "download sent: 5 data sets";
     QTest::newRow("paced, while streaming")
-        << QStringList{"--records", "20", "--interval", "30"} << true << QByteArray("19*30") << 20;
-    QTest::newRow("nothing recorded")
-        << QStringList{"--records", "0", "--full-speed"} << false << QByteArray("-1*60") << 0;
+        << QStringList{"--records", "20", "--interval", "30"} << true << QByteArray("19*30") << 20
+        << "download sent: 20 data sets";
+    QTest::newRow("nothing recorded") << QStringList{"--records", "0", "--full-speed"} << false
+                                      << QByteArray("-1*60") << 0 << "download sent: 0 data sets";
     QTest::newRow("a full memory")
         << QStringList{"--records", "16000", "--interval", "1", "--full-speed"} << false
-        << QByteArray("15999*1") << 16000;
+        << QByteArray("15999*1") << 16000 << "download sent: 16000 data sets";
+    QTest::newRow("stalls after seven")
+        << QStringList{"--records", "20", "--stall-after", "7", "--full-speed"} << false
+        << QByteArray("19*60") << 7 << "download stalled after 7 of 20 data sets";
 }
 
 void TestSimulator::download()
@@ -306,6 +312,7 @@ void TestSimulator::download()
     QFETCH(bool, streaming);
     QFETCH(QByteArray, header);
     QFETCH(int, count);
+    QFETCH(QString, report);
 
     SimulatedMeter sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
@@ -359,7 +366,44 @@ void TestSimulator::download()
         else
             QVERIFY(dataSets == firstDownload);
     }
-    QVERIFY(sim.output().contains(QStringLiteral("download sent: %1 data sets").arg(count)));
+    QVERIFY(sim.output().contains(report));
+}
+
+void TestSimulator::unplugAndReplug()
+{
+    SimulatedMeter sim(*sandbox);
+    QVERIFY2(sim.start({"--unplug-after", "0.5", "--replug-after", "1"}), qPrintable(sim.errors()));
+    ProgramLine line;
+    QVERIFY(line.open(linkPath()));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(line.write("#o;"));
+    QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
+
+    // Unplugged: the line is hung up and the name leads nowhere.
+    QVERIFY(
+        QTest::qWaitFor([&] { return sim.output().contains(QLatin1String("unplugged")); }, 5000));
+    QVERIFY(clock.elapsed() >= 500);
+    QVERIFY(!QFileInfo(linkPath()).exists());
+    QVERIFY(QFileInfo(linkPath()).isSymLink());
+    QVERIFY(!line.write("#v;"));
+    line.close();
+    QVERIFY(!line.open(linkPath()));
+
+    // Plugged in again under the same name, on a new line.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return sim.output().contains(QLatin1String("plugged in again")); }, 5000));
+    QVERIFY(QFileInfo(linkPath()).exists());
+    QVERIFY(line.open(linkPath()));
+    line.clear();
+    QVERIFY(line.write("#v;"));
+    QVERIFY(line.waitFor([&] { return line.received == QByteArray("M\x15"); }, 2000));
+    QVERIFY(line.write("#o;"));
+    QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
+    // Only once.
+    QTest::qWait(1000);
+    QCOMPARE(sim.output().count(QLatin1String("unplugged")), 1);
+    QVERIFY(line.write("#c;"));
 }
 
 void TestSimulator::stopCommand_data()
@@ -575,6 +619,9 @@ void TestSimulator::badOptions_data()
     QTest::newRow("maximum level nan") << QStringList{"--max-level", "nan"} << "--max-level";
     QTest::newRow("unknown option") << QStringList{"--baud", "19200"} << "baud";
     QTest::newRow("stray argument") << QStringList{"COM2"} << "COM2";
+    QTest::newRow("replug without unplug")
+        << QStringList{"--replug-after", "1"} << "--unplug-after";
+    QTest::newRow("unplug at once") << QStringList{"--unplug-after", "0"} << "--unplug-after";
 }
 
 void TestSimulator::badOptions()

@@ -10,11 +10,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRandomGenerator>
 #include <QTime>
+#include <QTimer>
 
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -104,6 +108,24 @@ struct Options
         QStringLiteral("split"),
         QCoreApplication::translate("main", "Faulty line: every message is cut at random points "
                                             "and sent in separate writes with short pauses.")};
+    QCommandLineOption stallAfter{
+        QStringLiteral("stall-after"),
+        QCoreApplication::translate("main", "Faulty meter: a download stops after n data sets "
+                                            "(live messages go on), as one that breaks off."),
+        QStringLiteral("n")};
+    QCommandLineOption unplugAfter{
+        QStringLiteral("unplug-after"),
+        QCoreApplication::translate("main", "Unplug the meter this many seconds after the "
+                                            "program switched it to streaming: its line closes "
+                                            "and its COM name leads nowhere, as when the cable "
+                                            "is pulled."),
+        QStringLiteral("seconds")};
+    QCommandLineOption replugAfter{
+        QStringLiteral("replug-after"),
+        QCoreApplication::translate("main", "With --unplug-after: plug it in again after this "
+                                            "many seconds, on a new pseudo-terminal under the "
+                                            "same COM name. Without it, it stays unplugged."),
+        QStringLiteral("seconds")};
     QCommandLineOption seed{
         QStringLiteral("seed"),
         QCoreApplication::translate("main", "Seed of the random numbers (readings, recording, "
@@ -112,8 +134,9 @@ struct Options
 
     QList<QCommandLineOption> all() const
     {
-        return {port,    firmware, head,      number,    maxLevel,   attenuator, recording, level,
-                records, interval, fullSpeed, lateReply, wrongReply, noise,      split,     seed};
+        return {port,  firmware,   head,        number,      maxLevel,  attenuator, recording,
+                level, records,    interval,    fullSpeed,   lateReply, wrongReply, noise,
+                split, stallAfter, unplugAfter, replugAfter, seed};
     }
 };
 
@@ -175,6 +198,20 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     s->wrongReply = parser.isSet(o.wrongReply);
     s->noise = parser.isSet(o.noise);
     s->split = parser.isSet(o.split);
+    if (parser.isSet(o.stallAfter) &&
+        !readInt(parser.value(o.stallAfter), 0, SimulatedMeter::MaxRecords, &s->stallAfter))
+        return bad(o.stallAfter, QStringLiteral("0 to 16000"));
+    if (parser.isSet(o.unplugAfter) &&
+        !readDouble(parser.value(o.unplugAfter), 0.1, 86400.0, &s->unplugAfter))
+        return bad(o.unplugAfter, QStringLiteral("0.1 to 86400 seconds"));
+    if (parser.isSet(o.replugAfter)) {
+        if (!parser.isSet(o.unplugAfter)) {
+            *error = QCoreApplication::translate("main", "--replug-after needs --unplug-after.");
+            return false;
+        }
+        if (!readDouble(parser.value(o.replugAfter), 0.1, 86400.0, &s->replugAfter))
+            return bad(o.replugAfter, QStringLiteral("0.1 to 86400 seconds"));
+    }
     s->hasSeed = parser.isSet(o.seed);
     if (s->hasSeed) {
         bool ok = false;
@@ -259,10 +296,49 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    SimulatedMeter meter(link.masterFd(), link.slaveFd(), settings);
-    QObject::connect(&meter, &SimulatedMeter::report, [](const QString &line) {
+    // A meter that is plugged in again keeps the recording in its memory.
+    if (!settings.hasSeed) {
+        settings.hasSeed = true;
+        settings.seed = QRandomGenerator::global()->generate();
+    }
+    const auto report = [](const QString &line) {
         printLine(stdout, QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + line);
-    });
+    };
+    std::unique_ptr<SimulatedMeter> meter;
+    bool unplugged = false;
+    std::function<void()> plugIn = [&] {
+        meter = std::make_unique<SimulatedMeter>(link.masterFd(), link.slaveFd(), settings);
+        QObject::connect(meter.get(), &SimulatedMeter::report, report);
+        if (settings.unplugAfter < 0 || unplugged)
+            return;
+        // Unplugged once, the given time after streaming began.
+        QObject::connect(meter.get(), &SimulatedMeter::streamingStarted, &app, [&] {
+            if (unplugged)
+                return;
+            unplugged = true;
+            QTimer::singleShot(int(settings.unplugAfter * 1000), &app, [&] {
+                meter.reset();
+                link.unplug();
+                report(QCoreApplication::translate("main", "unplugged: the line is closed and "
+                                                           "%1 leads nowhere")
+                           .arg(settings.portName));
+                if (settings.replugAfter < 0)
+                    return;
+                QTimer::singleShot(int(settings.replugAfter * 1000), &app, [&] {
+                    QString why;
+                    if (!link.replug(&why)) {
+                        printLine(stderr, QStringLiteral("tavrold-sim: ") + why);
+                        QCoreApplication::exit(1);
+                        return;
+                    }
+                    plugIn();
+                    report(QCoreApplication::translate("main", "plugged in again on %1 (%2)")
+                               .arg(settings.portName, link.devicePath()));
+                });
+            });
+        });
+    };
+    plugIn();
     QObject::connect(&watcher, &SignalWatcher::signalReceived, &app, [](int signalNumber) {
         printLine(stdout,
                   QStringLiteral("tavrold-sim: %1, stopping").arg(signalName(signalNumber)));
@@ -282,6 +358,7 @@ int main(int argc, char *argv[])
                                           : QStringLiteral("paced as 9600 baud 8N2")));
 
     const int result = QCoreApplication::exec();
+    meter.reset();
     link.close();
     printLine(stdout, QCoreApplication::translate("main", "tavrold-sim: %1 removed, meter off")
                           .arg(settings.portName));

@@ -29,6 +29,12 @@ struct MeterSettings
     bool wrongReply = false; // "X" instead of "M"
     bool noise = false;      // random bytes between messages
     bool split = false;      // messages cut into pieces, written with pauses
+    int stallAfter = -1;     // a download stops after this many data sets (-1: never)
+
+    // Unplugging: the line closes this long after streaming began, and the
+    // meter comes back on the same COM name after a pause (-1: never).
+    double unplugAfter = -1.0; // seconds
+    double replugAfter = -1.0; // seconds
 
     bool hasSeed = false;
     quint32 seed = 0;

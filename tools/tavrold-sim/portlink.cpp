@@ -214,6 +214,26 @@ bool PortLink::createPty(QString *error)
     return true;
 }
 
+void PortLink::unplug()
+{
+    if (master >= 0)
+        ::close(master);
+    if (slave >= 0)
+        ::close(slave);
+    master = -1;
+    slave = -1;
+    // A link to a path that never exists: opening the name fails, and a
+    // later pseudo-terminal of the same number is not taken for the meter.
+    device = portsDir() + QStringLiteral("/.%1.unplugged").arg(name);
+    QString error;
+    placeLink(&error);
+}
+
+bool PortLink::replug(QString *error)
+{
+    return createPty(error) && placeLink(error);
+}
+
 bool PortLink::placeLink(QString *error)
 {
     const QByteArray record =

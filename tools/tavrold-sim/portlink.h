@@ -33,6 +33,13 @@ public:
     // Removes the link (if it is still ours) and the lock file.
     void close();
 
+    // The meter is unplugged: the pseudo-terminal closes (the program's end
+    // sees its line hung up) and the COM name leads nowhere, as the device
+    // of a pulled USB adapter is gone. The name stays reserved.
+    void unplug();
+    // Plugged in again: a new pseudo-terminal under the same COM name.
+    bool replug(QString *error);
+
     int masterFd() const { return master; }
     int slaveFd() const { return slave; }
     QString devicePath() const { return device; }

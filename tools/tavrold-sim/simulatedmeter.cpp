@@ -167,6 +167,7 @@ void SimulatedMeter::startStreaming()
     // level arrives.
     sendMessage('s', statusText());
     streamTimer.start();
+    emit streamingStarted();
 }
 
 void SimulatedMeter::startDownload()
@@ -220,6 +221,15 @@ void SimulatedMeter::topUpDownload()
         if (nextRecord >= recorded.size()) {
             downloading = false;
             emit report(tr("download sent: %1 data sets").arg(recorded.size()));
+            break;
+        }
+        if (nextRecord == settings.stallAfter) {
+            // A download that breaks off: the data sets stop, live
+            // messages go on.
+            downloading = false;
+            emit report(tr("download stalled after %1 of %2 data sets")
+                            .arg(nextRecord)
+                            .arg(recorded.size()));
             break;
         }
         const std::pair<int, int> &record = recorded.at(nextRecord++);

@@ -43,6 +43,8 @@ public:
 signals:
     // One line for the user about what arrived and what the meter does.
     void report(const QString &line);
+    // The program has switched the meter to streaming ("#o;").
+    void streamingStarted();
 
 private:
     void readLine();
