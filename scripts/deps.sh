@@ -8,7 +8,7 @@ tavrold_run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fontconfig fonts-dejavu-core
-    xvfb xauth xdotool x11-utils imagemagick
+    xvfb xauth xdotool x11-utils
 )
 
 # Only the tests need these: the Debian package check, the Windows serial

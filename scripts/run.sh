@@ -25,7 +25,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 tavrold_install_deps run
-TAVROLD_TARGETS="tavrold tavrold-sim" tavrold_build build
+TAVROLD_TARGETS="tavrold tavrold-sim grab-window" tavrold_build build
 
 bin="$top/build/bin"
 port=COM1
@@ -96,7 +96,7 @@ focus() {
         xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
 }
 sleep 3 # readings and a status message arrive
-import -window "$window" "$out/display.png"
+"$bin/grab-window" "$window" "$out/display.png"
 
 # "&Aufzeichnung", then "&Lesen": the download runs and the "Daten" page shows.
 focus
@@ -106,7 +106,7 @@ for _ in $(seq 600); do
     sleep 0.1
 done
 sleep 1.5 # the last data sets reach the program
-import -window "$window" "$out/daten.png"
+"$bin/grab-window" "$window" "$out/daten.png"
 
 # "&Datei", then "&Beenden".
 focus
