@@ -71,6 +71,12 @@ struct Connected
         return QTest::qWaitFor([&] { return Access::deviceFound(*window); }, timeoutMs) &&
                meter->waitForReceived("#v;#o;");
     }
+    // "Aufzeichnung, Lesen", until the meter has the request.
+    bool requestDownload()
+    {
+        Access::requestDownload(*window);
+        return meter->waitForReceived("#d;");
+    }
     QString status() const { return window->statusBar()->currentMessage(); }
     bool waitStatus(const QString &text, int timeoutMs = 5000)
     {
@@ -162,8 +168,7 @@ void TestConnection::lostWhileDownloading()
 {
     Connected c;
     QVERIFY(c.waitFound());
-    Access::requestDownload(*c.window);
-    QVERIFY(c.meter->waitForReceived("#d;"));
+    QVERIFY(c.requestDownload());
     c.meter->send("@k9*60;" + dataSets(0, 4));
     QVERIFY2(c.waitStatus(QStringLiteral("Lese Datensaetze: 4 von 10 (40 %)")),
              qPrintable(c.recorder->dump()));
@@ -257,8 +262,7 @@ void TestConnection::downloadProgress()
     Connected c;
     QVERIFY(c.waitFound());
     const int before = int(c.recorder->events.size());
-    Access::requestDownload(*c.window);
-    QVERIFY(c.meter->waitForReceived("#d;"));
+    QVERIFY(c.requestDownload());
     QVERIFY(c.waitStatus(QStringLiteral("Warte auf Aufzeichnung ...")));
     c.meter->send("@a-10.0;@k9*60;");
     QVERIFY(c.waitStatus(QStringLiteral("Lese Datensaetze: 0 von 10 (0 %)")));
@@ -282,8 +286,7 @@ void TestConnection::downloadInterrupted()
 {
     Connected c;
     QVERIFY(c.waitFound());
-    Access::requestDownload(*c.window);
-    QVERIFY(c.meter->waitForReceived("#d;"));
+    QVERIFY(c.requestDownload());
     c.meter->send("@k9*60;" + dataSets(0, 3));
     const qint64 lastDataSet = c.clock.elapsed();
     QVERIFY(c.waitStatus(QStringLiteral("Lese Datensaetze: 3 von 10 (30 %)")));
@@ -312,8 +315,7 @@ void TestConnection::savedAfterLoss()
 {
     Connected c;
     QVERIFY(c.waitFound());
-    Access::requestDownload(*c.window);
-    QVERIFY(c.meter->waitForReceived("#d;"));
+    QVERIFY(c.requestDownload());
     c.meter->send("@k2*10;" + dataSets(0, 3));
     QTRY_COMPARE(labelText(*c.window, "labelanzahl"), QStringLiteral("3 Datensaetze"));
     c.meter->vanish();

@@ -216,12 +216,7 @@ bool PortLink::createPty(QString *error)
 
 void PortLink::unplug()
 {
-    if (master >= 0)
-        ::close(master);
-    if (slave >= 0)
-        ::close(slave);
-    master = -1;
-    slave = -1;
+    closePty();
     // A link to a path that never exists: opening the name fails, and a
     // later pseudo-terminal of the same number is not taken for the meter.
     device = portsDir() + QStringLiteral("/.%1.unplugged").arg(name);
@@ -269,6 +264,11 @@ void PortLink::close()
         ::unlink(encoded(linkPath()).constData());
     linked = false;
     unlock();
+    closePty();
+}
+
+void PortLink::closePty()
+{
     if (master >= 0)
         ::close(master);
     if (slave >= 0)

@@ -49,6 +49,7 @@ private:
     bool lock(QString *error, QByteArray *previousRecord);
     bool linkIsFree(const QByteArray &previousRecord, QString *error) const;
     bool createPty(QString *error);
+    void closePty();
     bool placeLink(QString *error);
     void unlock();
 
