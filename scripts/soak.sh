@@ -7,7 +7,7 @@
 # Usage: scripts/soak.sh [build folder] [runs] [busy loops]
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build}
+build=$(cd "${1:-$top/build}" && pwd) || exit 2
 runs=${2:-20}
 loops=${3:-2}
 
