@@ -83,6 +83,17 @@ public:
                out.count('\n') >= lines;
     }
 
+    // Waits until its standard error holds `text`.
+    bool waitForError(const QByteArray &text, int timeoutMs = 30000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                collect();
+                return err.contains(text);
+            },
+            timeoutMs);
+    }
+
     void signal(int signalNumber)
     {
         ::kill(pid_t(process.processId()), signalNumber);
