@@ -7,6 +7,7 @@
 #include "clitool.h"
 #include "portssandbox.h"
 #include "ptymeter.h"
+#include "sandboxedmeter.h"
 #include "simulatedmeter.h"
 
 #include <QDir>
@@ -166,8 +167,6 @@ const QRegularExpression &isoTime()
         "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"));
     return re;
 }
-
-const QByteArray Identified("M\x15");
 
 } // namespace
 
@@ -384,12 +383,12 @@ void TestCli::liveMessages()
 {
     QFETCH(QString, format);
 
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM5"));
+    SandboxedMeter line(QStringLiteral("COM5"));
+    PtyMeter &meter = line.meter;
     QVERIFY(meter.isValid());
     // Bytes after the reply stay on the line and are read with the stream,
     // as the window reads them.
-    meter.setReply("#v;", Identified + "@a-99;");
+    meter.setReply("#v;", SandboxedMeter::identification() + "@a-99;");
     meter.setReply("#o;", "\r\n@s1*5*0.0*0.0*0;@a-26.0;@b 1 2 . 5 ;@s2*17*20.0*10.0*1;"
                           "@-23.4a;@s0*7*12.5*20*2;@k1*2;@d1*2;@a@-10;@-20.0;xx@s9*1*1*1*0;"
                           "@b13.0;@s4*3*-5.5*0.5*0;@a-2");
@@ -453,10 +452,9 @@ void TestCli::liveEnds()
 {
     QFETCH(QString, how);
 
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM9"));
+    SandboxedMeter line(QStringLiteral("COM9"));
+    PtyMeter &meter = line.meter;
     QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     meter.setReply("#o;", "@s0*1*20*0*0;@a-20.0;");
     QTimer more; // the meter goes on sending, as a real one does
     connect(&more, &QTimer::timeout, &meter, [&] { meter.send("@a-21.5;@b-17.0;"); });
@@ -489,10 +487,9 @@ void TestCli::liveEnds()
 
 void TestCli::liveMeterGone()
 {
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM6"));
+    SandboxedMeter line(QStringLiteral("COM6"));
+    PtyMeter &meter = line.meter;
     QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     meter.setReply("#o;", "@a-20.0;");
 
     CliTool tool;
@@ -566,10 +563,9 @@ void TestCli::badUsage()
     QFETCH(int, exitCode);
     QFETCH(QString, message);
 
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
     QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     QTemporaryDir dir;
     arguments.replaceInStrings(QStringLiteral("%DIR%"), dir.path());
     message.replace(QStringLiteral("%DIR%"), dir.path());

@@ -5,11 +5,13 @@
 // leaves on disk, and how it reports its progress.
 
 #include "clitool.h"
+#include "filecontents.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "printfformat.h"
 #include "ptymeter.h"
+#include "sandboxedmeter.h"
 #include "simulatedmeter.h"
 
 #include <QAbstractItemView>
@@ -32,23 +34,12 @@
 #include <functional>
 
 using Access = MainWindowTestAccess;
+using FileContents::contents;
+using FileContents::writeFile;
 
 namespace {
 
-const QByteArray Identified("M\x15");
 const QByteArray CsvHeader("Datensatz;Zeit;RMS;PEP\r\n");
-
-QByteArray contents(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &fileName, const QByteArray &bytes)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // "@d<rms>*<pep>;" for `count` data sets from `first` on, levels made up
 // from the index.
@@ -212,15 +203,13 @@ void TestCliDownload::sameFileAsTheWindow()
     const QTime startTime =
         start.isEmpty() ? QTime(0, 0) : QTime::fromString(start, QStringLiteral("HH:mm:ss"));
 
-    PortsSandbox sandbox;
+    SandboxedMeter line(QStringLiteral("COM2"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
+    meter.setReply("#d;", reply + Marker);
     QTemporaryDir dir;
     const QString toolFile = dir.filePath(QStringLiteral("tool.csv"));
     const QString windowFile = dir.filePath(QStringLiteral("window.csv"));
-
-    PtyMeter meter(sandbox, QStringLiteral("COM2"));
-    QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
-    meter.setReply("#d;", reply + Marker);
     CliTool tool;
     QStringList arguments{"download", "-o", toolFile};
     if (!start.isEmpty())
@@ -231,7 +220,7 @@ void TestCliDownload::sameFileAsTheWindow()
     QVERIFY(meter.waitForReceived("#c;"));
     QVERIFY(meter.received().endsWith("#v;#d;#c;")); // no streaming asked for
 
-    WindowOnLine window(sandbox);
+    WindowOnLine window(line.sandbox);
     QVERIFY(
         window.download(reply + Marker, [&] { return window.complete() && window.markerSeen(); }));
     const QByteArray saved = window.exportFile(startTime, windowFile);
@@ -288,12 +277,11 @@ void TestCliDownload::sameFileAsTheWindowFromSimulator()
 // header line alone, as the window's export of such a store does.
 void TestCliDownload::emptyRecording()
 {
-    PortsSandbox sandbox;
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("empty.csv"));
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
-    QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     meter.setReply("#d;", "@k-1*60;");
     CliTool tool;
     QVERIFY(tool.run({"download", "-o", file}));
@@ -343,13 +331,12 @@ void TestCliDownload::incomplete()
     QFETCH(QString, message);
     QFETCH(QByteArray, expected);
 
-    PortsSandbox sandbox;
+    SandboxedMeter line(QStringLiteral("COM3"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("out.csv"));
     QVERIFY(writeFile(file, "an older file, left as it was\r\n"));
-    PtyMeter meter(sandbox, QStringLiteral("COM3"));
-    QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     if (!reply.isEmpty())
         meter.setReply("#d;", reply);
     // The live readings go on while the download has stopped.
@@ -376,12 +363,11 @@ void TestCliDownload::incomplete()
 
 void TestCliDownload::meterGoneDuringDownload()
 {
-    PortsSandbox sandbox;
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("out.csv"));
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
-    QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     meter.setReply("#d;", "@k99*60;" + dataSets(0, 10));
     connect(&meter, &PtyMeter::commandSeen, this, [&](const QByteArray &command) {
         if (command == "#d;")
@@ -401,12 +387,11 @@ void TestCliDownload::meterGoneDuringDownload()
 // kept with --partial, and the download counts as incomplete.
 void TestCliDownload::stopSignalDuringDownload()
 {
-    PortsSandbox sandbox;
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("out.csv"));
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
-    QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
     meter.setReply("#d;", "@k99*60;" + dataSets(0, 20));
 
     CliTool tool;
@@ -425,21 +410,20 @@ void TestCliDownload::stopSignalDuringDownload()
 // standard output stays empty.
 void TestCliDownload::progressLines()
 {
-    PortsSandbox sandbox;
-    QTemporaryDir dir;
-    PtyMeter meter(sandbox, QStringLiteral("COM1"));
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
     QVERIFY(meter.isValid());
-    meter.setReply("#v;", Identified);
+    QTemporaryDir dir;
     meter.setReply("#d;", "@k49*1;" + dataSets(0, 50));
 
     CliTool tool;
     QVERIFY(tool.run({"download", "-o", dir.filePath(QStringLiteral("p.csv"))}));
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(tool.out.isEmpty());
-    static const QRegularExpression line(
+    static const QRegularExpression progress(
         QStringLiteral("tavrold-cli: (\\d+) von 50 Datensaetzen \\((\\d+) %\\)"));
     QList<int> percents;
-    for (const QRegularExpressionMatch &m : line.globalMatch(QString::fromLocal8Bit(tool.err))) {
+    for (const QRegularExpressionMatch &m : progress.globalMatch(QString::fromLocal8Bit(tool.err))) {
         QVERIFY(m.captured(1).toInt() * 100 / 50 >= m.captured(2).toInt());
         percents << m.captured(2).toInt();
     }

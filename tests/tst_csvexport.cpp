@@ -3,6 +3,7 @@
 // failure. The real file dialog is driven: a name is typed into it and it is
 // accepted, or it is cancelled.
 
+#include "filecontents.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
@@ -34,6 +35,8 @@
 #include <sys/resource.h>
 
 using Access = MainWindowTestAccess;
+using FileContents::contents;
+using FileContents::writeFile;
 
 namespace {
 
@@ -51,18 +54,6 @@ void setStoredPath(const QVariant &path)
         settings.setValue(Key, path);
     else
         settings.remove(Key);
-}
-
-QByteArray contents(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &fileName, const QByteArray &bytes)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // What the save dialog showed when it opened.

@@ -117,10 +117,8 @@ int DownloadCommand::run(const CliArguments &arguments)
 
 int DownloadCommand::save(const CliArguments &arguments, const RecordDownload &download)
 {
-    if (!Records::writeFileAtomically(arguments.output, download.csvFile(arguments.start))) {
-        Console::message(tr("Datei %1 konnte nicht geschrieben werden.").arg(arguments.output));
+    if (!writeFile(arguments.output, download.csvFile(arguments.start)))
         return ExitFileNotWritten;
-    }
     if (!arguments.quiet)
         Console::message(tr("Gespeichert: %1").arg(arguments.output));
     return ExitOk;
@@ -138,11 +136,19 @@ int DownloadCommand::saveIncomplete(const CliArguments &arguments, const RecordD
         Console::message(tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
         return ExitDownloadIncomplete;
     }
-    if (!Records::writeFileAtomically(arguments.output, download.partialCsvFile(arguments.start))) {
-        Console::message(tr("Datei %1 konnte nicht geschrieben werden.").arg(arguments.output));
+    if (!writeFile(arguments.output, download.partialCsvFile(arguments.start)))
         return ExitFileNotWritten;
-    }
     if (!arguments.quiet)
         Console::message(tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
     return ExitDownloadIncomplete;
+}
+
+// The window's atomic write: an existing file is replaced only once the new
+// one has been written completely.
+bool DownloadCommand::writeFile(const QString &fileName, const QByteArray &bytes)
+{
+    if (Records::writeFileAtomically(fileName, bytes))
+        return true;
+    Console::message(tr("Datei %1 konnte nicht geschrieben werden.").arg(fileName));
+    return false;
 }

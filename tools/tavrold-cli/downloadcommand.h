@@ -1,6 +1,7 @@
 #ifndef DOWNLOADCOMMAND_H
 #define DOWNLOADCOMMAND_H
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 
@@ -30,6 +31,7 @@ private:
     static int save(const CliArguments &arguments, const RecordDownload &download);
     static int saveIncomplete(const CliArguments &arguments, const RecordDownload &download,
                               const QString &why);
+    static bool writeFile(const QString &fileName, const QByteArray &bytes);
 };
 
 #endif // DOWNLOADCOMMAND_H
