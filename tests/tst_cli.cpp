@@ -11,6 +11,7 @@
 #include "simulatedmeter.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -182,6 +183,7 @@ private slots:
     void probeFindsNoMeter_data();
     void probeFindsNoMeter();
     void timeoutGoesRoundAgain();
+    void stopDuringSearch();
 
     void liveFromSimulator_data();
     void liveFromSimulator();
@@ -190,6 +192,8 @@ private slots:
     void liveEnds_data();
     void liveEnds();
     void liveMeterGone();
+    void outputFails_data();
+    void outputFails();
 
     void badUsage_data();
     void badUsage();
@@ -309,6 +313,20 @@ void TestCli::timeoutGoesRoundAgain()
     QCOMPARE(rounds.exitCode(), 1);
     QVERIFY(probes >= 2);
     QVERIFY(rounds.elapsedMs() >= 5000);
+}
+
+// A stop signal during the search ends it at once, as "no meter".
+void TestCli::stopDuringSearch()
+{
+    PortsSandbox sandbox;
+    CliTool tool;
+    QVERIFY(tool.start({"live", "--timeout", "600"}));
+    QTest::qWait(500);
+    tool.signal(SIGTERM);
+    QVERIFY(tool.waitForExit(30000));
+    QCOMPARE(tool.exitCode(), 1);
+    QCOMPARE(tool.err, QByteArray("tavrold-cli: Abgebrochen.\n"));
+    QVERIFY(tool.out.isEmpty());
 }
 
 void TestCli::liveFromSimulator_data()
@@ -500,6 +518,34 @@ void TestCli::liveMeterGone()
     QCOMPARE(tool.exitCode(), 1);
     QVERIFY2(tool.err.contains("Verbindung zum Messgeraet an COM6 verloren."),
              tool.err.constData());
+}
+
+void TestCli::outputFails_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("probe") << "probe";
+    QTest::newRow("live") << "live";
+}
+
+// Standard output on a full disk: a failure, not a quiet success; the meter
+// is still told "#c;".
+void TestCli::outputFails()
+{
+    QFETCH(QString, command);
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+
+    SandboxedMeter line(QStringLiteral("COM1"));
+    PtyMeter &meter = line.meter;
+    QVERIFY(meter.isValid());
+    meter.setReply("#o;", "@a-20.0;@b-15.0;");
+    CliTool tool;
+    tool.setOutputFile(QStringLiteral("/dev/full"));
+    QVERIFY(tool.run({command}));
+    QCOMPARE(tool.exitCode(), 4);
+    QVERIFY2(tool.err.contains("Die Ausgabe konnte nicht geschrieben werden."),
+             tool.err.constData());
+    QVERIFY(meter.waitForReceived("#c;"));
 }
 
 void TestCli::badUsage_data()

@@ -37,6 +37,12 @@ public:
 #endif
     }
 
+    // Its standard output goes to this file instead of a pipe.
+    void setOutputFile(const QString &fileName)
+    {
+        process.setStandardOutputFile(fileName);
+    }
+
     bool start(const QStringList &arguments)
     {
         process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
