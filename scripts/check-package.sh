@@ -15,7 +15,7 @@ echo "Package: $deb"
 contents=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/tavrold ./usr/bin/tavrold-sim ./usr/share/tavrold/images/appicon.ico \
     ./usr/share/tavrold/images/copy.png ./usr/share/applications/tavrold.desktop \
-    ./usr/share/pixmaps/tavrold.png; do
+    ./usr/share/pixmaps/tavrold.png ./usr/bin/tavrold-cli ./usr/share/man/man1/tavrold-cli.1.gz; do
     grep -q " $path\$" <<<"$contents" || { echo "FAIL: $path missing in the package"; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "FAIL: no Qt dependency"; exit 1; }
@@ -46,6 +46,14 @@ dir=$(sed -n 's/^Path=//p' "$entry")
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_DATA_HOME/VRZ/tavrold/ports"
 for i in $(seq 1 20); do ln -s "$work/absent" "$XDG_DATA_HOME/VRZ/tavrold/ports/COM$i"; done
+# The command-line tool runs from the package without a display.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tavrold-cli --version)
+[ "$version" = "tavrold-cli V2.00" ] || { echo "FAIL: tavrold-cli --version gave: $version"; exit 1; }
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tavrold-cli probe -q 2>/dev/null || status=$?
+[ $status -eq 1 ] || { echo "FAIL: tavrold-cli probe without a meter returned $status, not 1"; exit 1; }
+echo "ok: the package's tavrold-cli runs without a display"
+
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
 x_pid=$!

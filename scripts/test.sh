@@ -29,6 +29,9 @@ if [ -x scripts/check-win32-serial.sh ] || [ -f scripts/check-win32-serial.sh ];
     bash scripts/check-win32-serial.sh || status=1
 fi
 
+echo "== Command-line tool: download and live speed (a report, not a test) =="
+bash scripts/measure-cli.sh build --live-seconds 10 || status=1
+
 echo "== Debian package: contents, install, start =="
 bash scripts/check-package.sh build || status=1
 

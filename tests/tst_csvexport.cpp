@@ -3,6 +3,7 @@
 // failure. The real file dialog is driven: a name is typed into it and it is
 // accepted, or it is cancelled.
 
+#include "filecontents.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
@@ -35,6 +36,8 @@
 #include <sys/resource.h>
 
 using Access = MainWindowTestAccess;
+using FileContents::contents;
+using FileContents::writeFile;
 
 namespace {
 
@@ -54,17 +57,6 @@ void setStoredPath(const QVariant &path)
         settings.remove(Key);
 }
 
-QByteArray contents(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &fileName, const QByteArray &bytes)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A file-size limit for this process: writes past `bytes` fail (EFBIG)
 // instead of raising SIGXFSZ.

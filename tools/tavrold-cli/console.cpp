@@ -1,0 +1,46 @@
+#include "console.h"
+
+#include <cerrno>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+void Console::message(const QString &text)
+{
+    std::fputs(("tavrold-cli: " + text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+void Console::progress(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+bool Console::dataLine(const QByteArray &line, bool *brokenPipe)
+{
+    *brokenPipe = false;
+    errno = 0;
+    const bool written =
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout) == size_t(line.size()) &&
+        std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+    if (!written) {
+#ifdef EPIPE
+        *brokenPipe = errno == EPIPE;
+#endif
+        std::clearerr(stdout);
+    }
+    return written;
+}
+
+bool Console::isTerminal(std::FILE *stream)
+{
+#ifdef Q_OS_WIN
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
+}

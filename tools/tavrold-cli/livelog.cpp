@@ -1,0 +1,119 @@
+#include "livelog.h"
+
+#include "livedisplay.h"
+#include "protocol.h"
+
+#include <cmath>
+
+namespace {
+
+// A number for the log: empty when it is not finite (a level far beyond
+// any real one gives an infinite voltage).
+QByteArray number(double value, int precision)
+{
+    return std::isfinite(value) ? QByteArray::number(value, 'g', precision) : QByteArray();
+}
+
+QByteArray shortest(double value)
+{
+    return number(value, QLocale::FloatingPointShortest);
+}
+
+QByteArray jsonNumber(const QByteArray &text)
+{
+    return text.isEmpty() ? QByteArrayLiteral("null") : text;
+}
+
+QByteArray jsonString(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (uchar(c) < 0x20) {
+            out += QByteArray("\\u00") + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// Local time with milliseconds and the offset from UTC, as ISO 8601 has it.
+QByteArray timeStamp(const QDateTime &when)
+{
+    return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
+}
+
+// Significant digits of voltages and powers: more than any meter resolves.
+constexpr int ValueDigits = 6;
+
+} // namespace
+
+QByteArray LiveLog::header() const
+{
+    if (format == Format::JsonLines)
+        return QByteArray();
+    return QByteArrayLiteral("time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
+                             "attenuator_dB;recording");
+}
+
+QByteArray LiveLog::take(int messageType, const QString &messageText, const QDateTime &when)
+{
+    switch (messageType) {
+    case Protocol::RmsLevel:
+        return levelLine("rms", messageText, timeStamp(when));
+    case Protocol::PepLevel:
+        return levelLine("pep", messageText, timeStamp(when));
+    case Protocol::Status:
+        return statusLine(messageText, timeStamp(when));
+    default:
+        return QByteArray();
+    }
+}
+
+// A level message: the level with the blanks taken out, as the window reads
+// it, with the head in force when the message ended.
+QByteArray LiveLog::levelLine(const char *kind, const QString &messageText, const QByteArray &time)
+{
+    const double level = Protocol::readDecimal(Protocol::withoutBlanks(messageText));
+    const bool audio = LiveDisplay::isAudioHead(headType);
+    const QByteArray unit = audio ? "dBV" : "dBm";
+    const QByteArray volts = number(LiveDisplay::levelVolts(level, audio), ValueDigits);
+    const QByteArray watts =
+        audio ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
+    if (format == Format::Csv)
+        return time + ';' + kind + ';' + shortest(level) + ';' + unit + ';' + volts + ';' + watts +
+               ";;;;;";
+    return "{\"time\":\"" + time + "\",\"kind\":\"" + kind +
+           "\",\"level\":" + jsonNumber(shortest(level)) + ",\"unit\":\"" + unit +
+           "\",\"voltage_V\":" + jsonNumber(volts) + ",\"power_W\":" + jsonNumber(watts) + '}';
+}
+
+// A status message: its sections read as they stand, as the window reads
+// them. The head counts at once for the levels that follow.
+QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &time)
+{
+    headType = Protocol::readInteger(Protocol::section(messageText, 0));
+    const int meterNumber = Protocol::readInteger(Protocol::section(messageText, 1));
+    const double maxLevel = Protocol::readDecimal(Protocol::section(messageText, 2));
+    const double attenuator = Protocol::readDecimal(Protocol::section(messageText, 3));
+    const int recordingState = Protocol::readInteger(Protocol::section(messageText, 4));
+    if (const auto text = LiveDisplay::recordingText(recordingState))
+        recording = !text->isEmpty();
+
+    const QString head = LiveDisplay::headName(headType);
+    if (format == Format::Csv) {
+        const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
+        return time + ";status;;;;;" + head.toUtf8() + ';' + QByteArray::number(meterNumber) + ';' +
+               shortest(maxLevel) + ';' + shortest(attenuator) + ';' + shown;
+    }
+    const QByteArray shown =
+        recording ? QByteArray(*recording ? "true" : "false") : QByteArrayLiteral("null");
+    return "{\"time\":\"" + time + "\",\"kind\":\"status\",\"head\":" + jsonString(head) +
+           ",\"number\":" + QByteArray::number(meterNumber) +
+           ",\"max_level_dBm\":" + jsonNumber(shortest(maxLevel)) +
+           ",\"attenuator_dB\":" + jsonNumber(shortest(attenuator)) + ",\"recording\":" + shown +
+           '}';
+}

@@ -1,0 +1,38 @@
+#ifndef LIVELOG_H
+#define LIVELOG_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+// The live readings as lines of a log: one line per RMS level, PEP level and
+// status message, as CSV (';' between fields, a header line first) or as
+// JSON Lines. Levels are in dBm, or in dBV while an audio head is fitted
+// (the head of the last status message, an RF head before the first); the
+// voltage is in volts, the power in watts and empty for an audio head.
+// Numbers always use '.' as decimal point.
+class LiveLog
+{
+public:
+    enum class Format { Csv, JsonLines };
+
+    explicit LiveLog(Format format) : format(format) {}
+
+    // The line before all others; empty for JSON Lines.
+    QByteArray header() const;
+    // The line for one message of the meter's stream, stamped with `when`;
+    // empty for messages that are not logged (download headers, data sets).
+    QByteArray take(int messageType, const QString &messageText, const QDateTime &when);
+
+private:
+    QByteArray levelLine(const char *kind, const QString &messageText, const QByteArray &time);
+    QByteArray statusLine(const QString &messageText, const QByteArray &time);
+
+    Format format;
+    int headType = 0;
+    std::optional<bool> recording; // as the window shows it: only 0 and 1 change it
+};
+
+#endif // LIVELOG_H

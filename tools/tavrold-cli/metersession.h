@@ -1,0 +1,44 @@
+#ifndef METERSESSION_H
+#define METERSESSION_H
+
+#include "modem.h"
+
+#include <QCoreApplication>
+#include <QString>
+
+class CliArguments;
+
+// The tool's hold on the meter for one command: finds it (or asks the one
+// port given), and when the command ends - however it ends - sends "#c;" as
+// the window does when it closes, and lets the port go.
+class MeterSession
+{
+    Q_DECLARE_TR_FUNCTIONS(MeterSession)
+
+public:
+    explicit MeterSession(const CliArguments &arguments);
+    ~MeterSession();
+
+    MeterSession(const MeterSession &) = delete;
+    MeterSession &operator=(const MeterSession &) = delete;
+
+    // Runs the search, telling the user on standard error; false (with a
+    // message) when no meter answered.
+    bool connect();
+
+    Modem &channel() { return modem; }
+    QString portName() const { return port; }
+    int firmwareNumber() const { return firmware; }
+
+private:
+    void showTrying(const QString &name);
+
+    const CliArguments &arguments;
+    Modem modem;
+    QString port;
+    int firmware = 0;
+    bool connected = false;
+    bool statusShown = false;
+};
+
+#endif // METERSESSION_H
