@@ -169,7 +169,7 @@ void MainWindow::showLevel(int type)
 {
     DisplayUpdate::Level &level = runUpdate->levels[type == Protocol::RmsLevel ? 0 : 1];
     level.seen = true;
-    level.value = Protocol::readDecimal(Protocol::withoutBlanks(messageText));
+    level.value = Protocol::readLevel(messageText);
     level.audioHead = LiveDisplay::isAudioHead(headType);
 }
 
@@ -179,11 +179,12 @@ void MainWindow::showLevel(int type)
 // the run.
 void MainWindow::showStatus()
 {
-    headType = Protocol::readInteger(Protocol::section(messageText, 0));
-    serialNumber = Protocol::readInteger(Protocol::section(messageText, 1));
-    maxLevelDbm = Protocol::readDecimal(Protocol::section(messageText, 2));
-    attenuatorDb = Protocol::readDecimal(Protocol::section(messageText, 3));
-    recordingActive = Protocol::readInteger(Protocol::section(messageText, 4));
+    const Protocol::StatusReport status = Protocol::readStatus(messageText);
+    headType = status.headType;
+    serialNumber = status.serialNumber;
+    maxLevelDbm = status.maxLevelDbm;
+    attenuatorDb = status.attenuatorDb;
+    recordingActive = status.recordingState;
 
     runUpdate->status = true;
     // Any other recording state leaves the indication as it was.

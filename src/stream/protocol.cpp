@@ -65,6 +65,22 @@ int readTruncated(const QString &text)
     return static_cast<int>(value);
 }
 
+double readLevel(const QString &text)
+{
+    return readDecimal(withoutBlanks(text));
+}
+
+StatusReport readStatus(const QString &text)
+{
+    StatusReport status;
+    status.headType = readInteger(section(text, 0));
+    status.serialNumber = readInteger(section(text, 1));
+    status.maxLevelDbm = readDecimal(section(text, 2));
+    status.attenuatorDb = readDecimal(section(text, 3));
+    status.recordingState = readInteger(section(text, 4));
+    return status;
+}
+
 QString section(const QString &text, int index)
 {
     if (index < 0)

@@ -82,6 +82,22 @@ int readInteger(const QString &text);
 // A decimal cut toward zero to a whole number; 0 when it does not fit.
 int readTruncated(const QString &text);
 
+// The level of an RMS or PEP level message: its value text without blanks,
+// read as a decimal.
+double readLevel(const QString &text);
+
+// A status message "head*number*maximum level*attenuator*recording", its
+// sections read as they stand (blanks are not removed here).
+struct StatusReport
+{
+    int headType = 0;
+    int serialNumber = 0;
+    double maxLevelDbm = 0.0;
+    double attenuatorDb = 0.0;
+    int recordingState = 0; // 1 while the meter records, 0 when not
+};
+StatusReport readStatus(const QString &text);
+
 // Section `index` of a text split at '*'; a missing section is empty.
 QString section(const QString &text, int index);
 // The text without its space characters (only ' ', no other white space).

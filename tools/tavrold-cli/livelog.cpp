@@ -77,7 +77,7 @@ QByteArray LiveLog::take(int messageType, const QString &messageText, const QDat
 // it, with the head in force when the message ended.
 QByteArray LiveLog::levelLine(const char *kind, const QString &messageText, const QByteArray &time)
 {
-    const double level = Protocol::readDecimal(Protocol::withoutBlanks(messageText));
+    const double level = Protocol::readLevel(messageText);
     const bool audio = LiveDisplay::isAudioHead(headType);
     const QByteArray unit = audio ? "dBV" : "dBm";
     const QByteArray volts = number(LiveDisplay::levelVolts(level, audio), ValueDigits);
@@ -95,13 +95,13 @@ QByteArray LiveLog::levelLine(const char *kind, const QString &messageText, cons
 // them. The head counts at once for the levels that follow.
 QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &time)
 {
-    headType = Protocol::readInteger(Protocol::section(messageText, 0));
-    const int meterNumber = Protocol::readInteger(Protocol::section(messageText, 1));
-    const double maxLevel = Protocol::readDecimal(Protocol::section(messageText, 2));
-    const double attenuator = Protocol::readDecimal(Protocol::section(messageText, 3));
-    const int recordingState = Protocol::readInteger(Protocol::section(messageText, 4));
-    if (const auto text = LiveDisplay::recordingText(recordingState))
+    const Protocol::StatusReport status = Protocol::readStatus(messageText);
+    headType = status.headType;
+    if (const auto text = LiveDisplay::recordingText(status.recordingState))
         recording = !text->isEmpty();
+    const int meterNumber = status.serialNumber;
+    const double maxLevel = status.maxLevelDbm;
+    const double attenuator = status.attenuatorDb;
 
     const QString head = LiveDisplay::headName(headType);
     if (format == Format::Csv) {
