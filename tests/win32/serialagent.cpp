@@ -11,7 +11,6 @@
 //   write SLOT [HEX]       writes the bytes (none without HEX)
 //   read SLOT MAX          one read of at most MAX bytes
 //   wait SLOT MS           waits for bytes up to MS milliseconds
-//   status SLOT            the driver's input queue (ClearCommError)
 //   close SLOT
 //   handles                the number of handles the process holds
 //   quit
@@ -216,17 +215,6 @@ std::string run(const std::vector<std::string> &w)
         const bool ready = SerialPort::waitReadable(handle, int(ms));
         const long long us = clock.elapsedUs();
         return std::string("wait ") + (ready ? "1" : "0") + " us=" + std::to_string(us);
-    }
-    if (command == "status") {
-        // What the driver says about the port, beside the layer: its input
-        // queue, or why it cannot tell.
-        DWORD errors = 0;
-        COMSTAT status;
-        std::memset(&status, 0, sizeof status);
-        ::SetLastError(0);
-        const bool ok = ::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status);
-        return ok ? "status ok " + std::to_string(status.cbInQue)
-                  : "status fail " + std::to_string(::GetLastError());
     }
     if (command == "close") {
         SerialPort::close(handle);
