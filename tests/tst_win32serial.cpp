@@ -153,7 +153,6 @@ struct Answer
 {
     QStringList words;
 
-    bool isEmpty() const { return words.isEmpty(); }
     QString word(int i) const { return words.value(i); }
     qint64 number(const QString &key) const
     {
@@ -211,6 +210,7 @@ private:
     Answer ask(const QString &line);
     bool openPort(int slot, const QString &name);
     bool configure(int slot);
+    bool openLine(int slot, const QString &name);
     void closePort(int slot);
     long writeBytes(int slot, const QByteArray &bytes);
     ReadResult readBytes(int slot, int maxCount);
@@ -460,6 +460,16 @@ bool TestWin32Serial::configure(int slot)
     return ask(QStringLiteral("configure %1").arg(slot)).word(1) == QLatin1String("ok");
 }
 
+// Opens and configures a port as the program does, and takes whatever an
+// earlier case left on its line.
+bool TestWin32Serial::openLine(int slot, const QString &name)
+{
+    if (!openPort(slot, name) || !configure(slot))
+        return false;
+    drain(slot);
+    return true;
+}
+
 void TestWin32Serial::closePort(int slot)
 {
     ask(QStringLiteral("close %1").arg(slot));
@@ -686,9 +696,7 @@ void TestWin32Serial::writesExactBytes()
 
 void TestWin32Serial::readWithNothingWaitingReturnsAtOnce()
 {
-    QVERIFY(openPort(0, MainPort));
-    QVERIFY(configure(0));
-    drain(0);
+    QVERIFY(openLine(0, MainPort));
     QList<qint64> times;
     for (int i = 0; i < 20; ++i) {
         const ReadResult r = readBytes(0, 1000);
@@ -710,9 +718,7 @@ void TestWin32Serial::readsWaitingBytesInSteps()
 {
     PtyMeter &m = meter(MainPort);
     const LineEnd line(m);
-    QVERIFY(openPort(0, MainPort));
-    QVERIFY(configure(0));
-    drain(0);
+    QVERIFY(openLine(0, MainPort));
     QVERIFY(m.send("abcde"));
     QVERIFY(line.waitForWaiting(5));
     ReadResult r = readBytes(0, 2);
@@ -729,9 +735,7 @@ void TestWin32Serial::readsWaitingBytesInSteps()
 void TestWin32Serial::streamInRandomPieces()
 {
     PtyMeter &m = meter(MainPort);
-    QVERIFY(openPort(0, MainPort));
-    QVERIFY(configure(0));
-    drain(0);
+    QVERIFY(openLine(0, MainPort));
 
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
@@ -828,9 +832,7 @@ void TestWin32Serial::waitReadable()
 {
     PtyMeter &m = meter(MainPort);
     const LineEnd line(m);
-    QVERIFY(openPort(0, MainPort));
-    QVERIFY(configure(0));
-    drain(0);
+    QVERIFY(openLine(0, MainPort));
 
     // Nothing comes: false once the time is up, and the processor is left
     // alone meanwhile.
