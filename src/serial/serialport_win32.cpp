@@ -111,10 +111,10 @@ int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
         if (!ok) {
             *deviceGone = meansDeviceGone(::GetLastError());
         } else if (received == 0) {
-            // Some drivers (and Wine, on a terminal whose other end has
-            // closed) go on answering reads with nothing after the device
-            // has left; the driver's status call fails then. On a port that
-            // is there it always succeeds, however silent the line.
+            // A read may go on answering with nothing after the device has
+            // left (Wine does, on a terminal whose other end has closed);
+            // the driver's status call fails then. On a port that is there
+            // it succeeds, however silent the line.
             DWORD errors = 0;
             COMSTAT status;
             std::memset(&status, 0, sizeof status);
