@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Compiles the Windows serial layer (src/serial/serialport_win32.cpp) with the
 # MinGW-w64 cross compiler, warnings as errors, and checks that it calls no
-# system functions but the serial ones it is meant to use. It cannot run here;
-# this keeps it compiling. Installs the cross compiler when it is missing and
-# the script runs as root (or sudo is at hand).
+# system functions but the serial ones it is meant to use. (tst_win32serial,
+# `ctest -L win32`, runs it under Wine.) Installs the cross compiler when it
+# is missing and the script runs as root (or sudo is at hand).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cxx=${MINGW_CXX:-x86_64-w64-mingw32-g++}

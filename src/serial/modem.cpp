@@ -60,9 +60,7 @@ QString Modem::devicePath(const QString &name)
 {
 #ifdef Q_OS_WIN
     // Ports above COM9 are only reachable through the device namespace.
-    if (name.size() > 4)
-        return QStringLiteral("\\\\.\\") + name;
-    return name;
+    return QString::fromLatin1(SerialPort::windowsDevicePrefix(std::size_t(name.size()))) + name;
 #else
     const QString entry = portsFolderEntry(name);
     if (!entry.isEmpty())

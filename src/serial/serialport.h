@@ -5,12 +5,22 @@
 // operating system's serial interface. Free of Qt, so that the Windows half
 // can be compiled on its own with any Windows compiler.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace SerialPort {
 
 using Handle = std::intptr_t;
 constexpr Handle InvalidHandle = -1;
+
+// What Windows needs before a port name of nameLength characters to open
+// it: nothing for "COM1" to "COM9", the device namespace "\\.\" for longer
+// names ("COM10" and up are reachable only as "\\.\COM10"). Modem and the
+// program that tests this layer under Windows both use it.
+constexpr const char *windowsDevicePrefix(std::size_t nameLength)
+{
+    return nameLength > 4 ? "\\\\.\\" : "";
+}
 
 // Opens the device exclusively. InvalidHandle when it cannot be opened.
 Handle open(const char *devicePath);

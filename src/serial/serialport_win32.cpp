@@ -22,6 +22,25 @@ HANDLE toHandle(Handle handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// What a port whose device has left (a USB adapter pulled out, the other end
+// of the line gone) answers; line errors fail nothing (fAbortOnError is 0).
+bool meansDeviceGone(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_NOT_READY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 Handle open(const char *devicePath)
@@ -84,24 +103,23 @@ int read(Handle handle, char *buffer, int maxCount, bool *deviceGone)
         *deviceGone = false;
     if (handle == InvalidHandle || !buffer || maxCount <= 0)
         return 0;
+    const HANDLE h = toHandle(handle);
     // A failing read leaves the count at 0: nothing received.
     DWORD received = 0;
-    if (!::ReadFile(toHandle(handle), buffer, static_cast<DWORD>(maxCount), &received, nullptr) &&
-        deviceGone) {
-        // These are what a port whose USB adapter has left answers; line
-        // errors do not fail reads (fAbortOnError is 0).
-        switch (::GetLastError()) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_BAD_COMMAND:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_OPERATION_ABORTED:
-        case ERROR_GEN_FAILURE:
-        case ERROR_INVALID_HANDLE:
-        case ERROR_FILE_NOT_FOUND:
-            *deviceGone = true;
-            break;
-        default:
-            break;
+    const BOOL ok = ::ReadFile(h, buffer, static_cast<DWORD>(maxCount), &received, nullptr);
+    if (deviceGone) {
+        if (!ok) {
+            *deviceGone = meansDeviceGone(::GetLastError());
+        } else if (received == 0) {
+            // A read may go on answering with nothing after the device has
+            // left (Wine does, on a terminal whose other end has closed);
+            // the driver's status call fails then. On a port that is there
+            // it succeeds, however silent the line.
+            DWORD errors = 0;
+            COMSTAT status;
+            std::memset(&status, 0, sizeof status);
+            if (!::ClearCommError(h, &errors, &status))
+                *deviceGone = meansDeviceGone(::GetLastError());
         }
     }
     return received <= static_cast<DWORD>(maxCount) ? static_cast<int>(received) : 0;
