@@ -657,17 +657,30 @@ void TestModem::vanishedDevice()
     Modem modem;
     QSignalSpy spy(&modem, &Modem::setTtyText);
     QVERIFY(modem.openPort(QStringLiteral("COM10")));
+    char buffer[16];
+    // A silent line is no lost device, however long it stays silent; a
+    // wait for bytes on it ends with its time.
+    QCOMPARE(modem.readBytes(buffer, int(sizeof buffer)), 0);
+    QVERIFY(!modem.deviceLost());
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(!modem.waitForReadyRead(200));
+    QVERIFY(waited.elapsed() >= 199);
     QVERIFY(meter.send("@a"));
+    QVERIFY(modem.waitForReadyRead(5000));
     QVERIFY(line.waitForWaiting(2));
+    QVERIFY(!modem.deviceLost());
 
     meter.vanish();
 
-    char buffer[16];
     QElapsedTimer clock;
     clock.start();
+    // The wait ends at once: the next read tells why.
+    QVERIFY(modem.waitForReadyRead(5000));
     for (int i = 0; i < 10; ++i)
         QVERIFY(modem.readBytes(buffer, int(sizeof buffer)) >= 0);
     QCOMPARE(modem.readBytes(buffer, int(sizeof buffer)), 0);
+    QVERIFY(modem.deviceLost());
     // Writes fail, and fail soon: the window must not hang.
     QVERIFY(!modem.writeString(QStringLiteral("#c;")));
     QVERIFY(!modem.writeByte('x'));
@@ -676,6 +689,7 @@ void TestModem::vanishedDevice()
 
     // The channel stays open until it is closed, then reports as usual.
     QVERIFY(modem.closePort());
+    QVERIFY(!modem.deviceLost());
     QCOMPARE(texts(spy), (QStringList{"COM10", "?"}));
 }
 
