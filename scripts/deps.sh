@@ -12,11 +12,13 @@ tavrold_run_packages=(
 )
 
 # Only the tests need these: the Debian package check, the Windows serial
-# layer's cross compiler, and Wine to run it (64-bit only).
+# layer's cross compiler and Wine to run it (64-bit only), clang with its
+# sanitizer and libFuzzer runtimes for the fuzz targets.
 tavrold_test_packages=(
     dpkg-dev file
     g++-mingw-w64-x86-64
     wine wine64
+    clang libclang-rt-dev
 )
 
 # tavrold_install_deps run|test: installs what running (or, with test, also

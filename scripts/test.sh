@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once as a normal
-# build, once with AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# compile check of the Windows serial layer.
+# build, once with AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
+# targets for a bounded time, and the compile check of the Windows serial
+# layer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -23,6 +24,9 @@ tavrold_build build-asan -DTAVROLD_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS=suppressions="$top/tests/lsan.supp":print_suppressions=0 \
         ctest --output-on-failure -j2 -LE bench) || status=1
+
+echo "== Fuzzing: each target for a bounded time (the kept inputs are replayed by ctest) =="
+bash scripts/fuzz.sh || status=1
 
 if [ -x scripts/check-win32-serial.sh ] || [ -f scripts/check-win32-serial.sh ]; then
     echo "== Windows serial layer compiles =="

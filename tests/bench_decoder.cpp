@@ -79,9 +79,9 @@ private:
             labels[6]->setText(
                 QString::asprintf("%2i", Protocol::readInteger(Protocol::section(text, 1))));
             labels[7]->setText(
-                QString::asprintf("%2.1f dBm", Protocol::readDecimal(Protocol::section(text, 2))));
+                LiveDisplay::maxLevelText(Protocol::readDecimal(Protocol::section(text, 2))));
             labels[8]->setText(
-                QString::asprintf("%2.1f dB", Protocol::readDecimal(Protocol::section(text, 3))));
+                LiveDisplay::attenuatorText(Protocol::readDecimal(Protocol::section(text, 3))));
             labels[9]->setText(LiveDisplay::headName(head));
             if (const auto recording =
                     LiveDisplay::recordingText(Protocol::readInteger(Protocol::section(text, 4))))

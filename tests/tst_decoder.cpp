@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
+
 using Access = MainWindowTestAccess;
 
 // The live display as the user sees it while the meter streams: bytes go in
@@ -105,6 +107,36 @@ void TestDecoder::levelTexts_data()
     QTest::newRow("-200 dBV") << -200.0 << true << "-200.0 dBV"
                               << "0.100 nV"
                               << "";
+    // Numbers no head can measure are shown as the nearest end of the
+    // +-200 dB range: no label of hundreds of digits, no "inf V".
+    QTest::newRow("200 dBm, the end of the range") << 200.0 << false << "200.0 dBm"
+                                                   << "2236067977.5 V"
+                                                   << "100000000000000.000 kW";
+    QTest::newRow("just above the range") << 200.04 << false << "200.0 dBm"
+                                          << "2236067977.5 V"
+                                          << "100000000000000.000 kW";
+    QTest::newRow("1e300 dBm") << 1e300 << false << "200.0 dBm"
+                               << "2236067977.5 V"
+                               << "100000000000000.000 kW";
+    QTest::newRow("largest double") << std::numeric_limits<double>::max() << false << "200.0 dBm"
+                                    << "2236067977.5 V"
+                                    << "100000000000000.000 kW";
+    QTest::newRow("-200 dBm, the other end") << -200.0 << false << "-200.0 dBm"
+                                             << "0.022 nV"
+                                             << "0.000 fW";
+    QTest::newRow("-1e300 dBm") << -1e300 << false << "-200.0 dBm"
+                                << "0.022 nV"
+                                << "0.000 fW";
+    QTest::newRow("1e300 dBV") << 1e300 << true << "200.0 dBV"
+                               << "10000000000.0 V"
+                               << "";
+    QTest::newRow("-1e300 dBV") << -1e300 << true << "-200.0 dBV"
+                                << "0.100 nV"
+                                << "";
+    QTest::newRow("NaN reads as 0")
+        << std::numeric_limits<double>::quiet_NaN() << false << "0.0 dBm"
+        << "223.6 mV"
+        << "1.000 mW";
 }
 
 void TestDecoder::levelTexts()
@@ -231,6 +263,10 @@ void TestDecoder::messages_data()
     QTest::newRow("not a number") << QByteArray("@a12x;") << rmsZero;
     QTest::newRow("infinite") << QByteArray("@aINF;") << rmsZero;
     QTest::newRow("overflow") << QByteArray("@a1e999;") << rmsZero;
+    QTest::newRow("level beyond the range")
+        << QByteArray("@a1e300;")
+        << QStringList{"labelNdbmrms=200.0 dBm", "labelNvoltrms=2236067977.5 V",
+                       "labelNwattrms=100000000000000.000 kW"};
     QTest::newRow("blanks removed")
         << QByteArray("@b 1 2 . 5 ;") << QStringList{"labelNdbmpep=12.5 dBm"};
     QTest::newRow("Latin-1 byte in the text") << QByteArray("@a-1\xb2;") << rmsZero;
@@ -270,6 +306,12 @@ void TestDecoder::messages_data()
     QTest::newRow("negative number")
         << QByteArray("@s0*-5*-12.5*-3*0;")
         << QStringList{"labelmknr=-5", "labeldbm=-12.5 dBm", "labelattdb=-3.0 dB"};
+    QTest::newRow("maximum level and attenuator beyond the range")
+        << QByteArray("@s0*5*1e300*-1e300*0;")
+        << QStringList{"labeldbm=200.0 dBm", "labelattdb=-200.0 dB"};
+    QTest::newRow("maximum level and attenuator at the ends of the range")
+        << QByteArray("@s0*5*-200*200*0;")
+        << QStringList{"labeldbm=-200.0 dBm", "labelattdb=200.0 dB"};
 
     // Heads.
     QTest::newRow("audio head 1") << QByteArray("@s1*5*0.0*0.0*0;@a-26.0;")

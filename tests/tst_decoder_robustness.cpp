@@ -1,137 +1,15 @@
-#include "livedisplay.h"
+#include "displaytexts.h"
 #include "meterline.h"
 #include "protocol.h"
+#include "streammodel.h"
 
 #include <QHash>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
 
 using Access = MainWindowTestAccess;
 
 namespace {
-
-const char *const labelNames[] = {"labelNdbmrms",  "labelNvoltrms", "labelNwattrms", "labelNdbmpep",
-                                  "labelNvoltpep", "labelNwattpep", "labeladxx",     "labelmknr",
-                                  "labeldbm",      "labelattdb",    "labelzsatz",    "groupBoxrms",
-                                  "groupBoxpep"};
-
-// What each label may show: the form's placeholder or a text the program
-// makes. Numbers are printf's, so any number of digits before the point.
-const QHash<QString, QRegularExpression> &wellFormed()
-{
-    static const QString level = QStringLiteral(R"(^(dBm|-?\d+\.\d dB[mV])$)");
-    static const QString voltage = QStringLiteral(R"(^(V|(\d+\.\d{1,3}|inf) [mun]?V)$)");
-    static const QString power = QStringLiteral(R"(^(W|((\d+\.\d{1,3}|inf) [kmunpf]?W)?)$)");
-    static const QHash<QString, QRegularExpression> patterns = {
-        {"labelNdbmrms", QRegularExpression(level)},
-        {"labelNvoltrms", QRegularExpression(voltage)},
-        {"labelNwattrms", QRegularExpression(power)},
-        {"labelNdbmpep", QRegularExpression(level)},
-        {"labelNvoltpep", QRegularExpression(voltage)},
-        {"labelNwattpep", QRegularExpression(power)},
-        {"labeladxx",
-         QRegularExpression(
-             R"(^(ADxxxx|AD8362|AD8362 NF|AD8307|AD8307 NF|AD8361 linear|Unbekannt)$)")},
-        {"labelmknr", QRegularExpression(R"(^(xx| \d|-\d+|\d{2,})$)")},
-        {"labeldbm", QRegularExpression(R"(^(xx|-?\d+\.\d) dBm$)")},
-        {"labelattdb", QRegularExpression(R"(^(xx|-?\d+\.\d) dB$)")},
-        {"labelzsatz", QRegularExpression(R"(^(|Funktion "Aufzeichnung" laeuft)$)")},
-        {"groupBoxrms", QRegularExpression(R"(^(AVG/RMS|Audio)$)")},
-        {"groupBoxpep", QRegularExpression(R"(^(PEP|Audio/Peak)$)")},
-    };
-    return patterns;
-}
-
-// The meter's stream taken a whole message at a time, the way a reader of
-// the protocol would put it: a message is everything from an '@' to the next
-// ';', its type is its last type letter (or the type before), its text all
-// other bytes. It predicts what the display and the store must hold, however
-// the stream is cut into reads.
-class StreamModel
-{
-public:
-    QHash<QString, QString> labels;
-    int type = Protocol::NoMessageType;
-    int head = 0;
-    bool inMessage = false;
-    int count = 0;
-    QList<int> rms = QList<int>(MainWindow::RecordCapacity, 0);
-    QList<int> pep = QList<int>(MainWindow::RecordCapacity, 0);
-
-    void feed(const QByteArray &bytes)
-    {
-        pending += bytes;
-        for (;;) {
-            if (!inMessage) {
-                const qsizetype start = pending.indexOf('@');
-                if (start < 0) {
-                    pending.clear();
-                    return;
-                }
-                pending.remove(0, start + 1);
-                inMessage = true;
-            }
-            const qsizetype end = pending.indexOf(';');
-            if (end < 0)
-                return;
-            message(pending.left(end));
-            pending.remove(0, end + 1);
-            inMessage = false;
-        }
-    }
-
-private:
-    void message(const QByteArray &body)
-    {
-        QString text;
-        for (const char c : body) {
-            const int t = Protocol::messageTypeOf(c);
-            if (t != Protocol::NoMessageType)
-                type = t;
-            else
-                text += QChar(uchar(c));
-        }
-        if (text.size() > Protocol::MaxValueTextLength)
-            return;
-        if (type == Protocol::RmsLevel || type == Protocol::PepLevel) {
-            const auto texts =
-                LiveDisplay::levelTexts(Protocol::readDecimal(Protocol::withoutBlanks(text)),
-                                        LiveDisplay::isAudioHead(head));
-            const QString which = type == Protocol::RmsLevel ? "rms" : "pep";
-            labels["labelNdbm" + which] = texts.level;
-            labels["labelNvolt" + which] = texts.voltage;
-            labels["labelNwatt" + which] = texts.power;
-        } else if (type == Protocol::Status) {
-            head = Protocol::readInteger(Protocol::section(text, 0));
-            labels["labelmknr"] =
-                QString::asprintf("%2i", Protocol::readInteger(Protocol::section(text, 1)));
-            labels["labeldbm"] =
-                QString::asprintf("%2.1f dBm", Protocol::readDecimal(Protocol::section(text, 2)));
-            labels["labelattdb"] =
-                QString::asprintf("%2.1f dB", Protocol::readDecimal(Protocol::section(text, 3)));
-            labels["labeladxx"] = LiveDisplay::headName(head);
-            const int recording = Protocol::readInteger(Protocol::section(text, 4));
-            if (recording == 0)
-                labels["labelzsatz"] = QString();
-            else if (recording == 1)
-                labels["labelzsatz"] = QStringLiteral("Funktion \"Aufzeichnung\" laeuft");
-            const bool audio = head == 1 || head == 3;
-            labels["groupBoxrms"] = audio ? "Audio" : "AVG/RMS";
-            labels["groupBoxpep"] = audio ? "Audio/Peak" : "PEP";
-        } else if (type == Protocol::DataSet) {
-            if (count < MainWindow::RecordCapacity) {
-                rms[count] =
-                    Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 0)));
-                pep[count] =
-                    Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
-            }
-            ++count;
-        }
-    }
-
-    QByteArray pending;
-};
 
 QByteArray randomBytes(QRandomGenerator &rng, int size)
 {
@@ -294,10 +172,11 @@ void TestDecoderRobustness::streams()
     // Known start: no message open, RMS type in force, empty store.
     QVERIFY(line->feed(";@s0*0*0*0*0;@a0;"));
     Access::requestDownload(line->win());
-    StreamModel model;
+    QHash<QString, QString> shown;
+    for (const QString &name : DisplayTexts::liveNames())
+        shown[name] = line->text(name);
+    StreamModel model(shown);
     model.type = Protocol::RmsLevel;
-    for (const char *name : labelNames)
-        model.labels[name] = line->text(name);
 
     qsizetype done = 0;
     int pieces = 0;
@@ -311,15 +190,15 @@ void TestDecoderRobustness::streams()
         model.feed(piece);
 
         MainWindow &w = line->win();
-        for (const char *name : labelNames) {
+        for (const QString &name : DisplayTexts::liveNames()) {
             const QString text = line->text(name);
-            if (!wellFormed().value(name).match(text).hasMatch())
+            if (!DisplayTexts::isWellFormed(name, text))
                 QFAIL(qPrintable(
                     QStringLiteral("%1 holds \"%2\" after %3 bytes").arg(name, text).arg(done)));
-            if (text != model.labels.value(name))
+            if (text != model.text(name))
                 QFAIL(qPrintable(QStringLiteral("%1 holds \"%2\", the stream says \"%3\" "
                                                 "after %4 bytes")
-                                     .arg(name, text, model.labels.value(name))
+                                     .arg(name, text, model.text(name))
                                      .arg(done)));
         }
         QVERIFY(Access::messageText(w).size() <= Protocol::MaxValueTextLength + 1);

@@ -58,6 +58,16 @@ void TestProtocol::identificationReply()
         QCOMPARE(firmwareNumber, firmware);
 }
 
+namespace {
+
+// A text with a NUL character between two parts.
+QString withNul(const char *before, const char *after)
+{
+    return QLatin1String(before) + QChar(u'\0') + QLatin1String(after);
+}
+
+} // namespace
+
 void TestProtocol::readDecimal_data()
 {
     QTest::addColumn<QString>("text");
@@ -96,6 +106,10 @@ void TestProtocol::readDecimal_data()
     QTest::newRow("overflow") << "1e309" << 0.0;
     QTest::newRow("negative overflow") << "-1e309" << 0.0;
     QTest::newRow("long digit string") << QString(400, QLatin1Char('9')) << 0.0;
+    // A NUL byte (line noise) ends no number: the text is not one.
+    QTest::newRow("NUL inside") << withNul("1.5", "7") << 0.0;
+    QTest::newRow("NUL after") << withNul("-23.4", "") << 0.0;
+    QTest::newRow("NUL before") << withNul("", "12") << 0.0;
 }
 
 void TestProtocol::readDecimal()
@@ -145,6 +159,9 @@ void TestProtocol::readInteger_data()
     QTest::newRow("nan") << "nan" << 0;
     QTest::newRow("inf") << "inf" << 0;
     QTest::newRow("empty") << "" << 0;
+    QTest::newRow("NUL inside") << withNul("214", "7") << 0;
+    QTest::newRow("NUL after") << withNul("15", "") << 0;
+    QTest::newRow("NUL before") << withNul("", "15") << 0;
 }
 
 void TestProtocol::readInteger()

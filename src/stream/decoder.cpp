@@ -44,8 +44,8 @@ void showStatusTexts(Ui_MainWindow *ui, int headType, int serialNumber, double m
                      double attenuatorDb)
 {
     ui->labelmknr->setText(QString::asprintf("%2i", serialNumber));
-    ui->labeldbm->setText(QString::asprintf("%2.1f dBm", maxLevelDbm));
-    ui->labelattdb->setText(QString::asprintf("%2.1f dB", attenuatorDb));
+    ui->labeldbm->setText(LiveDisplay::maxLevelText(maxLevelDbm));
+    ui->labelattdb->setText(LiveDisplay::attenuatorText(attenuatorDb));
     ui->labeladxx->setText(LiveDisplay::headName(headType));
     const bool audio = LiveDisplay::isAudioHead(headType);
     ui->groupBoxrms->setTitle(LiveDisplay::rmsTitle(audio));

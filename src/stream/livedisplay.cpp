@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 
 namespace LiveDisplay {
@@ -46,14 +47,32 @@ double levelWatts(double level)
     return volts * volts / 50.0;
 }
 
+double shownLevel(double level)
+{
+    if (std::isnan(level))
+        return 0.0;
+    return std::clamp(level, -LevelLimitDb, LevelLimitDb);
+}
+
 LevelTexts levelTexts(double level, bool audioHead)
 {
+    level = shownLevel(level);
     LevelTexts texts;
     texts.level = QString::asprintf(audioHead ? "%3.1f dBV" : "%3.1f dBm", level);
     texts.voltage = UnitFormat::voltage(levelVolts(level, audioHead));
     if (!audioHead)
         texts.power = UnitFormat::power(levelWatts(level));
     return texts;
+}
+
+QString maxLevelText(double dbm)
+{
+    return QString::asprintf("%2.1f dBm", shownLevel(dbm));
+}
+
+QString attenuatorText(double db)
+{
+    return QString::asprintf("%2.1f dB", shownLevel(db));
 }
 
 std::optional<QString> recordingText(int recordingState)

@@ -21,9 +21,23 @@ double levelVolts(double level, bool audioHead);
 // The power of an RF head's level in watts, as it develops across 50 ohms.
 double levelWatts(double level);
 
+// The range of levels the display shows, in dB (dBm or dBV). No head comes
+// near it: the thermal noise of one hertz of bandwidth is already -174 dBm,
+// and +200 dBm would be 10^17 W. A number beyond it is a damaged message
+// that happened to read as a number (the meter may send "1e300"): it is
+// shown as the nearest end of the range, so that no label grows to hundreds
+// of digits and no voltage or power overflows to "inf". Levels inside the
+// range, the ends included, are shown as they are.
+inline constexpr double LevelLimitDb = 200.0;
+// The level the display shows for a level: clamped to +-LevelLimitDb; a NaN,
+// which no number reading gives, counts as 0 as an unreadable number does.
+double shownLevel(double level);
+
 // The three texts of one RMS or PEP reading. For an RF head the level is in
 // dBm and the voltage is the one across 50 ohms; for an audio head the level
-// is in dBV and the power text stays empty.
+// is in dBV and the power text stays empty. The texts are those of
+// shownLevel(level): "200.0 dBm", "2236067977.5 V" and
+// "100000000000000.000 kW" for anything above the range.
 struct LevelTexts
 {
     QString level;
@@ -31,6 +45,11 @@ struct LevelTexts
     QString power;
 };
 LevelTexts levelTexts(double level, bool audioHead);
+
+// The status message's maximum level ("%2.1f dBm") and attenuator setting
+// ("%2.1f dB"), both bounded to the same range as the levels.
+QString maxLevelText(double dbm);
+QString attenuatorText(double db);
 
 // The recording indication for the recording state of a status message:
 // empty for 0, the running text for 1, and no change for anything else.

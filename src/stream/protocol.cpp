@@ -51,6 +51,10 @@ double readDecimal(const QString &text)
 
 int readInteger(const QString &text)
 {
+    // Qt's integer parser ends the text at a NUL character and would read
+    // "15\0x" as 15: line noise inside a field must not make a number of it.
+    if (text.contains(QChar(u'\0')))
+        return 0;
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     return ok ? value : 0;

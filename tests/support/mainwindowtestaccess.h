@@ -66,6 +66,20 @@ struct MainWindowTestAccess
                 m.rxHead = 0;
         }
     }
+    // The decoder and the meter status as a new window starts them, the ring
+    // empty at its start, as when the meter has just been found.
+    static void resetDecoder(MainWindow &m)
+    {
+        m.rxHead = m.rxTail = 0;
+        m.inMessage = false;
+        m.messageType = -1;
+        m.messageText.clear();
+        m.recordingActive = 0;
+        m.serialNumber = 0;
+        m.headType = 0;
+        m.maxLevelDbm = 5.0;
+        m.attenuatorDb = 0.0;
+    }
     static int messageType(const MainWindow &m) { return m.messageType; }
     static QString messageText(const MainWindow &m) { return m.messageText; }
     static bool inMessage(const MainWindow &m) { return m.inMessage; }
