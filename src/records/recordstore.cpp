@@ -5,6 +5,7 @@
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QStatusBar>
 
 // "&Lesen": forget the last download and ask the meter for its recorded data
@@ -72,12 +73,17 @@ QString progressText(bool headerSeen, bool stalled, int stored, int lastIndex)
     // Nothing is announced before the header.
     const long long announced = headerSeen ? static_cast<long long>(lastIndex) + 1 : 0;
     if (stalled)
-        return QString::asprintf("Aufzeichnung unterbrochen: %i von %lld Datensaetzen", stored,
-                                 announced);
+        return QCoreApplication::translate("MainWindow",
+                                           "Aufzeichnung unterbrochen: %1 von %2 Datensaetzen")
+            .arg(stored)
+            .arg(announced);
     if (!headerSeen)
-        return QStringLiteral("Warte auf Aufzeichnung ...");
+        return QCoreApplication::translate("MainWindow", "Warte auf Aufzeichnung ...");
     const long long percent = announced > 0 ? stored * 100LL / announced : 0;
-    return QString::asprintf("Lese Datensaetze: %i von %lld (%lld %%)", stored, announced, percent);
+    return QCoreApplication::translate("MainWindow", "Lese Datensaetze: %1 von %2 (%3 %)")
+        .arg(stored)
+        .arg(announced)
+        .arg(percent);
 }
 
 } // namespace
