@@ -71,7 +71,6 @@ void MainWindow::meterLost()
     deviceFound = false; // the title shows "FW:?" until a meter answers again
     modem->closePort();
     portOpen = false;
-    awaitingReply = false;
     statusBar()->showMessage(tr("Verbindung verloren: ") + portName, 0);
     clearLiveValues();
     scanTimer->start(PortScan::FirstStepMs);

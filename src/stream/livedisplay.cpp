@@ -41,10 +41,19 @@ double levelVolts(double level, bool audioHead)
     return std::sqrt(std::pow(10.0, level / 10.0) * 0.001 * 50.0);
 }
 
+namespace {
+
+// The power a voltage develops across 50 ohms.
+double wattsAcross50Ohms(double volts)
+{
+    return volts * volts / 50.0;
+}
+
+} // namespace
+
 double levelWatts(double level)
 {
-    const double volts = levelVolts(level, false);
-    return volts * volts / 50.0;
+    return wattsAcross50Ohms(levelVolts(level, false));
 }
 
 double shownLevel(double level)
@@ -59,9 +68,10 @@ LevelTexts levelTexts(double level, bool audioHead)
     level = shownLevel(level);
     LevelTexts texts;
     texts.level = QString::asprintf(audioHead ? "%3.1f dBV" : "%3.1f dBm", level);
-    texts.voltage = UnitFormat::voltage(levelVolts(level, audioHead));
+    const double volts = levelVolts(level, audioHead);
+    texts.voltage = UnitFormat::voltage(volts);
     if (!audioHead)
-        texts.power = UnitFormat::power(levelWatts(level));
+        texts.power = UnitFormat::power(wattsAcross50Ohms(volts));
     return texts;
 }
 

@@ -99,21 +99,19 @@ QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &tim
     headType = status.headType;
     if (const auto text = LiveDisplay::recordingText(status.recordingState))
         recording = !text->isEmpty();
-    const int meterNumber = status.serialNumber;
-    const double maxLevel = status.maxLevelDbm;
-    const double attenuator = status.attenuatorDb;
 
     const QString head = LiveDisplay::headName(headType);
     if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
-        return time + ";status;;;;;" + head.toUtf8() + ';' + QByteArray::number(meterNumber) + ';' +
-               shortest(maxLevel) + ';' + shortest(attenuator) + ';' + shown;
+        return time + ";status;;;;;" + head.toUtf8() + ';' +
+               QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
+               shortest(status.attenuatorDb) + ';' + shown;
     }
     const QByteArray shown =
         recording ? QByteArray(*recording ? "true" : "false") : QByteArrayLiteral("null");
     return "{\"time\":\"" + time + "\",\"kind\":\"status\",\"head\":" + jsonString(head) +
-           ",\"number\":" + QByteArray::number(meterNumber) +
-           ",\"max_level_dBm\":" + jsonNumber(shortest(maxLevel)) +
-           ",\"attenuator_dB\":" + jsonNumber(shortest(attenuator)) + ",\"recording\":" + shown +
-           '}';
+           ",\"number\":" + QByteArray::number(status.serialNumber) +
+           ",\"max_level_dBm\":" + jsonNumber(shortest(status.maxLevelDbm)) +
+           ",\"attenuator_dB\":" + jsonNumber(shortest(status.attenuatorDb)) +
+           ",\"recording\":" + shown + '}';
 }
