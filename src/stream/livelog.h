@@ -20,6 +20,14 @@ public:
 
     explicit LiveLog(Format format) : format(format) {}
 
+    enum class Kind { Rms, Pep };
+
+    // The CSV log's header line and the CSV line of one RMS or PEP reading:
+    // the one writer for every CSV file of readings (the command-line tool's
+    // live log and the trend window's saved history).
+    static QByteArray csvHeader();
+    static QByteArray levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead);
+
     // The line before all others; empty for JSON Lines.
     QByteArray header() const;
     // The line for one message of the meter's stream, stamped with `when`;
@@ -27,7 +35,7 @@ public:
     QByteArray take(int messageType, const QString &messageText, const QDateTime &when);
 
 private:
-    QByteArray levelLine(const char *kind, const QString &messageText, const QByteArray &time);
+    QByteArray levelLine(Kind kind, const QString &messageText, const QDateTime &when);
     QByteArray statusLine(const QString &messageText, const QByteArray &time);
 
     Format format;

@@ -51,21 +51,33 @@ constexpr int ValueDigits = 6;
 
 } // namespace
 
-QByteArray LiveLog::header() const
+QByteArray LiveLog::csvHeader()
 {
-    if (format == Format::JsonLines)
-        return QByteArray();
     return QByteArrayLiteral("time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
                              "attenuator_dB;recording");
+}
+
+QByteArray LiveLog::levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead)
+{
+    const QByteArray volts = number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
+    const QByteArray watts =
+        audioHead ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
+    return timeStamp(when) + (kind == Kind::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
+           (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
+}
+
+QByteArray LiveLog::header() const
+{
+    return format == Format::JsonLines ? QByteArray() : csvHeader();
 }
 
 QByteArray LiveLog::take(int messageType, const QString &messageText, const QDateTime &when)
 {
     switch (messageType) {
     case Protocol::RmsLevel:
-        return levelLine("rms", messageText, timeStamp(when));
     case Protocol::PepLevel:
-        return levelLine("pep", messageText, timeStamp(when));
+        return levelLine(messageType == Protocol::RmsLevel ? Kind::Rms : Kind::Pep, messageText,
+                         when);
     case Protocol::Status:
         return statusLine(messageText, timeStamp(when));
     default:
@@ -75,20 +87,20 @@ QByteArray LiveLog::take(int messageType, const QString &messageText, const QDat
 
 // A level message: the level with the blanks taken out, as the window reads
 // it, with the head in force when the message ended.
-QByteArray LiveLog::levelLine(const char *kind, const QString &messageText, const QByteArray &time)
+QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDateTime &when)
 {
     const double level = Protocol::readLevel(messageText);
     const bool audio = LiveDisplay::isAudioHead(headType);
+    if (format == Format::Csv)
+        return levelCsvLine(when, kind, level, audio);
     const QByteArray unit = audio ? "dBV" : "dBm";
     const QByteArray volts = number(LiveDisplay::levelVolts(level, audio), ValueDigits);
     const QByteArray watts =
         audio ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
-    if (format == Format::Csv)
-        return time + ';' + kind + ';' + shortest(level) + ';' + unit + ';' + volts + ';' + watts +
-               ";;;;;";
-    return "{\"time\":\"" + time + "\",\"kind\":\"" + kind +
-           "\",\"level\":" + jsonNumber(shortest(level)) + ",\"unit\":\"" + unit +
-           "\",\"voltage_V\":" + jsonNumber(volts) + ",\"power_W\":" + jsonNumber(watts) + '}';
+    return "{\"time\":\"" + timeStamp(when) + "\",\"kind\":\"" +
+           (kind == Kind::Rms ? "rms" : "pep") + "\",\"level\":" + jsonNumber(shortest(level)) +
+           ",\"unit\":\"" + unit + "\",\"voltage_V\":" + jsonNumber(volts) +
+           ",\"power_W\":" + jsonNumber(watts) + '}';
 }
 
 // A status message: its sections read as they stand, as the window reads
