@@ -6,9 +6,10 @@
 
 #include "clitool.h"
 #include "portssandbox.h"
+#include "programline.h"
 #include "ptymeter.h"
 #include "sandboxedmeter.h"
-#include "simulatedmeter.h"
+#include "simulatorprocess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -202,7 +203,7 @@ private slots:
 
 void TestCli::initTestCase()
 {
-    if (CliTool::program().isEmpty() || SimulatedMeter::program().isEmpty())
+    if (CliTool::program().isEmpty() || SimulatorProcess::program().isEmpty())
         QSKIP("tavrold-cli or tavrold-sim is not built here");
 }
 
@@ -212,14 +213,18 @@ void TestCli::probeFindsTheMeter_data()
     QTest::addColumn<QString>("simPort");
     QTest::addColumn<int>("firmware");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("leftStreaming"); // by a run that ended without "#c;"
 
-    QTest::newRow("search") << QStringList{} << "COM3" << 21 << QByteArray("COM3 FW:2.xx\n");
+    QTest::newRow("search") << QStringList{} << "COM3" << 21 << QByteArray("COM3 FW:2.xx\n")
+                            << false;
     QTest::newRow("lowest firmware")
-        << QStringList{} << "COM1" << 11 << QByteArray("COM1 FW:1.xx\n");
+        << QStringList{} << "COM1" << 11 << QByteArray("COM1 FW:1.xx\n") << false;
     QTest::newRow("--port") << QStringList{"--port", "COM12"} << "COM12" << 127
-                            << QByteArray("COM12 FW:12.xx\n");
-    QTest::newRow("--port lower case")
-        << QStringList{"--port", "com20"} << "COM20" << 35 << QByteArray("COM20 FW:3.xx\n");
+                            << QByteArray("COM12 FW:12.xx\n") << false;
+    QTest::newRow("--port lower case") << QStringList{"--port", "com20"} << "COM20" << 35
+                                       << QByteArray("COM20 FW:3.xx\n") << false;
+    QTest::newRow("a meter left streaming")
+        << QStringList{"--port", "COM5"} << "COM5" << 21 << QByteArray("COM5 FW:2.xx\n") << true;
 }
 
 // COM2 is a silent line: the search must get past it to the meter.
@@ -229,13 +234,23 @@ void TestCli::probeFindsTheMeter()
     QFETCH(QString, simPort);
     QFETCH(int, firmware);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, leftStreaming);
 
     PortsSandbox sandbox;
     PtyMeter silent(sandbox, QStringLiteral("COM2"));
     QVERIFY(silent.isValid());
-    SimulatedMeter sim(sandbox);
+    SimulatorProcess sim(sandbox);
     QVERIFY2(sim.start({"--port", simPort, "--firmware", QString::number(firmware)}),
              qPrintable(sim.errors()));
+    if (leftStreaming) {
+        // Its stream piles up on the line until the next run opens it.
+        ProgramLine line;
+        QVERIFY(line.open(sandbox.portsDir() + QLatin1Char('/') + simPort));
+        QVERIFY(line.write("#o;"));
+        QVERIFY(line.waitFor([&] { return line.received.contains("@a"); }, 2000));
+        line.close();
+        QTest::qWait(1500);
+    }
 
     CliTool tool;
     QVERIFY(tool.run(QStringList{"probe"} + arguments));
@@ -257,10 +272,7 @@ void TestCli::probeFindsNoMeter_data()
     QTest::newRow("every port absent") << QByteArray() << QStringList{} << none;
     QTest::newRow("silent line") << QByteArray() << QStringList{"--port", "COM7"}
                                  << QStringLiteral("Kein Messgeraet an COM7 gefunden.");
-    QTest::newRow("firmware 10") << QByteArray("M\x0a") << QStringList{} << none;
-    QTest::newRow("firmware 0x80") << QByteArray("M\x80") << QStringList{} << none;
-    QTest::newRow("wrong mark") << QByteArray("X\x15") << QStringList{} << none;
-    QTest::newRow("one byte") << QByteArray("M") << QStringList{} << none;
+    QTest::newRow("a wrong reply") << QByteArray("M\x0a") << QStringList{} << none;
 }
 
 void TestCli::probeFindsNoMeter()
@@ -349,7 +361,7 @@ void TestCli::liveFromSimulator()
     const bool audio = head == 1 || head == 3;
 
     PortsSandbox sandbox;
-    SimulatedMeter sim(sandbox);
+    SimulatorProcess sim(sandbox);
     QVERIFY2(sim.start({"--port", "COM4", "--head", QString::number(head), "--number", "17",
                         "--max-level", "12.5", "--attenuator", "10", "--recording", "on"}),
              qPrintable(sim.errors()));

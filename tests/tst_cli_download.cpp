@@ -12,7 +12,7 @@
 #include "printfformat.h"
 #include "ptymeter.h"
 #include "sandboxedmeter.h"
-#include "simulatedmeter.h"
+#include "simulatorprocess.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -164,7 +164,7 @@ private slots:
 
 void TestCliDownload::initTestCase()
 {
-    if (CliTool::program().isEmpty() || SimulatedMeter::program().isEmpty())
+    if (CliTool::program().isEmpty() || SimulatorProcess::program().isEmpty())
         QSKIP("tavrold-cli or tavrold-sim is not built here");
 }
 
@@ -244,7 +244,7 @@ void TestCliDownload::sameFileAsTheWindowFromSimulator()
     const QStringList settings{"--records", "1500", "--interval",  "7",
                                "--seed",    "4711", "--full-speed"};
     {
-        SimulatedMeter sim(sandbox);
+        SimulatorProcess sim(sandbox);
         QVERIFY2(sim.start(QStringList{"--port", "COM1"} + settings), qPrintable(sim.errors()));
         CliTool tool;
         QVERIFY(tool.run({"download", "-o", toolFile, "--start", "23:00:00"}));
@@ -252,7 +252,7 @@ void TestCliDownload::sameFileAsTheWindowFromSimulator()
         QVERIFY(tool.err.contains("1500 Datensaetze, Zwischenzeit 7 Sek."));
         QVERIFY(QTest::qWaitFor([&] { return sim.output().contains(QLatin1String("#c;")); }, 5000));
     }
-    SimulatedMeter sim(sandbox);
+    SimulatorProcess sim(sandbox);
     QVERIFY2(sim.start(QStringList{"--port", "COM1"} + settings), qPrintable(sim.errors()));
     MainWindow window;
     Access::meterFound(window);
@@ -423,7 +423,8 @@ void TestCliDownload::progressLines()
     static const QRegularExpression progress(
         QStringLiteral("tavrold-cli: (\\d+) von 50 Datensaetzen \\((\\d+) %\\)"));
     QList<int> percents;
-    for (const QRegularExpressionMatch &m : progress.globalMatch(QString::fromLocal8Bit(tool.err))) {
+    for (const QRegularExpressionMatch &m :
+         progress.globalMatch(QString::fromLocal8Bit(tool.err))) {
         QVERIFY(m.captured(1).toInt() * 100 / 50 >= m.captured(2).toInt());
         percents << m.captured(2).toInt();
     }

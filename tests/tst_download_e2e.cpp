@@ -11,7 +11,7 @@
 #include "portssandbox.h"
 #include "printfformat.h"
 #include "programline.h"
-#include "simulatedmeter.h"
+#include "simulatorprocess.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -34,7 +34,7 @@ using Recording = QList<QPair<int, int>>; // RMS, PEP in hundredths of a dBm
 Recording recordingOf(const QStringList &arguments, int count, QString *error)
 {
     QTemporaryDir dir;
-    SimulatedMeter sim(dir.path() + QStringLiteral("/data"));
+    SimulatorProcess sim(dir.path() + QStringLiteral("/data"));
     if (!sim.start(arguments)) {
         *error = QStringLiteral("reference simulator did not start: ") + sim.errors();
         return {};
@@ -93,7 +93,7 @@ private slots:
 
 void TestDownloadEndToEnd::initTestCase()
 {
-    if (!QFileInfo(SimulatedMeter::program()).isExecutable())
+    if (!QFileInfo(SimulatorProcess::program()).isExecutable())
         QSKIP("the simulated meter is not built here");
 }
 
@@ -130,7 +130,7 @@ void TestDownloadEndToEnd::download()
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     PortsSandbox sandbox; // every COM name blocked but the simulator's COM1
-    SimulatedMeter meter(sandbox);
+    SimulatorProcess meter(sandbox);
     QVERIFY2(meter.start(arguments), qPrintable(meter.errors()));
 
     MainWindow w;

@@ -28,34 +28,37 @@ private slots:
 void TestProtocol::identificationReply_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("end"); // where the stream goes on; -1: no reply
     QTest::addColumn<int>("firmware");
 
-    QTest::newRow("M 21") << QByteArray("M\x15", 2) << true << 21;
-    QTest::newRow("M 11, the lowest accepted") << QByteArray("M\x0b", 2) << true << 11;
-    QTest::newRow("M 127") << QByteArray("M\x7f", 2) << true << 127;
-    QTest::newRow("M 10 refused") << QByteArray("M\x0a", 2) << false << 0;
-    QTest::newRow("M 0 refused") << QByteArray("M\x00", 2) << false << 0;
-    QTest::newRow("M 0x80 is negative") << QByteArray("M\x80", 2) << false << 0;
-    QTest::newRow("M 0xff is negative") << QByteArray("M\xff", 2) << false << 0;
-    QTest::newRow("lone M") << QByteArray("M") << false << 0;
-    QTest::newRow("nothing") << QByteArray() << false << 0;
-    QTest::newRow("lower-case m") << QByteArray("m\x15", 2) << false << 0;
-    QTest::newRow("other mark") << QByteArray("N\x15", 2) << false << 0;
-    QTest::newRow("stream bytes behind the reply") << QByteArray("M\x15@a-23.4;") << true << 21;
+    QTest::newRow("M 21") << QByteArray("M\x15", 2) << 2 << 21;
+    QTest::newRow("M 11, the lowest accepted") << QByteArray("M\x0b", 2) << 2 << 11;
+    QTest::newRow("M 127") << QByteArray("M\x7f", 2) << 2 << 127;
+    QTest::newRow("M 10 refused") << QByteArray("M\x0a", 2) << -1 << 0;
+    QTest::newRow("M 0 refused") << QByteArray("M\x00", 2) << -1 << 0;
+    QTest::newRow("M 0x80 is negative") << QByteArray("M\x80", 2) << -1 << 0;
+    QTest::newRow("M 0xff is negative") << QByteArray("M\xff", 2) << -1 << 0;
+    QTest::newRow("lone M") << QByteArray("M") << -1 << 0;
+    QTest::newRow("nothing") << QByteArray() << -1 << 0;
+    QTest::newRow("lower-case m") << QByteArray("m\x15", 2) << -1 << 0;
+    QTest::newRow("other mark") << QByteArray("N\x15", 2) << -1 << 0;
+    QTest::newRow("stream bytes behind the reply") << QByteArray("M\x15@a-23.4;") << 2 << 21;
+    QTest::newRow("stream bytes before the reply") << QByteArray("3.4;@b-20.0;M\x15@a") << 14 << 21;
+    QTest::newRow("M 10, then the reply") << QByteArray("M\x0aM\x23") << 4 << 35;
+    QTest::newRow("stream without a reply") << QByteArray("@a-23.4;@b-20.0;") << -1 << 0;
 }
 
 void TestProtocol::identificationReply()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, accepted);
+    QFETCH(int, end);
     QFETCH(int, firmware);
 
-    int firmwareNumber = 0;
-    QCOMPARE(Protocol::isIdentificationReply(bytes.constData(), int(bytes.size()), &firmwareNumber),
-             accepted);
-    if (accepted)
-        QCOMPARE(firmwareNumber, firmware);
+    int firmwareNumber = -1;
+    QCOMPARE(
+        Protocol::findIdentificationReply(bytes.constData(), int(bytes.size()), &firmwareNumber),
+        end);
+    QCOMPARE(firmwareNumber, firmware);
 }
 
 namespace {

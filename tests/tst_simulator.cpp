@@ -6,7 +6,7 @@
 #include "portssandbox.h"
 #include "programline.h"
 #include "ptymeter.h"
-#include "simulatedmeter.h"
+#include "simulatorprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -128,7 +128,7 @@ private slots:
     void pacedRate();
     void commandsAsByteStream_data();
     void commandsAsByteStream();
-    void programClosesAndReopens();
+    void probeWhileStreaming();
     void unplugAndReplug();
 
     void nameTakenIsRefused_data();
@@ -154,7 +154,7 @@ private:
 
 void TestSimulator::init()
 {
-    if (SimulatedMeter::program().isEmpty())
+    if (SimulatorProcess::program().isEmpty())
         QSKIP("tavrold-sim is not built on this platform");
     sandbox = std::make_unique<PortsSandbox>();
 }
@@ -190,7 +190,7 @@ void TestSimulator::identification()
     QFETCH(int, earliestMs);
     QFETCH(int, latestMs);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -232,7 +232,7 @@ void TestSimulator::streaming()
     QFETCH(QByteArray, status);
     QFETCH(bool, faultyLine);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -314,7 +314,7 @@ void TestSimulator::download()
     QFETCH(int, count);
     QFETCH(QString, report);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -371,7 +371,7 @@ void TestSimulator::download()
 
 void TestSimulator::unplugAndReplug()
 {
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--unplug-after", "0.5", "--replug-after", "1"}), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -417,7 +417,7 @@ void TestSimulator::stopCommand()
 {
     QFETCH(QByteArray, command);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--records", "400"}), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -435,7 +435,7 @@ void TestSimulator::pacedRate()
 {
     // A loose look at the pace: 9600 baud with 8N2 framing carries 11 bits a
     // byte, about 873 bytes a second.
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--records", "1000"}), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -471,7 +471,7 @@ void TestSimulator::commandsAsByteStream()
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QByteArray, reply);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--full-speed"}), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -483,11 +483,12 @@ void TestSimulator::commandsAsByteStream()
     QCOMPARE(line.received, reply);
 }
 
-void TestSimulator::programClosesAndReopens()
+void TestSimulator::probeWhileStreaming()
 {
-    // The program ends without "#c;" while the meter streams, and starts
-    // again: its probe must find the meter, not what piled up meanwhile.
-    SimulatedMeter sim(*sandbox);
+    // A program that ended without "#c;" left the meter streaming; the next
+    // run's probe is answered between two messages, and the stream that
+    // waited unread on the line, and the stream after the reply, stay.
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({}), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
@@ -499,11 +500,12 @@ void TestSimulator::programClosesAndReopens()
     line.clear();
     QVERIFY(line.open(linkPath()));
     QVERIFY(line.write("#v;"));
-    QTest::qWait(900); // the program looks for the reply a second later, as here
-    line.pump(50);
-    QCOMPARE(line.received, QByteArray("M\x15"));
-    QVERIFY(line.write("#o;"));
-    QVERIFY(line.waitFor([&] { return line.received.contains("@s0*1*20.0*0.0*0;"); }, 2000));
+    QVERIFY(line.waitFor([&] { return line.received.contains("M\x15@"); }, 2000));
+    const qsizetype reply = line.received.indexOf("M\x15@");
+    QVERIFY2(reply > 0 && line.received.at(reply - 1) == ';', line.received.constData());
+    const Stream before = Stream::parse(line.received.left(reply));
+    QVERIFY(before.values('a').size() >= 2);
+    QVERIFY(line.waitFor([&] { return line.received.indexOf("@s", reply) > 0; }, 2000));
 }
 
 void TestSimulator::nameTakenIsRefused_data()
@@ -524,7 +526,7 @@ void TestSimulator::nameTakenIsRefused()
     QFETCH(QString, message);
 
     const QString name = QStringLiteral("COM3");
-    SimulatedMeter first(*sandbox);
+    SimulatorProcess first(*sandbox);
     std::unique_ptr<PtyMeter> pty;
     if (holder == QLatin1String("sim")) {
         QVERIFY2(first.start({"--port", name, "--full-speed"}), qPrintable(first.errors()));
@@ -537,7 +539,7 @@ void TestSimulator::nameTakenIsRefused()
     }
     const QString target = linkTarget(name);
 
-    SimulatedMeter second(*sandbox);
+    SimulatorProcess second(*sandbox);
     QVERIFY(!second.start({"--port", name}));
     QVERIFY(second.waitForExit());
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -561,7 +563,7 @@ void TestSimulator::staleLinkIsReplaced()
     QVERIFY(QFileInfo(linkPath()).isSymLink());
     QVERIFY(!QFileInfo::exists(linkPath()));
 
-    SimulatedMeter killed(*sandbox);
+    SimulatorProcess killed(*sandbox);
     QVERIFY2(killed.start({"--full-speed"}), qPrintable(killed.errors()));
     const QString deadDevice = linkTarget();
     QVERIFY(deadDevice.startsWith(QLatin1String("/dev/")));
@@ -570,7 +572,7 @@ void TestSimulator::staleLinkIsReplaced()
     QVERIFY(QFileInfo(linkPath()).isSymLink());
     QVERIFY(QFileInfo::exists(linkPath() + ".pid"));
 
-    SimulatedMeter next(*sandbox);
+    SimulatorProcess next(*sandbox);
     QVERIFY2(next.start({"--full-speed"}), qPrintable(next.errors()));
     QVERIFY(QFileInfo::exists(linkPath()));
     ProgramLine line;
@@ -591,7 +593,7 @@ void TestSimulator::linkRemovedOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--port", "COM7"}), qPrintable(sim.errors()));
     ProgramLine line; // the program holds the line open meanwhile
     QVERIFY(line.open(linkPath("COM7")));
@@ -630,7 +632,7 @@ void TestSimulator::badOptions()
     QFETCH(QString, named);
 
     const QString blocked = linkTarget();
-    SimulatedMeter sim(*sandbox);
+    SimulatorProcess sim(*sandbox);
     QVERIFY(!sim.start(arguments));
     QVERIFY(sim.waitForExit());
     QVERIFY(sim.exitCode() != 0);

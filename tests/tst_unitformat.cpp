@@ -1,4 +1,4 @@
-#include "mainwindow.h"
+#include "unitformat.h"
 
 #include <QTest>
 #include <QtNumeric>
@@ -66,7 +66,7 @@ void TestUnitFormat::formatPower()
 {
     QFETCH(double, watts);
     QFETCH(QString, text);
-    QCOMPARE(MainWindow::formatPower(watts), text);
+    QCOMPARE(UnitFormat::power(watts), text);
 }
 
 void TestUnitFormat::formatVoltage_data()
@@ -105,7 +105,7 @@ void TestUnitFormat::formatVoltage()
 {
     QFETCH(double, volts);
     QFETCH(QString, text);
-    QCOMPARE(MainWindow::formatVoltage(volts), text);
+    QCOMPARE(UnitFormat::voltage(volts), text);
 }
 
 void TestUnitFormat::ignoresLocale()
@@ -113,8 +113,8 @@ void TestUnitFormat::ignoresLocale()
     // A user whose locale writes a decimal comma still sees '.'.
     const QLocale old;
     QLocale::setDefault(QLocale(QLocale::German));
-    const QString power = MainWindow::formatPower(0.0199526);
-    const QString voltage = MainWindow::formatVoltage(0.0151177);
+    const QString power = UnitFormat::power(0.0199526);
+    const QString voltage = UnitFormat::voltage(0.0151177);
     QLocale::setDefault(old);
     QCOMPARE(power, QStringLiteral("19.95 mW"));
     QCOMPARE(voltage, QStringLiteral("15.12 mV"));

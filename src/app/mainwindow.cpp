@@ -2,11 +2,16 @@
 
 #include "modem.h"
 #include "portscan.h"
+#include "protocol.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui_MainWindow), modem(new Modem),
+      search(*modem, PortScan::portNames())
 {
     versionText = QStringLiteral("V2.00");
     // The record store starts as a download request leaves it, so that a data
@@ -15,10 +20,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
     ui->setupUi(this);
 
-    modem = new Modem;
     connect(modem, SIGNAL(setTtyText(QString)), this, SLOT(setAText(QString)));
-
-    portOpen = false;
 
     pollTimer = new QTimer;
     // The poll may come a few milliseconds early or late: the bytes wait in
@@ -36,14 +38,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     // second must not be missed.
     scanTimer->setTimerType(Qt::PreciseTimer);
     connect(scanTimer, SIGNAL(timeout()), this, SLOT(fopentty()));
+    // The port being tried shows before it is opened, and the title follows.
+    search.onTrying = [this](const QString &port) {
+        statusBar()->showMessage(MeterSearch::searchingText(port), 0);
+    };
 
-    portList = PortScan::portNames();
+    // Beside the search's texts, so that the search does not wipe it out.
+    lossLabel = new QLabel(this);
+    lossLabel->setObjectName(QStringLiteral("lossLabel"));
+    statusBar()->addPermanentWidget(lossLabel);
 
-    portIndex = 0;
-    awaitingReply = false;
-    deviceFound = false;
-
-    scanTimer->start(PortScan::FirstStepMs);
+    scanTimer->start(search.nextStepMs());
 
     inMessage = false;
     serialNumber = 0;
@@ -55,12 +60,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 MainWindow::~MainWindow()
 {
     // Tell the meter to stop streaming while the channel still exists.
-    modem->writeString(QStringLiteral("#c;"));
+    modem->writeString(QString::fromLatin1(Protocol::StopCommand));
     delete ui;
-    // The channel and the poll timer live until the process ends; the port is
-    // released by the operating system. They are deleted here all the same so
-    // that a window made and destroyed many times (as in the tests) leaks
-    // nothing.
     delete pollTimer;
+    // Deleting the channel closes the port.
     delete modem;
 }

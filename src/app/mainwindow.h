@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "download.h"
+#include "metersearch.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 QT_BEGIN_NAMESPACE
+class QLabel;
 class QTimer;
 class Ui_MainWindow;
 QT_END_NAMESPACE
@@ -26,11 +28,6 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
-
-    // A power in watts and a voltage in volts as display texts with an
-    // automatically chosen prefix ("19.95 mW", "15.12 mV").
-    static QString formatPower(double watts);
-    static QString formatVoltage(double volts);
 
     // Capacity of the record store and of the receive ring.
     static constexpr int RecordCapacity = Records::StoreCapacity;
@@ -51,7 +48,7 @@ private:
     friend struct MainWindowTestAccess;
 
     // Port scan (src/serial/discovery.cpp).
-    void advancePortIndex();
+    void meterFound();
     void meterLost();
 
     // Stream decoder (src/stream/decoder.cpp).
@@ -73,15 +70,12 @@ private:
     Modem *modem;
     QString versionText;
 
-    // Port scan.
-    QStringList portList;
+    // Port scan: the ports, the position in them, the port taken last and
+    // whether it is open, the wait for the reply and the meter's firmware.
+    MeterSearch search;
     QTimer *scanTimer;
-    int portIndex;
-    bool awaitingReply;
-    bool deviceFound;
-    int firmwareNumber = 0;
-    QString portName;
-    bool portOpen;
+    // When and where the meter was lost, shown until a meter answers again.
+    QLabel *lossLabel;
 
     // Stream decoder.
     QTimer *pollTimer;

@@ -15,10 +15,10 @@ void MainWindow::datenholen()
 {
     clearRecordStore();
     ui->tabWidget->setCurrentIndex(1);
-    if (portOpen) {
+    if (search.portOpen()) {
         modem->writeString(QString::fromLatin1(Protocol::DownloadCommand));
         // Its progress is shown once the meter is connected (the poll runs).
-        if (deviceFound) {
+        if (search.deviceFound()) {
             downloadState = DownloadState::Running;
             headerSeen = false;
             countAtLastPoll = 0;
@@ -100,7 +100,7 @@ void MainWindow::showDownloadProgress()
     if (downloadState == DownloadState::Complete || (headerSeen && lastRecordIndex < 0)) {
         // Complete, or the meter announced nothing to send.
         downloadState = DownloadState::Idle;
-        text = tr("HW gefunden an: ") + portName;
+        text = MeterSearch::foundText(search.portName());
     } else {
         if (recordCount != countAtLastPoll) {
             countAtLastPoll = recordCount;

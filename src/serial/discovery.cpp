@@ -1,91 +1,73 @@
 #include "mainwindow.h"
 
 #include "modem.h"
-#include "portscan.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
 #include <QStatusBar>
+#include <QTime>
 #include <QTimer>
+
+#include <cstring>
 
 // One step of the search for the meter, run by the scan timer: either open
 // the next port and ask "#v;", or, a second later, look at the answer.
 void MainWindow::fopentty()
 {
-    if (awaitingReply) {
-        // Reply check: whatever came in the last second counts, nothing later.
-        firmwareNumber = 0;
-        awaitingReply = false;
-        if (portOpen) {
-            char reply[Protocol::ReplyLength] = {};
-            const int count = modem->readBytes(reply, Protocol::ReplyLength);
-            if (Protocol::isIdentificationReply(reply, count, &firmwareNumber)) {
-                deviceFound = true;
-                scanTimer->stop();
-                statusBar()->showMessage(tr("HW gefunden an: ") + portName, 0);
-                setAText(portName);
-                modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
-                pollTimer->start(100);
-                rxHead = 0;
-                rxTail = 0;
-                resetMessageState();
-                ui->tabWidget->setEnabled(true);
-                return;
-            }
-        }
-        // No meter here: close the port and try the next one.
-        advancePortIndex();
-        scanTimer->start(PortScan::AfterNoReplyMs);
-        modem->closePort();
-        portOpen = false;
-        return;
+    switch (search.step()) {
+    case MeterSearch::Step::Found:
+        meterFound();
+        break;
+    case MeterSearch::Step::Idle:
+        break;
+    default:
+        scanTimer->start(search.nextStepMs());
+        break;
     }
+}
 
-    if (portOpen)
-        return;
-
-    portName = portList.at(portIndex);
-    statusBar()->showMessage(QStringLiteral("Suche HW :") + portName, 0);
-    portOpen = modem->openPort(portName);
-    if (portOpen) {
-        modem->writeString(QString::fromLatin1(Protocol::IdentifyCommand));
-        awaitingReply = true;
-        scanTimer->start(PortScan::ReplyWaitMs);
-    } else {
-        advancePortIndex();
-        scanTimer->start(PortScan::AfterFailedOpenMs);
-        awaitingReply = false;
-        // Releases whatever a half-finished open may have left behind.
-        modem->closePort();
-    }
+// The meter has answered: switch it to streaming and read its stream from
+// now on, beginning with what came after its reply.
+void MainWindow::meterFound()
+{
+    scanTimer->stop();
+    lossLabel->clear();
+    statusBar()->showMessage(MeterSearch::foundText(search.portName()), 0);
+    setAText(search.portName());
+    modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
+    pollTimer->start(100);
+    const QByteArray streamStart = search.takeStreamStart();
+    std::memcpy(rxRing, streamStart.constData(), size_t(streamStart.size()));
+    rxHead = int(streamStart.size());
+    rxTail = 0;
+    resetMessageState();
+    ui->tabWidget->setEnabled(true);
 }
 
 // The meter has gone from its port while it was connected: say so, let go
 // of the port, take its readings off the display and search again as at
 // start-up, beginning with the port it was on. What was downloaded stays, and
-// can still be listed and saved.
+// can still be listed and saved. The loss stays on show beside the search's
+// texts until a meter answers again.
 void MainWindow::meterLost()
 {
     pollTimer->stop();
     downloadState = DownloadState::Idle;
-    deviceFound = false; // the title shows "FW:?" until a meter answers again
-    modem->closePort();
-    portOpen = false;
-    statusBar()->showMessage(tr("Verbindung verloren: ") + portName, 0);
+    search.meterLost(); // the title shows "FW:?" until a meter answers again
+    statusBar()->showMessage(tr("Verbindung verloren: ") + search.portName(), 0);
+    lossLabel->setText(
+        tr("Verbindung verloren um %1 (%2)")
+            .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), search.portName()));
     clearLiveValues();
-    scanTimer->start(PortScan::FirstStepMs);
-}
-
-void MainWindow::advancePortIndex()
-{
-    portIndex = PortScan::nextIndex(portIndex, int(portList.size()));
+    scanTimer->start(search.nextStepMs());
 }
 
 // The window title: program, version, firmware and the port being shown.
 void MainWindow::setAText(QString port)
 {
-    const QString firmware =
-        deviceFound ? Protocol::firmwareText(firmwareNumber) : QStringLiteral("FW:?");
+    const QString firmware = search.deviceFound() ? Protocol::firmwareText(search.firmwareNumber())
+                                                  : QStringLiteral("FW:?");
     setWindowTitle(tr("Tavrolinde") + QStringLiteral(" - ") + versionText + QStringLiteral(" - ") +
                    firmware + QStringLiteral(" - ") + port);
 }

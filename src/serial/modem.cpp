@@ -1,9 +1,10 @@
 #include "modem.h"
 
+#include "portscan.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -20,28 +21,12 @@ QString portsFolderEntry(const QString &name)
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
         name == QLatin1String(".."))
         return QString();
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty())
+    const QString folder = PortScan::portsFolder();
+    if (folder.isEmpty())
         return QString();
-    const QString entry = base + QStringLiteral("/VRZ/tavrold/ports/") + name;
+    const QString entry = folder + QLatin1Char('/') + name;
     const QFileInfo info(entry);
     return info.isSymLink() || info.exists() ? entry : QString();
-}
-
-// COM1..COM4 are the mainboard's ports, COM5..COM12 USB adapters, COM13..COM20
-// USB modems (CDC ACM). 0 when the name is not COMn with n in 1..20.
-int comNumber(const QString &name)
-{
-    if (!name.startsWith(QLatin1String("COM")) || name.size() > 5)
-        return 0;
-    const QStringView digits = QStringView(name).mid(3);
-    if (digits.isEmpty() || digits.front() == QLatin1Char('0'))
-        return 0;
-    for (const QChar c : digits)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
-    const int n = digits.toInt();
-    return n >= 1 && n <= 20 ? n : 0;
 }
 #endif
 
@@ -51,8 +36,7 @@ Modem::Modem() : portHandle(SerialPort::InvalidHandle) {}
 
 Modem::~Modem()
 {
-    // Release the port with the object, so that nothing holds it once the
-    // channel is gone.
+    // Closes the port it holds: once the channel is gone, nothing holds it.
     SerialPort::close(portHandle);
 }
 
@@ -65,7 +49,9 @@ QString Modem::devicePath(const QString &name)
     const QString entry = portsFolderEntry(name);
     if (!entry.isEmpty())
         return entry;
-    const int n = comNumber(name);
+    // COM1..COM4 are the mainboard's ports, COM5..COM12 USB adapters,
+    // COM13..COM20 USB modems (CDC ACM).
+    const int n = PortScan::comNumber(name);
     if (n >= 1 && n <= 4)
         return QStringLiteral("/dev/ttyS%1").arg(n - 1);
     if (n >= 5 && n <= 12)
@@ -145,4 +131,9 @@ bool Modem::writeByte(char value)
     if (portHandle == SerialPort::InvalidHandle)
         return false;
     return SerialPort::write(portHandle, &value, 1) == 1;
+}
+
+void Modem::discardInput()
+{
+    SerialPort::discardInput(portHandle);
 }

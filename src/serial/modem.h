@@ -24,6 +24,8 @@ public:
     int readBytes(char *buffer, int maxCount);
     bool writeString(const QString &text);
     bool writeByte(char value);
+    // Throws away what the port has received and not yet handed out.
+    void discardInput();
     // True when the last read found the device gone (unplugged, switched
     // off with its adapter, the other end of the line closed) rather than a
     // line that is merely silent. Cleared by openPort() and closePort().

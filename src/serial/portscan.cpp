@@ -1,5 +1,8 @@
 #include "portscan.h"
 
+#include <QRegularExpression>
+#include <QStandardPaths>
+
 namespace PortScan {
 
 QStringList portNames()
@@ -10,10 +13,18 @@ QStringList portNames()
     return names;
 }
 
-int nextIndex(int index, int count)
+int comNumber(const QString &name)
 {
-    ++index;
-    return index >= count ? 0 : index;
+    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return n <= 255 ? n : 0;
+}
+
+QString portsFolder()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/VRZ/tavrold/ports");
 }
 
 } // namespace PortScan

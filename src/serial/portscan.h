@@ -1,24 +1,22 @@
 #ifndef PORTSCAN_H
 #define PORTSCAN_H
 
+#include <QString>
 #include <QStringList>
 
-// The search for the meter: the ports it probes, in order, and how long each
-// of its steps waits. Each port is opened and sent "#v;"; the reply counts
-// if it has come a second later. The search goes round COM1 to COM20 until a
-// meter answers.
+// The names of the serial ports, as the program, the command-line tool and
+// the simulated meter know them.
 namespace PortScan {
 
-// "COM1" to "COM20".
+// The ports the search probes, in order: "COM1" to "COM20".
 QStringList portNames();
-// The position after `index` in a list of `count` ports, back to 0 after
-// the last.
-int nextIndex(int index, int count);
-
-inline constexpr int FirstStepMs = 200;       // from start to the first port
-inline constexpr int ReplyWaitMs = 1000;      // from "#v;" to looking at the reply
-inline constexpr int AfterFailedOpenMs = 100; // a port that would not open
-inline constexpr int AfterNoReplyMs = 200;    // a port that gave no valid reply
+// n for a name "COMn" (upper case, n from 1 to 255 without leading zeros),
+// 0 for anything else. The search probes 1 to 20.
+int comNumber(const QString &name);
+// The ports folder: an entry named after a COM name (usually a symbolic
+// link) says which device the name opens, or blocks it with a link to
+// nowhere. <per-user data folder>/VRZ/tavrold/ports.
+QString portsFolder();
 
 } // namespace PortScan
 

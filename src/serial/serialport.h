@@ -40,9 +40,12 @@ int read(Handle handle, char *buffer, int maxCount, bool *deviceGone = nullptr);
 // passed, without using the processor meanwhile. True unless the time ran
 // out. For programs that read on their own time; the window never waits.
 bool waitReadable(Handle handle, int timeoutMs);
-// Hands every byte to the driver, waiting while its queue is full (but not
-// for ever: a device that takes nothing for about a second is given up). The
-// number of bytes written, which is less than count on failure, or -1.
+// Throws away every byte the driver has received and not yet handed out.
+void discardInput(Handle handle);
+// Hands the bytes to the driver and returns the number it took: less than
+// count on failure, -1 for a bad call. On POSIX a full queue is waited for,
+// but a device that takes nothing for a second is given up; on Windows one
+// write without a time limit returns once the driver has taken every byte.
 long write(Handle handle, const char *data, long count);
 
 } // namespace SerialPort

@@ -150,6 +150,12 @@ bool waitReadable(Handle handle, int timeoutMs)
     }
 }
 
+void discardInput(Handle handle)
+{
+    if (handle >= 0)
+        ::tcflush(static_cast<int>(handle), TCIFLUSH);
+}
+
 long write(Handle handle, const char *data, long count)
 {
     if (handle < 0 || count < 0 || (count > 0 && !data))

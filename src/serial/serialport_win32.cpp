@@ -147,6 +147,12 @@ bool waitReadable(Handle handle, int timeoutMs)
     }
 }
 
+void discardInput(Handle handle)
+{
+    if (handle != InvalidHandle)
+        ::PurgeComm(toHandle(handle), PURGE_RXCLEAR);
+}
+
 long write(Handle handle, const char *data, long count)
 {
     if (handle == InvalidHandle || count < 0 || (count > 0 && !data))

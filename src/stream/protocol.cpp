@@ -7,16 +7,19 @@
 
 namespace Protocol {
 
-bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber)
+int findIdentificationReply(const char *bytes, int count, int *firmwareNumber)
 {
-    // Fewer than two bytes: no meter. Anything the meter sends after its two
-    // bytes belongs to the stream and does not spoil the reply.
-    if (!bytes || count < ReplyLength)
-        return false;
-    const int firmware = static_cast<signed char>(bytes[1]);
     if (firmwareNumber)
-        *firmwareNumber = firmware;
-    return bytes[0] == ReplyMark && firmware > 10;
+        *firmwareNumber = 0;
+    for (int i = 0; bytes && i + 1 < count; ++i) {
+        const int firmware = static_cast<signed char>(bytes[i + 1]);
+        if (bytes[i] == ReplyMark && firmware > 10) {
+            if (firmwareNumber)
+                *firmwareNumber = firmware;
+            return i + 2;
+        }
+    }
+    return -1;
 }
 
 QString firmwareText(int firmwareNumber)

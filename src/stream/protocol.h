@@ -15,10 +15,13 @@ inline constexpr char DownloadCommand[] = "#d;"; // send the recorded data sets
 inline constexpr char StopCommand[] = "#c;";     // the program ends
 
 // The meter answers "#v;" with "M" and its firmware number, a signed byte
-// that must be greater than 10.
+// that must be greater than 10. A meter that is still streaming puts its
+// reply between two messages, and no message holds an "M": the reply is the
+// first "M" among the bytes that is followed by a valid firmware number.
+// The position just after it (the stream goes on there), or -1 when the
+// bytes hold no reply; *firmwareNumber is set to the number, 0 without one.
 inline constexpr char ReplyMark = 'M';
-inline constexpr int ReplyLength = 2;
-bool isIdentificationReply(const char *bytes, int count, int *firmwareNumber);
+int findIdentificationReply(const char *bytes, int count, int *firmwareNumber);
 
 // Messages, meter to program: '@', a body of type letter and value text in
 // any order, ';'.

@@ -39,21 +39,24 @@ void checkReply(const std::uint8_t *data, std::size_t size)
     const char *bytes = reinterpret_cast<const char *>(data);
     const int count = int(qMin<std::size_t>(size, 16));
     int firmware = INT_MIN;
-    const bool accepted = Protocol::isIdentificationReply(bytes, count, &firmware);
-    // "M" and a firmware number above 10, the byte read as signed.
-    const bool wanted = count >= 2 && data[0] == 'M' && std::int8_t(data[1]) > 10;
-    CHECK(accepted == wanted, QStringLiteral("the reply %1 is %2")
-                                  .arg(shown(QString::fromLatin1(bytes, count)))
-                                  .arg(accepted ? "accepted" : "refused"));
-    if (count >= 2)
-        CHECK(firmware == std::int8_t(data[1]),
-              QStringLiteral("firmware %1 from the byte %2").arg(firmware).arg(data[1]));
-    if (accepted) {
+    const int end = Protocol::findIdentificationReply(bytes, count, &firmware);
+    // The first "M" followed by a firmware number above 10, the byte read as
+    // signed.
+    int wanted = -1;
+    for (int i = 0; i + 1 < count && wanted < 0; ++i)
+        if (data[i] == 'M' && std::int8_t(data[i + 1]) > 10)
+            wanted = i + 2;
+    CHECK(end == wanted, QStringLiteral("the reply %1 ends at %2")
+                             .arg(shown(QString::fromLatin1(bytes, count)))
+                             .arg(end));
+    CHECK(firmware == (end >= 0 ? std::int8_t(data[end - 1]) : 0),
+          QStringLiteral("firmware %1 from the reply ending at %2").arg(firmware).arg(end));
+    if (end >= 0) {
         const QString text = Protocol::firmwareText(firmware);
         CHECK(text == QStringLiteral("FW:%1.xx").arg(firmware / 10),
               QStringLiteral("firmware %1 shown as %2").arg(firmware).arg(shown(text)));
     }
-    CHECK(!Protocol::isIdentificationReply(nullptr, count, &firmware),
+    CHECK(Protocol::findIdentificationReply(nullptr, count, &firmware) < 0,
           QStringLiteral("a reply without bytes is accepted"));
 }
 

@@ -32,26 +32,26 @@ struct MainWindowTestAccess
     // Opens a port on the window's channel as the scan does.
     static bool openPort(MainWindow &m, const QString &name)
     {
-        m.portOpen = m.modem->openPort(name);
-        return m.portOpen;
+        m.search.open = m.modem->openPort(name);
+        return m.search.open;
     }
 
     static QString versionText(const MainWindow &m) { return m.versionText; }
 
     // Port scan.
-    static QStringList portList(const MainWindow &m) { return m.portList; }
+    static QStringList portList(const MainWindow &m) { return m.search.portList(); }
     static QTimer *scanTimer(const MainWindow &m) { return m.scanTimer; }
-    static int portIndex(const MainWindow &m) { return m.portIndex; }
-    static bool awaitingReply(const MainWindow &m) { return m.awaitingReply; }
-    static bool deviceFound(const MainWindow &m) { return m.deviceFound; }
+    static int portIndex(const MainWindow &m) { return m.search.portIndex(); }
+    static bool awaitingReply(const MainWindow &m) { return m.search.awaitingReply(); }
+    static bool deviceFound(const MainWindow &m) { return m.search.deviceFound(); }
     static void setFirmware(MainWindow &m, bool found, int firmware)
     {
-        m.deviceFound = found;
-        m.firmwareNumber = firmware;
+        m.search.found = found;
+        m.search.firmware = firmware;
     }
-    static QString portName(const MainWindow &m) { return m.portName; }
-    static bool portOpen(const MainWindow &m) { return m.portOpen; }
-    static void setPortOpen(MainWindow &m, bool open) { m.portOpen = open; }
+    static QString portName(const MainWindow &m) { return m.search.portName(); }
+    static bool portOpen(const MainWindow &m) { return m.search.portOpen(); }
+    static void setPortOpen(MainWindow &m, bool open) { m.search.open = open; }
 
     // Stream decoder and meter status.
     static QTimer *pollTimer(const MainWindow &m) { return m.pollTimer; }

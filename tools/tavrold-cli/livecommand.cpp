@@ -58,7 +58,7 @@ int LiveCommand::run(const CliArguments &arguments)
             ++state.lines;
     };
 
-    MessageStream stream(session.channel());
+    MessageStream &stream = session.stream();
     bool lost = false;
     while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();

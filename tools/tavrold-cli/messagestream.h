@@ -1,6 +1,7 @@
 #ifndef MESSAGESTREAM_H
 #define MESSAGESTREAM_H
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -8,10 +9,11 @@
 class Modem;
 
 // The meter's stream for a program that reads on its own time: waits for
-// bytes without using the processor (poll() on the port), takes in all that
-// have come, and walks them through the protocol's message rules, handing on
-// every complete message with its type and value text. The message state
-// carries over from one read to the next, so a message may be split anywhere.
+// bytes without using the processor meanwhile (the channel's
+// waitForReadyRead()), takes in all that have come, and walks them through
+// the protocol's message rules, handing on every complete message with its
+// type and value text. The message state carries over from one read to the
+// next, so a message may be split anywhere.
 class MessageStream
 {
 public:
@@ -19,6 +21,10 @@ public:
     using Handler = std::function<void(int messageType, const QString &messageText)>;
 
     explicit MessageStream(Modem &modem) : modem(modem) {}
+
+    // Bytes already taken from the line (what came after the meter's
+    // reply): the next read hands them on first.
+    void putBack(const QByteArray &bytes) { pending += bytes; }
 
     // Waits up to waitMs for bytes, then reads and decodes them: Bytes when
     // some came, Quiet when none came in time, Lost when the device has gone.
@@ -28,7 +34,10 @@ public:
     qint64 bytesRead() const { return total; }
 
 private:
+    void decode(const char *bytes, int count, const Handler &onMessage);
+
     Modem &modem;
+    QByteArray pending;
     bool inMessage = false;
     int messageType = -1;
     QString messageText;

@@ -2,10 +2,12 @@
 
 #include "cliarguments.h"
 #include "console.h"
-#include "meterfinder.h"
+#include "metersearch.h"
 #include "portscan.h"
 #include "protocol.h"
 #include "stopsignal.h"
+
+#include <QDeadlineTimer>
 
 MeterSession::MeterSession(const CliArguments &arguments) : arguments(arguments) {}
 
@@ -18,14 +20,13 @@ MeterSession::~MeterSession()
 
 bool MeterSession::connect()
 {
-    const QStringList ports =
-        arguments.port.isEmpty() ? PortScan::portNames() : QStringList{arguments.port};
-    MeterFinder finder(modem);
+    MeterSearch finder(modem, arguments.port.isEmpty() ? PortScan::portNames()
+                                                       : QStringList{arguments.port});
     // On a terminal the port being tried shows on one line, as in the
     // window's status bar; in a log it would only be noise.
     if (!arguments.quiet && Console::isTerminal(stderr))
         finder.onTrying = [this](const QString &name) { showTrying(name); };
-    connected = finder.find(ports, arguments.timeoutMs);
+    connected = search(finder);
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
     if (!connected) {
@@ -39,14 +40,42 @@ bool MeterSession::connect()
     }
     port = finder.portName();
     firmware = finder.firmwareNumber();
+    messages.putBack(finder.takeStreamStart());
     if (!arguments.quiet && arguments.command != CliArguments::Command::Probe)
-        Console::message(tr("HW gefunden an: ") + port + QLatin1Char(' ') +
+        Console::message(MeterSearch::foundText(port) + QLatin1Char(' ') +
                          Protocol::firmwareText(firmware));
     return true;
+}
+
+// The window's search, with waits instead of its timer. Unlike the window it
+// gives up: after one pass over the ports, or once --timeout has run out
+// (going round again until then), or on a stop request.
+bool MeterSession::search(MeterSearch &finder)
+{
+    const qint64 timeoutMs = arguments.timeoutMs;
+    const QDeadlineTimer deadline =
+        timeoutMs > 0 ? QDeadlineTimer(timeoutMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    qsizetype portsTried = 0;
+    for (;;) {
+        if (!StopSignal::sleep(finder.nextStepMs()))
+            return false;
+        switch (finder.step()) {
+        case MeterSearch::Step::Found:
+            return true;
+        case MeterSearch::Step::Probed:
+            continue;
+        default:
+            break;
+        }
+        ++portsTried;
+        if (timeoutMs > 0 ? deadline.hasExpired() : portsTried >= finder.portList().size())
+            return false;
+    }
 }
 
 void MeterSession::showTrying(const QString &name)
 {
     statusShown = true;
-    Console::progress(QStringLiteral("\rSuche HW :") + name + QStringLiteral("\033[K"));
+    Console::progress(QLatin1Char('\r') + MeterSearch::searchingText(name) +
+                      QStringLiteral("\033[K"));
 }

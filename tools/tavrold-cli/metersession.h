@@ -1,12 +1,14 @@
 #ifndef METERSESSION_H
 #define METERSESSION_H
 
+#include "messagestream.h"
 #include "modem.h"
 
 #include <QCoreApplication>
 #include <QString>
 
 class CliArguments;
+class MeterSearch;
 
 // The tool's hold on the meter for one command: finds it (or asks the one
 // port given), and when the command ends - however it ends - sends "#c;" as
@@ -27,14 +29,18 @@ public:
     bool connect();
 
     Modem &channel() { return modem; }
+    // The meter's stream, beginning with what came after its reply.
+    MessageStream &stream() { return messages; }
     QString portName() const { return port; }
     int firmwareNumber() const { return firmware; }
 
 private:
+    bool search(MeterSearch &search);
     void showTrying(const QString &name);
 
     const CliArguments &arguments;
     Modem modem;
+    MessageStream messages{modem};
     QString port;
     int firmware = 0;
     bool connected = false;

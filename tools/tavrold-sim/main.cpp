@@ -5,6 +5,7 @@
 
 #include "metersettings.h"
 #include "portlink.h"
+#include "portscan.h"
 #include "signalwatcher.h"
 #include "simulatedmeter.h"
 
@@ -171,7 +172,7 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     };
 
     s->portName = parser.value(o.port).toUpper();
-    if (!PortLink::isComName(s->portName))
+    if (PortScan::comNumber(s->portName) == 0)
         return bad(o.port, QStringLiteral("COM1 to COM255"));
     if (!readInt(parser.value(o.firmware), 0, 255, &s->firmware))
         return bad(o.firmware, QStringLiteral("0 to 255"));
@@ -307,7 +308,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<SimulatedMeter> meter;
     bool unplugged = false;
     std::function<void()> plugIn = [&] {
-        meter = std::make_unique<SimulatedMeter>(link.masterFd(), link.slaveFd(), settings);
+        meter = std::make_unique<SimulatedMeter>(link.masterFd(), settings);
         QObject::connect(meter.get(), &SimulatedMeter::report, report);
         if (settings.unplugAfter < 0 || unplugged)
             return;

@@ -1,10 +1,10 @@
 #include "portlink.h"
 
+#include "portscan.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
@@ -62,15 +62,7 @@ PortLink::~PortLink()
 
 QString PortLink::portsDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/VRZ/tavrold/ports");
-}
-
-bool PortLink::isComName(const QString &name)
-{
-    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
-    const QRegularExpressionMatch match = pattern.match(name);
-    return match.hasMatch() && match.captured(1).toInt() <= 255;
+    return PortScan::portsFolder();
 }
 
 QString PortLink::linkPath() const

@@ -24,8 +24,6 @@ public:
 
     // The folder of COM-name links: <per-user data folder>/VRZ/tavrold/ports.
     static QString portsDir();
-    // Whether a text is a COM name the simulator may take ("COM1" to "COM255").
-    static bool isComName(const QString &name);
 
     // Creates the pseudo-terminal and links it. False, with a message for
     // the user, when the name is taken or something fails.
@@ -41,7 +39,6 @@ public:
     bool replug(QString *error);
 
     int masterFd() const { return master; }
-    int slaveFd() const { return slave; }
     QString devicePath() const { return device; }
     QString linkPath() const;
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -23,9 +22,8 @@ QByteArray level(double value)
 }
 } // namespace
 
-SimulatedMeter::SimulatedMeter(int masterFd, int slaveFd, const MeterSettings &settings,
-                               QObject *parent)
-    : QObject(parent), masterFd(masterFd), slaveFd(slaveFd), settings(settings),
+SimulatedMeter::SimulatedMeter(int masterFd, const MeterSettings &settings, QObject *parent)
+    : QObject(parent), masterFd(masterFd), settings(settings),
       random(settings.hasSeed ? settings.seed : QRandomGenerator::global()->generate()),
       writer(masterFd, !settings.fullSpeed),
       readable(new QSocketNotifier(masterFd, QSocketNotifier::Read, this)), rms(settings.level)
@@ -130,14 +128,9 @@ void SimulatedMeter::runCommand(char command)
 
 void SimulatedMeter::identify()
 {
-    // A new probe: whatever the meter was doing ends, and what the line
-    // holds from before is gone, as on a serial port that was just opened.
-    streaming = false;
-    downloading = false;
-    streamTimer.stop();
-    writer.reset();
-    ::tcflush(slaveFd, TCIFLUSH);
-
+    // The reply goes out between two messages, after what the line already
+    // carries: streaming and a download go on, and whatever waits unread on
+    // the program's side stays there, as with a real meter.
     const QString reply = tr("\"%1\" %2")
                               .arg(QLatin1Char(settings.wrongReply ? 'X' : Protocol::ReplyMark))
                               .arg(settings.firmware);

@@ -21,8 +21,8 @@ class QSocketNotifier;
 //   "#d;"  a download header ("k") and the recorded data sets ("d") in
 //          recording order, live messages mixed in while streaming;
 //   "#c;"  silence.
-// "#v;" also ends streaming and a download and discards what the line holds
-// unread, as a meter that is probed anew after the program restarted.
+// A "#v;" while it streams or downloads is answered between two messages;
+// the stream goes on.
 class SimulatedMeter : public QObject
 {
     Q_OBJECT
@@ -33,8 +33,7 @@ public:
     static constexpr int StatusEveryTicks = 5;
     static constexpr int LateReplyMs = 1500;
 
-    SimulatedMeter(int masterFd, int slaveFd, const MeterSettings &settings,
-                   QObject *parent = nullptr);
+    SimulatedMeter(int masterFd, const MeterSettings &settings, QObject *parent = nullptr);
 
     // The data sets in the meter's memory, in recording order: RMS and PEP
     // level in hundredths of a dBm.
@@ -68,7 +67,6 @@ private:
     void makeRecording();
 
     int masterFd;
-    int slaveFd;
     MeterSettings settings;
     QRandomGenerator random;
     LineWriter writer;

@@ -1,5 +1,5 @@
-#ifndef SIMULATEDMETER_H
-#define SIMULATEDMETER_H
+#ifndef SIMULATORPROCESS_H
+#define SIMULATORPROCESS_H
 
 #include "portssandbox.h"
 
@@ -17,16 +17,16 @@
 // data folder of the test's: it links its COM name there to its
 // pseudo-terminal. Kept in the header: the simulator's path is known only to
 // the test programs (TAVROLD_SIM_PATH), not to the support library.
-class SimulatedMeter
+class SimulatorProcess
 {
 public:
-    explicit SimulatedMeter(const QString &dataHome) : home(dataHome) {}
+    explicit SimulatorProcess(const QString &dataHome) : home(dataHome) {}
     // In the sandbox's data folder, where the program looks for its ports.
-    explicit SimulatedMeter(const PortsSandbox &sandbox)
+    explicit SimulatorProcess(const PortsSandbox &sandbox)
         : home(sandbox.root() + QStringLiteral("/data"))
     {
     }
-    ~SimulatedMeter()
+    ~SimulatorProcess()
     {
         if (process.state() != QProcess::NotRunning) {
             process.terminate();
@@ -36,8 +36,8 @@ public:
         }
     }
 
-    SimulatedMeter(const SimulatedMeter &) = delete;
-    SimulatedMeter &operator=(const SimulatedMeter &) = delete;
+    SimulatorProcess(const SimulatorProcess &) = delete;
+    SimulatorProcess &operator=(const SimulatorProcess &) = delete;
 
     // The simulator as built beside the tests; empty where it is not built.
     static QString program()
@@ -110,4 +110,4 @@ private:
     QByteArray standardError;
 };
 
-#endif // SIMULATEDMETER_H
+#endif // SIMULATORPROCESS_H
