@@ -40,9 +40,10 @@ object=$out/serialport_win32.o
 
 # The layer may reach the system only through these calls (GetLastError
 # tells a port whose device has gone from a silent one; ClearCommError,
-# GetTickCount64 and Sleep let a command-line program wait for bytes) (plus the C
+# GetTickCount64 and Sleep let a command-line program wait for bytes;
+# PurgeComm empties the input before the search's probe) (plus the C
 # library's memory helpers that the compiler may emit for a zeroed struct).
-allowed='^(__imp_)?(CreateFileA|SetCommState|SetCommTimeouts|SetupComm|ReadFile|WriteFile|CloseHandle|GetLastError|ClearCommError|GetTickCount64|Sleep|memset|memcpy)$'
+allowed='^(__imp_)?(CreateFileA|SetCommState|SetCommTimeouts|SetupComm|ReadFile|WriteFile|CloseHandle|GetLastError|ClearCommError|GetTickCount64|Sleep|PurgeComm|memset|memcpy)$'
 if command -v "$nm" >/dev/null 2>&1; then
     unexpected=$("$nm" -u "$object" | awk '{print $NF}' | grep -Ev "$allowed" || true)
     if [ -n "$unexpected" ]; then

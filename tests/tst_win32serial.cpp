@@ -729,6 +729,14 @@ void TestWin32Serial::readsWaitingBytesInSteps()
     QCOMPARE(r.bytes, QByteArray("cde"));
     r = readBytes(0, 10);
     QCOMPARE(r.count, 0);
+
+    // Emptying the input throws away what waits, and only that.
+    QVERIFY(m.send("fgh"));
+    QVERIFY(line.waitForWaiting(3));
+    QCOMPARE(ask(QStringLiteral("discard 0")).word(0), QStringLiteral("discard"));
+    QCOMPARE(readBytes(0, 10).count, 0);
+    QVERIFY(m.send("ij"));
+    QCOMPARE(readAll(0, 2), QByteArray("ij"));
     closePort(0);
 }
 

@@ -11,6 +11,7 @@
 //   write SLOT [HEX]       writes the bytes (none without HEX)
 //   read SLOT MAX          one read of at most MAX bytes
 //   wait SLOT MS           waits for bytes up to MS milliseconds
+//   discard SLOT           throws away the bytes received and not yet read
 //   close SLOT
 //   handles                the number of handles the process holds
 //   quit
@@ -215,6 +216,10 @@ std::string run(const std::vector<std::string> &w)
         const bool ready = SerialPort::waitReadable(handle, int(ms));
         const long long us = clock.elapsedUs();
         return std::string("wait ") + (ready ? "1" : "0") + " us=" + std::to_string(us);
+    }
+    if (command == "discard") {
+        SerialPort::discardInput(handle);
+        return "discard";
     }
     if (command == "close") {
         SerialPort::close(handle);
