@@ -37,6 +37,7 @@ void MainWindow::meterFound()
     setAText(search.portName());
     modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
     pollTimer->start(100);
+    static_assert(MeterSearch::ReplyReadLimit < RxRingSize, "the stream's start fits the ring");
     const QByteArray streamStart = search.takeStreamStart();
     std::memcpy(rxRing, streamStart.constData(), size_t(streamStart.size()));
     rxHead = int(streamStart.size());
