@@ -1,5 +1,7 @@
 #include "portssandbox.h"
 
+#include "portscan.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
@@ -14,6 +16,7 @@ PortsSandbox::PortsSandbox()
     oldConfigHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir()));
+    ports = PortScan::portsFolder();
     QDir().mkpath(portsDir());
     QDir().mkpath(configDir());
     for (int i = 1; i <= 20; ++i)
@@ -34,7 +37,7 @@ PortsSandbox::~PortsSandbox()
 
 QString PortsSandbox::portsDir() const
 {
-    return dir.path() + QStringLiteral("/data/VRZ/tavrold/ports");
+    return ports;
 }
 
 QString PortsSandbox::configDir() const

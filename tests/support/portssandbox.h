@@ -30,6 +30,7 @@ public:
 
 private:
     QTemporaryDir dir;
+    QString ports;
     QByteArray oldDataHome;
     QByteArray oldConfigHome;
     bool hadDataHome;
