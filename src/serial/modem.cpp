@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace {
 
 QString noPort()
@@ -65,6 +67,7 @@ QString Modem::devicePath(const QString &name)
 bool Modem::openPort(const QString &name)
 {
     lost = false;
+    readBack.clear();
     // A channel holds one port; a handle left from before is let go first.
     if (portHandle != SerialPort::InvalidHandle) {
         SerialPort::close(portHandle);
@@ -90,6 +93,7 @@ bool Modem::openPort(const QString &name)
 bool Modem::closePort()
 {
     lost = false;
+    readBack.clear();
     if (portHandle != SerialPort::InvalidHandle) {
         SerialPort::close(portHandle);
         portHandle = SerialPort::InvalidHandle;
@@ -102,12 +106,20 @@ int Modem::readBytes(char *buffer, int maxCount)
 {
     if (portHandle == SerialPort::InvalidHandle || !buffer || maxCount <= 0)
         return 0;
+    if (!readBack.isEmpty()) {
+        const int n = int(qMin<qsizetype>(maxCount, readBack.size()));
+        std::memcpy(buffer, readBack.constData(), size_t(n));
+        readBack.remove(0, n);
+        return n;
+    }
     const int n = SerialPort::read(portHandle, buffer, maxCount, &lost);
     return n >= 0 && n <= maxCount ? n : 0;
 }
 
 bool Modem::waitForReadyRead(int msecs)
 {
+    if (!readBack.isEmpty() && portHandle != SerialPort::InvalidHandle)
+        return true;
     return SerialPort::waitReadable(portHandle, msecs);
 }
 
@@ -135,5 +147,11 @@ bool Modem::writeByte(char value)
 
 void Modem::discardInput()
 {
+    readBack.clear();
     SerialPort::discardInput(portHandle);
+}
+
+void Modem::unread(const QByteArray &bytes)
+{
+    readBack.prepend(bytes);
 }

@@ -3,6 +3,7 @@
 
 #include "serialport.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -26,6 +27,9 @@ public:
     bool writeByte(char value);
     // Throws away what the port has received and not yet handed out.
     void discardInput();
+    // Gives bytes that were read back to the channel: the next reads hand
+    // them out first, before anything received since. Let go with the port.
+    void unread(const QByteArray &bytes);
     // True when the last read found the device gone (unplugged, switched
     // off with its adapter, the other end of the line closed) rather than a
     // line that is merely silent. Cleared by openPort() and closePort().
@@ -44,6 +48,7 @@ signals:
 private:
     SerialPort::Handle portHandle;
     bool lost = false;
+    QByteArray readBack;
 };
 
 #endif // MODEM_H

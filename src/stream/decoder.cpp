@@ -57,16 +57,13 @@ void showStatusTexts(Ui_MainWindow *ui, int headType, int serialNumber, double m
 // decode all of it, and come back in 100 ms.
 void MainWindow::getrs232()
 {
-    // Every run decodes all it takes in, so the ring is empty here, but for
-    // the start of the stream that came with the meter's reply. At most one
-    // byte less than the ring has room for is read: a full ring would bring
-    // the head round onto the tail, which reads as empty, and the whole batch
+    // Every run decodes all it takes in, so the ring is empty here. At most
+    // one byte less than the ring holds is read: a full ring would bring the
+    // head round onto the tail, which reads as empty, and the whole batch
     // would be lost.
     if (search.portOpen()) {
-        const int waiting = (rxHead - rxTail + RxRingSize) % RxRingSize;
         char buffer[RxRingSize - 1];
-        const int room = RxRingSize - 1 - waiting;
-        const int count = qMin(modem->readBytes(buffer, room), room);
+        const int count = qMin(modem->readBytes(buffer, int(sizeof buffer)), int(sizeof buffer));
         for (int i = 0; i < count; ++i) {
             rxRing[rxHead] = buffer[i];
             if (++rxHead >= RxRingSize)

@@ -86,7 +86,7 @@ int DownloadCommand::run(const CliArguments &arguments)
     session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
     QElapsedTimer clock;
     clock.start();
-    MessageStream &stream = session.stream();
+    MessageStream stream(session.channel());
     QString why;
     while (!download.isComplete()) {
         if (StopSignal::requested()) {

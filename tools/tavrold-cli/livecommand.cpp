@@ -58,7 +58,7 @@ int LiveCommand::run(const CliArguments &arguments)
             ++state.lines;
     };
 
-    MessageStream &stream = session.stream();
+    MessageStream stream(session.channel());
     bool lost = false;
     while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();

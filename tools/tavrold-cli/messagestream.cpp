@@ -3,15 +3,8 @@
 #include "modem.h"
 #include "protocol.h"
 
-#include <utility>
-
 MessageStream::Read MessageStream::readFor(int waitMs, const Handler &onMessage)
 {
-    if (!pending.isEmpty()) {
-        const QByteArray bytes = std::exchange(pending, QByteArray());
-        decode(bytes.constData(), int(bytes.size()), onMessage);
-        return Read::Bytes;
-    }
     if (!modem.waitForReadyRead(waitMs))
         return modem.deviceLost() ? Read::Lost : Read::Quiet;
     // A full-speed line delivers some kilobytes between two wake-ups; at
@@ -20,14 +13,9 @@ MessageStream::Read MessageStream::readFor(int waitMs, const Handler &onMessage)
     const int count = modem.readBytes(buffer, int(sizeof buffer));
     if (count <= 0)
         return modem.deviceLost() ? Read::Lost : Read::Quiet;
-    decode(buffer, count, onMessage);
-    return Read::Bytes;
-}
-
-void MessageStream::decode(const char *bytes, int count, const Handler &onMessage)
-{
     total += count;
     for (int i = 0; i < count; ++i)
-        Protocol::scanByte(bytes[i], inMessage, messageType, messageText,
+        Protocol::scanByte(buffer[i], inMessage, messageType, messageText,
                            [&] { onMessage(messageType, messageText); });
+    return Read::Bytes;
 }

@@ -1,7 +1,6 @@
 #ifndef MESSAGESTREAM_H
 #define MESSAGESTREAM_H
 
-#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -22,10 +21,6 @@ public:
 
     explicit MessageStream(Modem &modem) : modem(modem) {}
 
-    // Bytes already taken from the line (what came after the meter's
-    // reply): the next read hands them on first.
-    void putBack(const QByteArray &bytes) { pending += bytes; }
-
     // Waits up to waitMs for bytes, then reads and decodes them: Bytes when
     // some came, Quiet when none came in time, Lost when the device has gone.
     Read readFor(int waitMs, const Handler &onMessage);
@@ -34,10 +29,7 @@ public:
     qint64 bytesRead() const { return total; }
 
 private:
-    void decode(const char *bytes, int count, const Handler &onMessage);
-
     Modem &modem;
-    QByteArray pending;
     bool inMessage = false;
     int messageType = -1;
     QString messageText;

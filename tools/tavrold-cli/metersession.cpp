@@ -40,7 +40,6 @@ bool MeterSession::connect()
     }
     port = finder.portName();
     firmware = finder.firmwareNumber();
-    messages.putBack(finder.takeStreamStart());
     if (!arguments.quiet && arguments.command != CliArguments::Command::Probe)
         Console::message(MeterSearch::foundText(port) + QLatin1Char(' ') +
                          Protocol::firmwareText(firmware));

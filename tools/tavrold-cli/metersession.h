@@ -1,7 +1,6 @@
 #ifndef METERSESSION_H
 #define METERSESSION_H
 
-#include "messagestream.h"
 #include "modem.h"
 
 #include <QCoreApplication>
@@ -29,8 +28,6 @@ public:
     bool connect();
 
     Modem &channel() { return modem; }
-    // The meter's stream, beginning with what came after its reply.
-    MessageStream &stream() { return messages; }
     QString portName() const { return port; }
     int firmwareNumber() const { return firmware; }
 
@@ -40,7 +37,6 @@ private:
 
     const CliArguments &arguments;
     Modem modem;
-    MessageStream messages{modem};
     QString port;
     int firmware = 0;
     bool connected = false;
