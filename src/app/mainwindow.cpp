@@ -14,11 +14,8 @@ MainWindow::MainWindow(QWidget *parent)
       search(*modem, PortScan::portNames())
 {
     versionText = QStringLiteral("V2.00");
-    // The record store starts as a download request leaves it, so that a data
-    // set the meter sends unasked lands in a defined store.
-    clearRecordStore();
-
     ui->setupUi(this);
+    setUpDownloadStatus();
 
     connect(modem, SIGNAL(setTtyText(QString)), this, SLOT(setAText(QString)));
 

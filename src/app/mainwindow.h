@@ -1,7 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "download.h"
+#include "downloadsession.h"
 #include "metersearch.h"
 
 #include <QElapsedTimer>
@@ -11,6 +11,7 @@
 
 QT_BEGIN_NAMESPACE
 class QLabel;
+class QProgressBar;
 class QTimer;
 class Ui_MainWindow;
 QT_END_NAMESPACE
@@ -30,7 +31,7 @@ public:
     ~MainWindow() override;
 
     // Capacity of the record store and of the receive ring.
-    static constexpr int RecordCapacity = Records::StoreCapacity;
+    static constexpr int RecordCapacity = DownloadSession::Capacity;
     static constexpr int RxRingSize = 1000;
 
 public slots:
@@ -54,15 +55,18 @@ private:
     // Stream decoder (src/stream/decoder.cpp).
     void decodeByte(char c);
     void runMessageHandler();
-    void showLevel(int type);
-    void showStatus();
+    void takeLevel(int type);
+    void takeStatus();
     void clearLiveValues();
     void resetMessageState();
 
     // Record store steps (src/records/recordstore.cpp).
-    void clearRecordStore();
+    void setUpDownloadStatus();
+    qint64 downloadTime() const { return downloadClock.elapsed(); }
     void storeDownloadHeader(const QString &text);
     void storeDataSet(const QString &text);
+    void showDownloadResult();
+    void downloadLost();
     void showDownloadProgress();
 
     // Form and serial link.
@@ -85,29 +89,22 @@ private:
     // What the run of getrs232() in progress will show when it ends.
     DisplayUpdate *runUpdate = nullptr;
 
-    // Record store.
-    int lastRecordIndex;
-    int recordIntervalSec;
-    int rmsValues[RecordCapacity];
-    int pepValues[RecordCapacity];
+    // Record store: the last download, its last index, interval, values and
+    // count (download.lastRecordIndex ...).
+    DownloadSession download;
+    QElapsedTimer downloadClock;
+    QLabel *downloadStatus = nullptr;
+    QProgressBar *downloadProgress = nullptr;
 
     // Decoder state and meter status.
     int messageType = -1; // no type letter seen yet: no handler runs
     int recordingActive = 0;
     QString messageText;
     bool inMessage;
-    int recordCount;
     int serialNumber;
     int headType;
     double maxLevelDbm;
     double attenuatorDb;
-
-    // Progress of a download the user asked for while connected.
-    enum class DownloadState { Idle, Running, Complete };
-    DownloadState downloadState = DownloadState::Idle;
-    bool headerSeen = false;
-    int countAtLastPoll = 0;        // recordCount at the poll before
-    QElapsedTimer sinceLastDataSet; // since "#d;" or the last data set
 };
 
 #endif // MAINWINDOW_H

@@ -7,11 +7,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStatusBar>
 
 // "&Speichern": saves the data sets as a CSV file that the user names in a
 // save dialog. The dialog starts at the last file saved ("pfad"); the new
 // file replaces an old one only once it has been written completely, and only
-// then is its path remembered.
+// then is its path remembered. A save that fails says so in the status bar.
 void MainWindow::datenspeichern()
 {
     QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
@@ -24,12 +25,10 @@ void MainWindow::datenspeichern()
 
     // The store as it is now: a download may have gone on while the dialog
     // was open.
-    const QTime start = ui->timeEdit->time();
-    const int count = Records::shownCount(lastRecordIndex, RecordCapacity);
-    const QByteArray bytes =
-        Records::csvFile(start, recordIntervalSec, rmsValues, pepValues, count);
-    if (!Records::writeFileAtomically(fileName, bytes))
+    QString error;
+    if (!Records::writeFile(fileName, download.csvFile(ui->timeEdit->time()), &error)) {
+        statusBar()->showMessage(tr("Nicht gespeichert: %1 (%2)").arg(fileName, error), 0);
         return;
-
+    }
     settings.setValue(QStringLiteral("pfad"), fileName);
 }

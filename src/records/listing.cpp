@@ -1,19 +1,19 @@
 #include "mainwindow.h"
 
-#include "recordformat.h"
 #include "ui_mainwindow.h"
 
 // Lists the downloaded data sets in the "Daten" page: number, time of day,
-// RMS and PEP, the time counted from the start time in the time edit. The
-// whole text is built first and handed to the browser in one go; appending
-// the rows one by one makes the same document but lays it out again for every
-// row, which takes seconds for a full store.
+// RMS and PEP, the time counted from the start time in the time edit, and
+// above them the interval and how many data sets there are. A download that
+// broke off lists what arrived and says how many of how many. The whole text
+// is built first and handed to the browser in one go; appending the rows one
+// by one makes the same document but lays it out again for every row, which
+// takes seconds for a full store.
 void MainWindow::fuellentxt()
 {
-    const QTime start = ui->timeEdit->time();
-    const int count = Records::shownCount(lastRecordIndex, RecordCapacity);
-    ui->textBrowser->setPlainText(
-        Records::listingText(start, recordIntervalSec, rmsValues, pepValues, count));
+    ui->textBrowser->setPlainText(download.listingText(ui->timeEdit->time()));
+    ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(download.recordIntervalSec));
+    ui->labelanzahl->setText(download.countText());
     ui->action_Speichern->setEnabled(true);
 }
 

@@ -1,5 +1,7 @@
 #include "recordformat.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace Records {
@@ -220,19 +222,36 @@ QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const in
     return bytes;
 }
 
-bool writeFileAtomically(const QString &fileName, const QByteArray &bytes)
+bool writeFile(const QString &fileName, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    const auto fail = [error](const QFileDevice &file) {
+        if (error)
+            *error = file.errorString();
         return false;
+    };
+    const QFileInfo target(fileName);
+    if (target.exists() && !target.isFile()) {
+        // A device or a pipe is written to, never replaced by a plain file.
+        QFile file(fileName);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return fail(file);
+        if (file.write(bytes) != bytes.size())
+            return fail(file);
+        return true;
+    }
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file);
     // The bytes must have reached the file before commit(): commit() takes
     // a flush that fails on closing (a full disk, a size limit) for success
     // and would put a cut-off file in place of the old one.
     if (file.write(bytes) != bytes.size() || !file.flush()) {
+        fail(file);
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    return file.commit() || fail(file);
 }
 
 } // namespace Records

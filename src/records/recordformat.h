@@ -34,10 +34,14 @@ QByteArray csvHeader();
 QByteArray csvLine(int number, const QTime &time, int rms, int pep);
 QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
 
-// Writes `bytes` as the whole new content of `fileName`. An existing file is
-// replaced only when every byte has been written; on any failure it stays as
-// it was and false is returned.
-bool writeFileAtomically(const QString &fileName, const QByteArray &bytes);
+// Writes `bytes` as the whole new content of `fileName`. A regular file is
+// written to a temporary file beside it and put in place only when every
+// byte has been written, so that on failure the old one stays as it was;
+// where the folder takes no temporary file, the file is written in place.
+// Anything else that exists under that name (a device, a FIFO, a socket) is
+// written in place and never replaced. False with the reason in *error
+// when the bytes could not be written.
+bool writeFile(const QString &fileName, const QByteArray &bytes, QString *error = nullptr);
 
 } // namespace Records
 

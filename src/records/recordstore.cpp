@@ -1,49 +1,52 @@
 #include "mainwindow.h"
 
-#include "download.h"
 #include "modem.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
-#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
 #include <QStatusBar>
+
+// The download's progress has fields of its own at the right of the status
+// bar, so that it and the actions' status tips do not write over each other:
+// a text, and a bar that is shown only while the download runs.
+void MainWindow::setUpDownloadStatus()
+{
+    downloadClock.start();
+    downloadStatus = new QLabel(this);
+    downloadStatus->setObjectName(QStringLiteral("downloadStatus"));
+    downloadStatus->hide();
+    statusBar()->addPermanentWidget(downloadStatus);
+    downloadProgress = new QProgressBar(this);
+    downloadProgress->setObjectName(QStringLiteral("downloadProgress"));
+    downloadProgress->setMaximumWidth(160);
+    downloadProgress->hide();
+    statusBar()->addPermanentWidget(downloadProgress);
+}
 
 // "&Lesen": forget the last download and ask the meter for its recorded data
 // sets. The old listing, labels and buttons stay until the new download is
-// complete.
+// complete or breaks off.
 void MainWindow::datenholen()
 {
-    clearRecordStore();
+    // Its progress is followed once the meter is connected (the poll runs).
+    download.start(search.portOpen() && search.deviceFound(), downloadTime());
     ui->tabWidget->setCurrentIndex(1);
-    if (search.portOpen()) {
+    if (search.portOpen())
         modem->writeString(QString::fromLatin1(Protocol::DownloadCommand));
-        // Its progress is shown once the meter is connected (the poll runs).
-        if (search.deviceFound()) {
-            downloadState = DownloadState::Running;
-            headerSeen = false;
-            countAtLastPoll = 0;
-            sinceLastDataSet.start();
-        }
-    }
-}
-
-void MainWindow::clearRecordStore()
-{
-    lastRecordIndex = 0;
-    recordIntervalSec = 1;
-    for (int i = 0; i < RecordCapacity; ++i) {
-        rmsValues[i] = 0;
-        pepValues[i] = 0;
-    }
-    recordCount = 0;
+    showDownloadProgress();
 }
 
 // The meter announces a download with the index of its last data set and the
 // recording interval in seconds, e.g. "15*60" for 16 data sets a minute apart.
+// An empty memory announces -1: that download is complete at once.
 void MainWindow::storeDownloadHeader(const QString &text)
 {
-    Records::readDownloadHeader(text, &lastRecordIndex, &recordIntervalSec);
-    headerSeen = true;
+    const bool wasComplete = download.isComplete();
+    download.takeHeader(text, downloadTime());
+    if (!wasComplete && download.isComplete())
+        showDownloadResult();
 }
 
 // One data set, "RMS*PEP" in hundredths of a dBm, in the order the meter
@@ -51,65 +54,43 @@ void MainWindow::storeDownloadHeader(const QString &text)
 // download.
 void MainWindow::storeDataSet(const QString &text)
 {
-    if (!Records::storeDataSet(text, rmsValues, pepValues, RecordCapacity, lastRecordIndex,
-                               &recordCount))
-        return;
-    if (downloadState == DownloadState::Running)
-        downloadState = DownloadState::Complete;
+    download.takeDataSet(text, downloadTime(), [this] { showDownloadResult(); });
+}
+
+// A download that is complete, or has broken off with what arrived: listed,
+// and the listing can be refreshed and saved.
+void MainWindow::showDownloadResult()
+{
     fuellentxt();
-    ui->labelsek->setText(QString::asprintf("Zwischenzeit %i Sek.", recordIntervalSec));
-    // lastRecordIndex + 1 in 64 bits: the meter may announce any index.
-    ui->labelanzahl->setText(
-        QString::asprintf("%lld Datensaetze", static_cast<long long>(lastRecordIndex) + 1));
     ui->Buttonrefresh->setEnabled(true);
 }
 
-namespace {
-
-constexpr int StallMs = 5000;
-
-QString progressText(bool headerSeen, bool stalled, int stored, int lastIndex)
+// The meter went away: a download that was running ends with what arrived.
+void MainWindow::downloadLost()
 {
-    // Nothing is announced before the header.
-    const long long announced = headerSeen ? static_cast<long long>(lastIndex) + 1 : 0;
-    if (stalled)
-        return QCoreApplication::translate("MainWindow",
-                                           "Aufzeichnung unterbrochen: %1 von %2 Datensaetzen")
-            .arg(stored)
-            .arg(announced);
-    if (!headerSeen)
-        return QCoreApplication::translate("MainWindow", "Warte auf Aufzeichnung ...");
-    const long long percent = announced > 0 ? stored * 100LL / announced : 0;
-    return QCoreApplication::translate("MainWindow", "Lese Datensaetze: %1 von %2 (%3 %)")
-        .arg(stored)
-        .arg(announced)
-        .arg(percent);
+    if (download.lose())
+        showDownloadResult();
+    showDownloadProgress();
 }
 
-} // namespace
-
-// How the download goes, in the status bar, written once a poll and only
-// when it changes: waiting for the header, the data sets stored of those
-// announced, an interruption when no data set has come for 5 s, and the
-// connection again once the download is complete.
+// How the download goes, once a poll: waiting for the header, the data sets
+// stored of those announced, an interruption when no data set has come for
+// 5 s (then what came is listed; it goes on if more come), and the result.
 void MainWindow::showDownloadProgress()
 {
-    if (downloadState == DownloadState::Idle)
-        return;
-    QString text;
-    if (downloadState == DownloadState::Complete || (headerSeen && lastRecordIndex < 0)) {
-        // Complete, or the meter announced nothing to send.
-        downloadState = DownloadState::Idle;
-        text = MeterSearch::foundText(search.portName());
-    } else {
-        if (recordCount != countAtLastPoll) {
-            countAtLastPoll = recordCount;
-            sinceLastDataSet.start();
-        }
-        const int stored = qMin(recordCount, int(RecordCapacity));
-        text = progressText(headerSeen, sinceLastDataSet.elapsed() >= StallMs, stored,
-                            lastRecordIndex);
+    if (download.checkStall(downloadTime()))
+        showDownloadResult();
+    const QString text = download.progressText();
+    if (downloadStatus->text() != text)
+        downloadStatus->setText(text);
+    downloadStatus->setVisible(!text.isEmpty());
+
+    const bool running = download.isRunning();
+    if (running) {
+        // Before the header the bar only shows that something is going on.
+        const int all = int(qMin<qint64>(download.announced(), DownloadSession::Capacity));
+        downloadProgress->setRange(0, download.headerSeen() ? qMax(all, 1) : 0);
+        downloadProgress->setValue(qMin(download.received(), all));
     }
-    if (text != statusBar()->currentMessage())
-        statusBar()->showMessage(text, 0);
+    downloadProgress->setVisible(running);
 }

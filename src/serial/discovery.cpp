@@ -49,7 +49,7 @@ void MainWindow::meterFound()
 void MainWindow::meterLost()
 {
     pollTimer->stop();
-    downloadState = DownloadState::Idle;
+    downloadLost();
     search.meterLost(); // the title shows "FW:?" until a meter answers again
     statusBar()->showMessage(tr("Verbindung verloren: ") + search.portName(), 0);
     lossLabel->setText(

@@ -136,7 +136,7 @@ void MainWindow::runMessageHandler()
     switch (messageType) {
     case Protocol::RmsLevel:
     case Protocol::PepLevel:
-        showLevel(messageType);
+        takeLevel(messageType);
         break;
     case Protocol::DownloadHeader:
         storeDownloadHeader(messageText);
@@ -145,16 +145,16 @@ void MainWindow::runMessageHandler()
         storeDataSet(messageText);
         break;
     case Protocol::Status:
-        showStatus();
+        takeStatus();
         break;
     default:
         break; // no type letter seen yet
     }
 }
 
-// An RMS or PEP level, shown at the end of the run with the head in force
-// now.
-void MainWindow::showLevel(int type)
+// An RMS or PEP level: noted with the head in force now, and shown when the
+// run ends.
+void MainWindow::takeLevel(int type)
 {
     DisplayUpdate::Level &level = runUpdate->levels[type == Protocol::RmsLevel ? 0 : 1];
     level.seen = true;
@@ -166,7 +166,7 @@ void MainWindow::showLevel(int type)
 // state, read as they stand (blanks are not removed here). The head counts at
 // once for the readings that follow; the labels are written at the end of
 // the run.
-void MainWindow::showStatus()
+void MainWindow::takeStatus()
 {
     const Protocol::StatusReport status = Protocol::readStatus(messageText);
     headType = status.headType;

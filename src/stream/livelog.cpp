@@ -3,6 +3,9 @@
 #include "livedisplay.h"
 #include "protocol.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <cmath>
 
 namespace {
@@ -19,25 +22,16 @@ QByteArray shortest(double value)
     return number(value, QLocale::FloatingPointShortest);
 }
 
-QByteArray jsonNumber(const QByteArray &text)
+// A number for JSON, to `digits` significant digits as in the CSV log; null
+// when it is not finite.
+QJsonValue jsonNumber(double value, int digits = QLocale::FloatingPointShortest)
 {
-    return text.isEmpty() ? QByteArrayLiteral("null") : text;
+    return std::isfinite(value) ? QJsonValue(number(value, digits).toDouble()) : QJsonValue();
 }
 
-QByteArray jsonString(const QString &text)
+QByteArray jsonLine(const QJsonObject &object)
 {
-    QByteArray out = "\"";
-    for (const char c : text.toUtf8()) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (uchar(c) < 0x20) {
-            out += QByteArray("\\u00") + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 // Local time with milliseconds and the offset from UTC, as ISO 8601 has it.
@@ -93,14 +87,13 @@ QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDate
     const bool audio = LiveDisplay::isAudioHead(headType);
     if (format == Format::Csv)
         return levelCsvLine(when, kind, level, audio);
-    const QByteArray unit = audio ? "dBV" : "dBm";
-    const QByteArray volts = number(LiveDisplay::levelVolts(level, audio), ValueDigits);
-    const QByteArray watts =
-        audio ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
-    return "{\"time\":\"" + timeStamp(when) + "\",\"kind\":\"" +
-           (kind == Kind::Rms ? "rms" : "pep") + "\",\"level\":" + jsonNumber(shortest(level)) +
-           ",\"unit\":\"" + unit + "\",\"voltage_V\":" + jsonNumber(volts) +
-           ",\"power_W\":" + jsonNumber(watts) + '}';
+    return jsonLine(
+        {{"time", QString::fromLatin1(timeStamp(when))},
+         {"kind", kind == Kind::Rms ? "rms" : "pep"},
+         {"level", jsonNumber(level)},
+         {"unit", audio ? "dBV" : "dBm"},
+         {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
+         {"power_W", audio ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
 }
 
 // A status message: its sections read as they stand, as the window reads
@@ -119,11 +112,11 @@ QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &tim
                QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
                shortest(status.attenuatorDb) + ';' + shown;
     }
-    const QByteArray shown =
-        recording ? QByteArray(*recording ? "true" : "false") : QByteArrayLiteral("null");
-    return "{\"time\":\"" + time + "\",\"kind\":\"status\",\"head\":" + jsonString(head) +
-           ",\"number\":" + QByteArray::number(status.serialNumber) +
-           ",\"max_level_dBm\":" + jsonNumber(shortest(status.maxLevelDbm)) +
-           ",\"attenuator_dB\":" + jsonNumber(shortest(status.attenuatorDb)) +
-           ",\"recording\":" + shown + '}';
+    return jsonLine({{"time", QString::fromLatin1(time)},
+                     {"kind", "status"},
+                     {"head", head},
+                     {"number", status.serialNumber},
+                     {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
+                     {"attenuator_dB", jsonNumber(status.attenuatorDb)},
+                     {"recording", recording ? QJsonValue(*recording) : QJsonValue()}});
 }

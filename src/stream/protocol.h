@@ -28,8 +28,8 @@ int findIdentificationReply(const char *bytes, int count, int *firmwareNumber);
 inline constexpr char MessageStart = '@';
 inline constexpr char MessageEnd = ';';
 inline constexpr char SectionSeparator = '*';
-// No real message comes near this many characters of value text; a longer
-// one is line noise and is dropped whole.
+// No real message comes near this many characters of value text; the text
+// of a longer one is noise. It is never kept beyond this bound.
 inline constexpr int MaxValueTextLength = 256;
 
 enum MessageType {
@@ -48,9 +48,14 @@ int messageTypeOf(char c);
 // state: '@' opens a message, a type letter sets its type (which stays from
 // one message to the next), any other byte - '@' included - adds to its value
 // text, and ';' ends it. Bytes outside a message are dropped. At the end of
-// a message onMessage() runs, with the type and the value text still set,
-// unless the text grew past MaxValueTextLength: such a message is noise and
-// dropped whole. Then the text is emptied (its buffer kept for the next).
+// a message onMessage() runs, with the type and the value text still set;
+// then the text is emptied (its buffer kept for the next).
+// The text never grows past MaxValueTextLength: a character that would take
+// it past the bound first squeezes the blanks out of it (levels and data
+// sets are read without them anyway); when it is full all the same, the
+// message is overlong. An overlong data set still takes its place in the
+// store, with an empty text (its levels read as 0), so that the data sets
+// after it keep their indices; any other overlong message is dropped.
 template <typename OnMessage>
 inline void scanByte(char c, bool &inMessage, int &messageType, QString &messageText,
                      OnMessage &&onMessage)
@@ -60,6 +65,8 @@ inline void scanByte(char c, bool &inMessage, int &messageType, QString &message
         return;
     }
     if (c == MessageEnd) {
+        if (messageText.size() > MaxValueTextLength && messageType == DataSet)
+            messageText.resize(0);
         if (messageText.size() <= MaxValueTextLength)
             onMessage();
         messageText.resize(0);
@@ -67,10 +74,20 @@ inline void scanByte(char c, bool &inMessage, int &messageType, QString &message
         return;
     }
     const int type = messageTypeOf(c);
-    if (type != NoMessageType)
+    if (type != NoMessageType) {
         messageType = type;
-    else if (messageText.size() <= MaxValueTextLength)
-        messageText.append(QLatin1Char(c)); // one character past the bound marks it overlong
+        return;
+    }
+    if (messageText.size() >= MaxValueTextLength) {
+        if (messageText.size() > MaxValueTextLength || c == ' ')
+            return; // already overlong, or a blank that would be squeezed out
+        messageText.remove(QLatin1Char(' '));
+        if (messageText.size() >= MaxValueTextLength) {
+            messageText.append(QLatin1Char(c)); // one past the bound: overlong
+            return;
+        }
+    }
+    messageText.append(QLatin1Char(c));
 }
 
 // The firmware as the window title and the command-line tool show it:

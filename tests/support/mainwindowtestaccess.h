@@ -89,24 +89,24 @@ struct MainWindowTestAccess
     static double attenuatorDb(const MainWindow &m) { return m.attenuatorDb; }
 
     // Record store.
-    static int lastRecordIndex(const MainWindow &m) { return m.lastRecordIndex; }
-    static void setLastRecordIndex(MainWindow &m, int index) { m.lastRecordIndex = index; }
-    static int recordIntervalSec(const MainWindow &m) { return m.recordIntervalSec; }
-    static int recordCount(const MainWindow &m) { return m.recordCount; }
-    static void setRecordCount(MainWindow &m, int count) { m.recordCount = count; }
-    static int *rmsValues(MainWindow &m) { return m.rmsValues; }
-    static const int *rmsValues(const MainWindow &m) { return m.rmsValues; }
-    static int *pepValues(MainWindow &m) { return m.pepValues; }
-    static const int *pepValues(const MainWindow &m) { return m.pepValues; }
+    static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }
+    static void setLastRecordIndex(MainWindow &m, int index) { m.download.lastRecordIndex = index; }
+    static int recordIntervalSec(const MainWindow &m) { return m.download.recordIntervalSec; }
+    static int recordCount(const MainWindow &m) { return m.download.recordCount; }
+    static void setRecordCount(MainWindow &m, int count) { m.download.recordCount = count; }
+    static int *rmsValues(MainWindow &m) { return m.download.rmsValues; }
+    static const int *rmsValues(const MainWindow &m) { return m.download.rmsValues; }
+    static int *pepValues(MainWindow &m) { return m.download.pepValues; }
+    static const int *pepValues(const MainWindow &m) { return m.download.pepValues; }
     // Sets the last index and the interval, and the first data sets from
     // `values` (rms, pep, rms, pep ...); the other slots are left alone.
     static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values = {})
     {
-        m.lastRecordIndex = lastIndex;
-        m.recordIntervalSec = interval;
+        m.download.lastRecordIndex = lastIndex;
+        m.download.recordIntervalSec = interval;
         for (int i = 0; i + 1 < values.size(); i += 2) {
-            m.rmsValues[i / 2] = values.at(i);
-            m.pepValues[i / 2] = values.at(i + 1);
+            m.download.rmsValues[i / 2] = values.at(i);
+            m.download.pepValues[i / 2] = values.at(i + 1);
         }
     }
 };

@@ -2,199 +2,188 @@
 
 #include "portscan.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
 
-// Options that take a value, by every name they go by.
-const QStringList &valueOptions()
+QString tr(const char *text)
 {
-    static const QStringList names = {QStringLiteral("--port"),   QStringLiteral("--timeout"),
-                                      QStringLiteral("--format"), QStringLiteral("--duration"),
-                                      QStringLiteral("--count"),  QStringLiteral("--output"),
-                                      QStringLiteral("-o"),       QStringLiteral("--start")};
-    return names;
+    return QCoreApplication::translate("CliArguments", text);
 }
 
-const QStringList &switchOptions()
+// An option as the user wrote it: "-o", "--count".
+QString dashed(const QString &name)
 {
-    static const QStringList names = {QStringLiteral("--quiet"),   QStringLiteral("-q"),
-                                      QStringLiteral("--partial"), QStringLiteral("--help"),
-                                      QStringLiteral("-h"),        QStringLiteral("--version")};
-    return names;
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
-// The longest time an option may give: a bit over 30 years.
-constexpr double MaxSeconds = 1e9;
-
-} // namespace
-
-bool CliArguments::parse(const QStringList &arguments)
-{
-    *this = CliArguments();
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &word = arguments.at(i);
-        if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
-            Option option;
-            if (!readOption(arguments, &i, &option))
-                return false;
-            options.append(option);
-        } else if (!takeCommand(word)) {
-            return false;
-        }
-    }
-    // Help and version win over everything else on the line.
-    for (const Option &option : std::as_const(options)) {
-        if (option.name == QLatin1String("--help") || option.name == QLatin1String("-h")) {
-            command = Command::Help;
-            return true;
-        }
-    }
-    for (const Option &option : std::as_const(options)) {
-        if (option.name == QLatin1String("--version")) {
-            command = Command::Version;
-            return true;
-        }
-    }
-    if (command == Command::None)
-        return fail(tr("Kein Befehl angegeben (probe, live oder download)."));
-    for (const Option &option : std::as_const(options)) {
-        if (!allowedFor(option.name))
-            return fail(tr("Die Option %1 gilt nicht fuer \"%2\".").arg(option.name, commandWord));
-        if (!applyOption(option))
-            return false;
-    }
-    if (command == Command::Download && output.isEmpty())
-        return fail(tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
-    return true;
-}
-
-bool CliArguments::takeCommand(const QString &word)
-{
-    if (command != Command::None)
-        return fail(tr("Unerwartetes Argument \"%1\".").arg(word));
-    if (word == QLatin1String("probe"))
-        command = Command::Probe;
-    else if (word == QLatin1String("live"))
-        command = Command::Live;
-    else if (word == QLatin1String("download"))
-        command = Command::Download;
-    else if (word == QLatin1String("help"))
-        command = Command::Help;
-    else
-        return fail(tr("Unbekannter Befehl \"%1\" (probe, live oder download).").arg(word));
-    commandWord = word;
-    return true;
-}
-
-// "--name value", "--name=value", "-o value" or a switch.
-bool CliArguments::readOption(const QStringList &arguments, int *index, Option *option)
-{
-    const QString &word = arguments.at(*index);
-    const qsizetype equals =
-        word.startsWith(QLatin1String("--")) ? word.indexOf(QLatin1Char('=')) : -1;
-    option->name = equals >= 0 ? word.left(equals) : word;
-    option->hasValue = false;
-    if (switchOptions().contains(option->name)) {
-        if (equals >= 0)
-            return fail(tr("Die Option %1 nimmt keinen Wert.").arg(option->name));
-        return true;
-    }
-    if (!valueOptions().contains(option->name))
-        return fail(tr("Unbekannte Option \"%1\".").arg(option->name));
-    option->hasValue = true;
-    if (equals >= 0) {
-        option->value = word.mid(equals + 1);
-        return true;
-    }
-    if (*index + 1 >= arguments.size())
-        return fail(tr("Die Option %1 braucht einen Wert.").arg(option->name));
-    option->value = arguments.at(++*index);
-    return true;
-}
-
-bool CliArguments::allowedFor(const QString &name) const
-{
-    if (name == QLatin1String("--port") || name == QLatin1String("--timeout") ||
-        name == QLatin1String("--quiet") || name == QLatin1String("-q"))
-        return true;
-    if (name == QLatin1String("--format") || name == QLatin1String("--duration") ||
-        name == QLatin1String("--count"))
-        return command == Command::Live;
-    return command == Command::Download; // -o, --output, --start, --partial
-}
-
-bool CliArguments::applyOption(const Option &option)
-{
-    const QString &name = option.name;
-    const QString &value = option.value;
-    if (name == QLatin1String("--port")) {
-        const QStringList ports = PortScan::portNames();
-        const qsizetype at = ports.indexOf(value.toUpper());
-        if (at < 0)
-            return fail(tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.").arg(value));
-        port = ports.at(at);
-    } else if (name == QLatin1String("--timeout") || name == QLatin1String("--duration")) {
-        if (!readSeconds(value, name == QLatin1String("--timeout") ? &timeoutMs : &durationMs))
-            return fail(tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
-                            .arg(value, name));
-    } else if (name == QLatin1String("--count")) {
-        bool ok = false;
-        count = value.toLongLong(&ok, 10);
-        if (!ok || count <= 0)
-            return fail(tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
-                           "groesser 0.")
-                            .arg(value));
-    } else if (name == QLatin1String("--format")) {
-        if (value == QLatin1String("csv"))
-            format = Format::Csv;
-        else if (value == QLatin1String("jsonl"))
-            format = Format::JsonLines;
-        else
-            return fail(tr("Ungueltiges Format \"%1\": erwartet csv oder jsonl.").arg(value));
-    } else if (name == QLatin1String("--start")) {
-        static const QRegularExpression shape(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
-        start = QTime::fromString(value, QStringLiteral("HH:mm:ss"));
-        if (!shape.match(value).hasMatch() || !start.isValid())
-            return fail(tr("Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
-                           "23:59:59).")
-                            .arg(value));
-    } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
-        if (value.isEmpty())
-            return fail(tr("Leerer Dateiname fuer %1.").arg(name));
-        output = value;
-    } else if (name == QLatin1String("--partial")) {
-        partial = true;
-    } else if (name == QLatin1String("--quiet") || name == QLatin1String("-q")) {
-        quiet = true;
-    }
-    return true;
-}
-
-bool CliArguments::readSeconds(const QString &text, qint64 *msecs)
+// Seconds greater than 0 and at most a bit over 30 years, as milliseconds.
+bool readSeconds(const QString &text, qint64 *msecs)
 {
     bool ok = false;
     const double seconds = text.toDouble(&ok); // '.' as decimal point, whatever the locale
-    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > MaxSeconds)
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e9)
         return false;
     *msecs = qMax<qint64>(1, qint64(std::ceil(seconds * 1000.0)));
     return true;
 }
 
-bool CliArguments::fail(const QString &text)
+// Which command an option belongs to; None: to all of them.
+CliArguments::Command commandOf(const QString &name)
 {
-    error = text;
-    return false;
+    static const QStringList live = {"format", "duration", "count"};
+    static const QStringList download = {"o", "output", "start", "partial"};
+    if (live.contains(name))
+        return CliArguments::Command::Live;
+    if (download.contains(name))
+        return CliArguments::Command::Download;
+    return CliArguments::Command::None;
 }
 
-QString CliArguments::versionText()
+bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
+{
+    if (words.isEmpty()) {
+        *error = tr("Kein Befehl angegeben (probe, live oder download).");
+        return false;
+    }
+    static const QStringList names = {"probe", "live", "download", "help"};
+    static const CliArguments::Command commands[] = {
+        CliArguments::Command::Probe, CliArguments::Command::Live, CliArguments::Command::Download,
+        CliArguments::Command::Help};
+    const qsizetype at = names.indexOf(words.first());
+    if (at < 0) {
+        *error = tr("Unbekannter Befehl \"%1\" (probe, live oder download).").arg(words.first());
+        return false;
+    }
+    if (words.size() > 1) {
+        *error = tr("Unerwartetes Argument \"%1\".").arg(words.at(1));
+        return false;
+    }
+    parsed->command = commands[at];
+    return true;
+}
+
+bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+{
+    const auto fail = [error](const QString &text) {
+        *error = text;
+        return false;
+    };
+    if (parser.isSet("port")) {
+        const QString value = parser.value("port");
+        const QStringList ports = PortScan::portNames();
+        const qsizetype at = ports.indexOf(value.toUpper());
+        if (at < 0)
+            return fail(tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.").arg(value));
+        parsed->port = ports.at(at);
+    }
+    for (const char *name : {"timeout", "duration"}) {
+        qint64 *msecs = qstrcmp(name, "timeout") == 0 ? &parsed->timeoutMs : &parsed->durationMs;
+        if (parser.isSet(name) && !readSeconds(parser.value(name), msecs))
+            return fail(tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
+                            .arg(parser.value(name), dashed(name)));
+    }
+    if (parser.isSet("count")) {
+        bool ok = false;
+        parsed->count = parser.value("count").toLongLong(&ok, 10);
+        if (!ok || parsed->count <= 0)
+            return fail(tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
+                           "groesser 0.")
+                            .arg(parser.value("count")));
+    }
+    if (parser.isSet("format")) {
+        const QString value = parser.value("format");
+        if (value != QLatin1String("csv") && value != QLatin1String("jsonl"))
+            return fail(tr("Ungueltiges Format \"%1\": erwartet csv oder jsonl.").arg(value));
+        parsed->format = value == QLatin1String("csv") ? CliArguments::Format::Csv
+                                                       : CliArguments::Format::JsonLines;
+    }
+    if (parser.isSet("start")) {
+        static const QRegularExpression shape(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
+        const QString value = parser.value("start");
+        parsed->start = QTime::fromString(value, QStringLiteral("HH:mm:ss"));
+        if (!shape.match(value).hasMatch() || !parsed->start.isValid())
+            return fail(tr("Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
+                           "23:59:59).")
+                            .arg(value));
+    }
+    if (parser.isSet("output")) {
+        parsed->output = parser.value("output");
+        if (parsed->output.isEmpty())
+            return fail(tr("Leerer Dateiname fuer -o."));
+    }
+    parsed->quiet = parser.isSet("quiet");
+    parsed->partial = parser.isSet("partial");
+    if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
+        return fail(tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
+    return true;
+}
+
+} // namespace
+
+bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString *error)
+{
+    *parsed = CliArguments();
+    QCommandLineParser parser;
+    parser.addOptions({{"port", "", "COMn"},
+                       {"timeout", "", "S"},
+                       {{"q", "quiet"}, ""},
+                       {{"h", "help"}, ""},
+                       {"version", ""},
+                       {"format", "", "csv|jsonl"},
+                       {"duration", "", "S"},
+                       {"count", "", "N"},
+                       {{"o", "output"}, "", "DATEI"},
+                       {"start", "", "HH:MM:SS"},
+                       {"partial", ""}});
+    if (!parser.parse(arguments)) {
+        // Qt's own reasons are English; the tool speaks German.
+        if (!parser.unknownOptionNames().isEmpty()) {
+            *error =
+                tr("Unbekannte Option \"%1\".").arg(dashed(parser.unknownOptionNames().first()));
+            return false;
+        }
+        static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
+        const QString name = quoted.match(parser.errorText()).captured(1);
+        *error = parser.errorText().startsWith(QLatin1String("Missing"))
+                     ? tr("Die Option %1 braucht einen Wert.").arg(name)
+                     : tr("Die Option %1 nimmt keinen Wert.").arg(name);
+        return false;
+    }
+    // Help and version win over everything else on the line.
+    if (parser.isSet("help")) {
+        parsed->command = CliArguments::Command::Help;
+        return true;
+    }
+    if (parser.isSet("version")) {
+        parsed->command = CliArguments::Command::Version;
+        return true;
+    }
+    if (!readCommand(parser.positionalArguments(), parsed, error))
+        return false;
+    if (parsed->command == CliArguments::Command::Help)
+        return true;
+    for (const QString &name : parser.optionNames()) {
+        const CliArguments::Command owner = commandOf(name);
+        if (owner != CliArguments::Command::None && owner != parsed->command) {
+            *error = tr("Die Option %1 gilt nicht fuer \"%2\".")
+                         .arg(dashed(name), parser.positionalArguments().first());
+            return false;
+        }
+    }
+    return readValues(parser, parsed, error);
+}
+
+QString versionText()
 {
     return QStringLiteral("tavrold-cli V2.00");
 }
 
-QString CliArguments::helpText()
+QString helpText()
 {
     return tr("Aufruf: tavrold-cli BEFEHL [OPTIONEN]\n"
               "\n"
@@ -223,7 +212,7 @@ QString CliArguments::helpText()
               "  power_W leer bei NF-Koepfen). Ctrl-C oder SIGTERM beenden sauber.\n"
               "\n"
               "download:\n"
-              "  -o, --output DATEI     Zieldatei (noetig)\n"
+              "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"
               "  --start HH:MM:SS       Startzeit der Aufzeichnung (Vorgabe: 00:00:00)\n"
               "  --partial              unvollstaendigen Download trotzdem speichern\n"
               "  Kommt 5 s lang kein Datensatz, endet der Download unvollstaendig.\n"

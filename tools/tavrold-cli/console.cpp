@@ -8,19 +8,21 @@
 #include <unistd.h>
 #endif
 
-void Console::message(const QString &text)
+namespace Console {
+
+void message(const QString &text)
 {
     std::fputs(("tavrold-cli: " + text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }
 
-void Console::progress(const QString &text)
+void progress(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }
 
-bool Console::dataLine(const QByteArray &line, bool *brokenPipe)
+bool dataLine(const QByteArray &line, bool *brokenPipe)
 {
     *brokenPipe = false;
     errno = 0;
@@ -36,7 +38,7 @@ bool Console::dataLine(const QByteArray &line, bool *brokenPipe)
     return written;
 }
 
-bool Console::isTerminal(std::FILE *stream)
+bool isTerminal(std::FILE *stream)
 {
 #ifdef Q_OS_WIN
     return ::_isatty(::_fileno(stream)) != 0;
@@ -44,3 +46,5 @@ bool Console::isTerminal(std::FILE *stream)
     return ::isatty(::fileno(stream)) != 0;
 #endif
 }
+
+} // namespace Console

@@ -5,15 +5,242 @@
 
 #include "cliarguments.h"
 #include "console.h"
-#include "downloadcommand.h"
+#include "downloadsession.h"
 #include "exitcode.h"
-#include "livecommand.h"
-#include "probecommand.h"
+#include "livelog.h"
+#include "messagestream.h"
+#include "metersession.h"
+#include "protocol.h"
+#include "recordformat.h"
 #include "stopsignal.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("tavrold-cli", text);
+}
+
+// Writes data to standard output; a reader that has gone (`| head`) is no
+// failure.
+int writeData(const QByteArray &line, bool *failed = nullptr)
+{
+    bool brokenPipe = false;
+    if (Console::dataLine(line, &brokenPipe) || brokenPipe) {
+        if (failed)
+            *failed = brokenPipe;
+        return ExitOk;
+    }
+    if (failed)
+        *failed = true;
+    Console::message(tr("Die Ausgabe konnte nicht geschrieben werden."));
+    return ExitFileNotWritten;
+}
+
+// "probe": finds the meter and prints its port and firmware ("COM3 FW:2.xx").
+int probe(const CliArguments &arguments)
+{
+    MeterSession session(arguments);
+    if (!session.connect())
+        return ExitNoMeter;
+    return writeData(
+        (session.portName() + QLatin1Char(' ') + Protocol::firmwareText(session.firmwareNumber()))
+            .toLatin1());
+}
+
+// "live": switches the meter to streaming and writes a line per level and
+// status message until --duration or --count is reached, a stop signal
+// comes or the meter goes away.
+int live(const CliArguments &arguments)
+{
+    MeterSession session(arguments);
+    if (!session.connect())
+        return ExitNoMeter;
+
+    LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                                                                    : LiveLog::Format::Csv);
+    bool failed = false;
+    int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
+    session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
+
+    const QDeadlineTimer deadline = arguments.durationMs > 0
+                                        ? QDeadlineTimer(arguments.durationMs, Qt::PreciseTimer)
+                                        : QDeadlineTimer(QDeadlineTimer::Forever);
+    qint64 lines = 0;
+    const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
+    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
+        const QByteArray line =
+            enough() ? QByteArray() : log.take(type, text, QDateTime::currentDateTime());
+        if (!line.isEmpty()) {
+            result = writeData(line, &failed);
+            lines += failed ? 0 : 1;
+        }
+    };
+    MessageStream stream(session.channel());
+    while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
+        const qint64 left = deadline.remainingTime();
+        const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
+        if (stream.readFor(wait, onMessage) == MessageStream::Read::Lost) {
+            Console::message(
+                tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
+            return result == ExitOk ? ExitNoMeter : result;
+        }
+    }
+    return result;
+}
+
+// Standard output for "-", else the file, written as the window's
+// "Speichern" writes it.
+bool save(const QString &output, const QByteArray &bytes)
+{
+    QString error;
+    if (output == QLatin1String("-")) {
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+                size_t(bytes.size()) &&
+            std::fflush(stdout) == 0)
+            return true;
+        error = tr("Standardausgabe");
+    } else if (Records::writeFile(output, bytes, &error)) {
+        return true;
+    }
+    Console::message(tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
+    return false;
+}
+
+// How far a download has come, on standard error: on a terminal a line that
+// redraws itself, in a log a line at every further tenth.
+class Progress
+{
+public:
+    explicit Progress(const CliArguments &arguments)
+        : shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
+    {
+    }
+    void update(const DownloadSession &download)
+    {
+        if (!shown || !download.headerSeen())
+            return;
+        if (redraw) {
+            if (sinceDrawn.isValid() && sinceDrawn.elapsed() < 100 && download.isRunning())
+                return;
+            sinceDrawn.start();
+            Console::progress(QLatin1Char('\r') + download.progressText() +
+                              QStringLiteral("\033[K"));
+            return;
+        }
+        const qint64 all = download.announced();
+        const int tenths = all > 0 ? int(qMin<qint64>(10, download.received() * 10 / all)) : 10;
+        if (tenths > tenthsShown)
+            Console::message(download.progressText());
+        tenthsShown = tenths;
+    }
+    void finish()
+    {
+        if (redraw && sinceDrawn.isValid())
+            Console::progress(QStringLiteral("\n"));
+    }
+
+private:
+    bool shown;
+    bool redraw;
+    int tenthsShown = 0;
+    QElapsedTimer sinceDrawn;
+};
+
+// "download": asks the meter for its recording and takes it by the window's
+// rules; a complete one is written as the file the window's "Speichern"
+// writes. One that breaks off (no data set for 5 s, the meter gone, a stop
+// signal) writes nothing, unless --partial asks for what came.
+int download(const CliArguments &arguments)
+{
+    const QFileInfo target(arguments.output);
+    if (arguments.output != QLatin1String("-") && target.isDir()) {
+        Console::message(
+            tr("Datei %1 kann nicht geschrieben werden: %1 ist ein Ordner.").arg(arguments.output));
+        return ExitFileNotWritten;
+    }
+    if (arguments.output != QLatin1String("-") && !target.exists() &&
+        !QFileInfo(target.absolutePath()).isWritable()) {
+        Console::message(tr("Datei %1 kann nicht geschrieben werden: kein Ordner, in den sie "
+                            "geschrieben werden kann.")
+                             .arg(arguments.output));
+        return ExitFileNotWritten;
+    }
+
+    MeterSession session(arguments);
+    if (!session.connect())
+        return ExitNoMeter;
+
+    // 2 x 16000 values: not on the stack.
+    const auto result = std::make_unique<DownloadSession>();
+    DownloadSession &download = *result;
+    QElapsedTimer clock;
+    clock.start();
+    Progress progress(arguments);
+    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
+        if (download.isComplete())
+            return;
+        if (type == Protocol::DownloadHeader)
+            download.takeHeader(text, clock.elapsed());
+        else if (type == Protocol::DataSet)
+            download.takeDataSet(text, clock.elapsed(), [] {});
+        else
+            return; // live readings of a meter that still streams
+        progress.update(download);
+    };
+
+    session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
+    download.start(true, clock.elapsed());
+    MessageStream stream(session.channel());
+    QString why;
+    while (!download.isComplete()) {
+        if (StopSignal::requested()) {
+            why = tr("Abgebrochen.");
+        } else if (download.checkStall(clock.elapsed())) {
+            why = tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
+        } else if (stream.readFor(StopSignal::SliceMs, onMessage) == MessageStream::Read::Lost) {
+            download.lose();
+            why = tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
+        }
+        if (!why.isEmpty())
+            break;
+    }
+    progress.finish();
+    const QByteArray file = download.csvFile(arguments.start);
+    if (!download.isComplete()) {
+        Console::message(tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
+        if (!arguments.partial) {
+            Console::message(tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
+            return ExitDownloadIncomplete;
+        }
+        if (!save(arguments.output, file))
+            return ExitFileNotWritten;
+        if (!arguments.quiet)
+            Console::message(tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
+        return ExitDownloadIncomplete;
+    }
+    if (!arguments.quiet)
+        Console::message(tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
+                             .arg(download.progressText())
+                             .arg(download.recordIntervalSec)
+                             .arg(stream.bytesRead())
+                             .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3));
+    if (!save(arguments.output, file))
+        return ExitFileNotWritten;
+    if (!arguments.quiet)
+        Console::message(tr("Gespeichert: %1").arg(arguments.output));
+    return ExitOk;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -22,31 +249,26 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral("2.00"));
 
     CliArguments arguments;
-    if (!arguments.parse(QCoreApplication::arguments())) {
-        Console::message(arguments.errorText());
-        Console::message(QCoreApplication::translate("main", "Hilfe: tavrold-cli --help"));
+    QString error;
+    if (!parseArguments(QCoreApplication::arguments(), &arguments, &error)) {
+        Console::message(error);
+        Console::message(tr("Hilfe: tavrold-cli --help"));
         return ExitBadUsage;
     }
-    switch (arguments.command) {
-    case CliArguments::Command::Help:
-        std::fputs(CliArguments::helpText().toLocal8Bit().constData(), stdout);
-        return ExitOk;
-    case CliArguments::Command::Version:
-        std::fputs((CliArguments::versionText() + QLatin1Char('\n')).toLocal8Bit().constData(),
-                   stdout);
-        return ExitOk;
-    default:
-        break;
-    }
-
     StopSignal::install();
     switch (arguments.command) {
+    case CliArguments::Command::Help:
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    case CliArguments::Command::Version:
+        std::fputs((versionText() + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+        return ExitOk;
     case CliArguments::Command::Probe:
-        return ProbeCommand::run(arguments);
+        return probe(arguments);
     case CliArguments::Command::Live:
-        return LiveCommand::run(arguments);
+        return live(arguments);
     case CliArguments::Command::Download:
-        return DownloadCommand::run(arguments);
+        return download(arguments);
     default:
         return ExitBadUsage;
     }

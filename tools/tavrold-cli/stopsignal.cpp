@@ -16,7 +16,9 @@ extern "C" void noteStop(int)
 
 } // namespace
 
-void StopSignal::install()
+namespace StopSignal {
+
+void install()
 {
 #ifdef Q_OS_WIN
     std::signal(SIGINT, noteStop);
@@ -40,12 +42,12 @@ void StopSignal::install()
 #endif
 }
 
-bool StopSignal::requested()
+bool requested()
 {
     return stopRequested != 0;
 }
 
-bool StopSignal::sleep(int msecs)
+bool sleep(int msecs)
 {
     const QDeadlineTimer deadline(msecs > 0 ? msecs : 0, Qt::PreciseTimer);
     while (!requested()) {
@@ -56,3 +58,5 @@ bool StopSignal::sleep(int msecs)
     }
     return false;
 }
+
+} // namespace StopSignal

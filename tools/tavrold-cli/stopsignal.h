@@ -5,18 +5,18 @@
 // process: the handler only notes the signal, and the tool ends its command
 // cleanly (sends "#c;", writes what it must) when it next looks. Broken pipes
 // become write errors instead of killing the tool.
-class StopSignal
-{
-public:
-    static void install();
-    static bool requested();
+namespace StopSignal {
 
-    // Sleeps for msecs, in short slices so that a stop is seen within a
-    // tenth of a second; false when a stop was requested.
-    static bool sleep(int msecs);
+void install();
+bool requested();
 
-    // The longest the tool waits before it looks for a stop again.
-    static constexpr int SliceMs = 100;
-};
+// Sleeps for msecs, in short slices so that a stop is seen within a tenth of
+// a second; false when a stop was requested.
+bool sleep(int msecs);
+
+// The longest the tool waits before it looks for a stop again.
+inline constexpr int SliceMs = 100;
+
+} // namespace StopSignal
 
 #endif // STOPSIGNAL_H
