@@ -92,7 +92,7 @@ void BenchExport::exportFile()
             const QByteArray bytes = Records::csvFile(Start, Interval, rms, pep, Rows);
             QVERIFY(bytes.size() > 0);
         } else if (way == 1) {
-            QVERIFY(Records::writeFileAtomically(
+            QVERIFY(Records::writeFile(
                 fileName, Records::csvFile(Start, Interval, rms, pep, Rows)));
         } else {
             QVERIFY(writeLineByLine(fileName));

@@ -154,6 +154,8 @@ private slots:
     void sameFileAsTheWindow();
     void sameFileAsTheWindowFromSimulator();
     void emptyRecording();
+    void toStandardOutput_data();
+    void toStandardOutput();
 
     void incomplete_data();
     void incomplete();
@@ -187,12 +189,8 @@ void TestCliDownload::sameFileAsTheWindow_data()
                       "junk@d-1200*-1000;@a-21;@") +
                "d-1300*-1100;"
         << "10:00:00" << 4;
-    QTest::newRow("data set without a header completes at once")
-        << "@d-500*-400;" + dataSets(1, 3) << "01:00:00" << 1;
     QTest::newRow("data sets after the last are not saved")
         << "@k1*30;" + dataSets(0, 4) << "02:00:00" << 2;
-    QTest::newRow("more than the store holds")
-        << "@k16004*1;" + dataSets(0, 16005) << "00:00:00" << 16000;
 }
 
 void TestCliDownload::sameFileAsTheWindow()
@@ -287,6 +285,29 @@ void TestCliDownload::emptyRecording()
     QVERIFY(tool.run({"download", "-o", file}));
     QCOMPARE(tool.exitCode(), 0);
     QCOMPARE(contents(file), CsvHeader);
+    QVERIFY2(tool.err.contains("Aufzeichnung leer: 0 Datensaetze"), tool.err.constData());
+}
+
+// "-o -" and "-o /dev/stdout" write the file to standard output, and nothing
+// else goes there.
+void TestCliDownload::toStandardOutput_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::newRow("-") << "-";
+    QTest::newRow("/dev/stdout") << "/dev/stdout";
+}
+
+void TestCliDownload::toStandardOutput()
+{
+    QFETCH(QString, output);
+    SandboxedMeter line(QStringLiteral("COM1"));
+    QVERIFY(line.meter.isValid());
+    line.meter.setReply("#d;", "@k1*60;" + dataSets(0, 2));
+    CliTool tool;
+    QVERIFY(tool.run({"download", "-o", output, "--start", "07:00:00"}));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(tool.out, CsvHeader + PrintfFormat::csvLine(1, QTime(7, 1), 0, 500) +
+                           PrintfFormat::csvLine(2, QTime(7, 2), -37, 489));
 }
 
 void TestCliDownload::incomplete_data()
@@ -316,8 +337,6 @@ void TestCliDownload::incomplete_data()
         << old;
     QTest::newRow("no answer, --partial")
         << QByteArray() << true << "Unvollstaendig gespeichert:" << CsvHeader;
-    QTest::newRow("header alone, --partial")
-        << QByteArray("@k4*1;") << true << "(0 von 5 Datensaetzen)" << CsvHeader;
     QTest::newRow("live readings do not keep it going")
         << "@k9*60;" + dataSets(0, 2) + "@a-20;@b-15;" << false << "(2 von 10 Datensaetzen)" << old;
 }
@@ -397,7 +416,7 @@ void TestCliDownload::stopSignalDuringDownload()
     CliTool tool;
     QVERIFY(tool.start({"download", "-o", file, "--partial"}));
     QVERIFY(meter.waitForReceived("#d;", 30000));
-    QVERIFY(tool.waitForError("20 von 100 Datensaetzen"));
+    QVERIFY(tool.waitForError("Lese Datensaetze: 20 von 100"));
     tool.signal(SIGINT);
     QVERIFY(tool.waitForExit(30000));
     QCOMPARE(tool.exitCode(), 3);
@@ -421,14 +440,15 @@ void TestCliDownload::progressLines()
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(tool.out.isEmpty());
     static const QRegularExpression progress(
-        QStringLiteral("tavrold-cli: (\\d+) von 50 Datensaetzen \\((\\d+) %\\)"));
+        QStringLiteral("tavrold-cli: Lese Datensaetze: (\\d+) von 50 \\((\\d+) %\\)"));
     QList<int> percents;
     for (const QRegularExpressionMatch &m :
          progress.globalMatch(QString::fromLocal8Bit(tool.err))) {
         QVERIFY(m.captured(1).toInt() * 100 / 50 >= m.captured(2).toInt());
         percents << m.captured(2).toInt();
     }
-    QCOMPARE(percents, QList<int>({10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+    QCOMPARE(percents, QList<int>({10, 20, 30, 40, 50, 60, 70, 80, 90}));
+    QVERIFY(tool.err.contains("tavrold-cli: Aufzeichnung gelesen: 50 Datensaetze, Zwischenzeit"));
 
     CliTool quiet;
     QVERIFY(quiet.run({"download", "-q", "-o", dir.filePath(QStringLiteral("q.csv"))}));

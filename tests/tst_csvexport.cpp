@@ -8,6 +8,7 @@
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "printfformat.h"
+#include "recordformat.h"
 #include "savedialogdriver.h"
 
 #include <QAbstractItemView>
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,8 +34,12 @@
 
 #include <clocale>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using Access = MainWindowTestAccess;
 using FileContents::contents;
@@ -56,7 +62,6 @@ void setStoredPath(const QVariant &path)
     else
         settings.remove(Key);
 }
-
 
 // A file-size limit for this process: writes past `bytes` fail (EFBIG)
 // instead of raising SIGXFSZ.
@@ -124,6 +129,8 @@ private slots:
     void outcomes();
     void exportDuringDownload();
     void startTimeChangedAfterListing();
+    void writeTargets_data();
+    void writeTargets();
 
 private:
     // Saves through the "&Speichern" action, answering its dialog.
@@ -368,6 +375,10 @@ void TestCsvExport::outcomes()
 
     const bool saved = outcome == QLatin1String("saved");
     QCOMPARE(storedPath(), QVariant(saved ? target : earlier));
+    // A save that fails says so.
+    const QString message = window->statusBar()->currentMessage();
+    QCOMPARE(message.startsWith(QStringLiteral("Nicht gespeichert: ")),
+             !saved && outcome != QLatin1String("cancelled"));
     QCOMPARE(contents(target), saved ? newBytes : targetBytes);
     QCOMPARE(contents(earlier), earlierBytes);
     QCOMPARE(QDir(dir->filePath(QStringLiteral("b"))).entryList(QDir::Files | QDir::Hidden),
@@ -379,8 +390,8 @@ void TestCsvExport::outcomes()
     QCOMPARE(next.selected, QStringList{saved ? target : earlier});
 }
 
-// An export while a download is still running writes the store as it is when
-// the dialog closes: every announced data set, 0.00 for those still missing.
+// An export while a download is still running writes the data sets that have
+// arrived when the dialog closes, no rows for those still missing.
 void TestCsvExport::exportDuringDownload()
 {
     MainWindow &w = *window;
@@ -394,10 +405,7 @@ void TestCsvExport::exportDuringDownload()
     QCOMPARE(contents(fileName), QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
                                             "    1;12:01:00;1.00;-1.00\r\n"
                                             "    2;12:02:00;2.00;-2.00\r\n"
-                                            "    3;12:03:00;3.00;-3.00\r\n"
-                                            "    4;12:04:00;0.00;0.00\r\n"
-                                            "    5;12:05:00;0.00;0.00\r\n"
-                                            "    6;12:06:00;0.00;0.00\r\n"));
+                                            "    3;12:03:00;3.00;-3.00\r\n"));
     // The listing still shows the earlier, completed download.
     QCOMPARE(w.findChild<QTextBrowser *>("textBrowser")->toPlainText().count('\n'), 3);
 }
@@ -417,6 +425,88 @@ void TestCsvExport::startTimeChangedAfterListing()
                                             "    1;08:30:10;-12.34;-10.00\r\n"
                                             "    2;08:30:20;-12.00;-9.90\r\n"));
     QCOMPARE(w.findChild<QTextBrowser *>("textBrowser")->toPlainText(), listing);
+}
+
+// What a save writes to: a regular file is replaced only once complete, in
+// place where its folder takes no temporary file; a device or a FIFO is
+// written to and stays what it is.
+void TestCsvExport::writeTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("new file") << "new" << true;
+    QTest::newRow("longer file") << "longer" << true;
+    QTest::newRow("file in a folder that takes no new file") << "locked folder" << true;
+    QTest::newRow("FIFO") << "fifo" << true;
+    QTest::newRow("device node") << "device" << true;
+    QTest::newRow("missing folder") << "missing" << false;
+    QTest::newRow("a folder") << "folder" << false;
+}
+
+void TestCsvExport::writeTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, written);
+    QTemporaryDir temp;
+    QVERIFY(::chmod(QFile::encodeName(temp.path()).constData(), 0755) == 0);
+    QString name = temp.filePath(QStringLiteral("out.csv"));
+    const QByteArray bytes = "Datensatz;Zeit;RMS;PEP\r\n    1;00:00:01;0.01;0.02\r\n";
+    const QByteArray path = QFile::encodeName(name);
+    int reader = -1;
+    if (target == QLatin1String("longer")) {
+        QVERIFY(writeFile(name, QByteArray(4096, 'x')));
+    } else if (target == QLatin1String("locked folder")) {
+        QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("locked")));
+        name = temp.filePath(QStringLiteral("locked/out.csv"));
+        QVERIFY(writeFile(name, QByteArray(4096, 'x')));
+        QVERIFY(::chmod(QFile::encodeName(name).constData(), 0666) == 0);
+        QVERIFY(::chmod(QFile::encodeName(temp.filePath("locked")).constData(), 0555) == 0);
+    } else if (target == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+    } else if (target == QLatin1String("device")) {
+        if (::geteuid() != 0)
+            QSKIP("a device node is made only as root");
+        QVERIFY(::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0); // as /dev/null
+    } else if (target == QLatin1String("missing")) {
+        name = temp.filePath(QStringLiteral("missing/out.csv"));
+    } else if (target == QLatin1String("folder")) {
+        name = temp.path();
+    }
+
+    // Root may write anywhere: the folder is locked for another user.
+    const bool asOther = target == QLatin1String("locked folder") && ::geteuid() == 0;
+    if (asOther)
+        QVERIFY(::seteuid(65534) == 0);
+    QString error;
+    const bool ok = Records::writeFile(name, bytes, &error);
+    if (asOther)
+        QVERIFY(::seteuid(0) == 0);
+    if (target == QLatin1String("locked folder"))
+        ::chmod(QFile::encodeName(temp.filePath("locked")).constData(), 0755);
+
+    QCOMPARE(ok, written);
+    QCOMPARE(error.isEmpty(), written);
+    const QFileInfo info(name);
+    if (target == QLatin1String("fifo")) {
+        char buffer[256];
+        const ssize_t got = ::read(reader, buffer, sizeof buffer);
+        ::close(reader);
+        QCOMPARE(QByteArray(buffer, int(qMax<ssize_t>(got, 0))), bytes);
+    } else if (target == QLatin1String("device")) {
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(path.constData(), &st) == 0 && S_ISCHR(st.st_mode));
+    } else if (written) {
+        QCOMPARE(contents(name), bytes);
+    }
+    QCOMPARE(info.isFile(), written && (target != "fifo" && target != "device"));
+    if (target != QLatin1String("folder"))
+        QCOMPARE(
+            QDir(info.absolutePath()).entryList(QDir::Files | QDir::System | QDir::Hidden).size(),
+            target == QLatin1String("missing") ? 0 : 1);
 }
 
 QTEST_MAIN(TestCsvExport)

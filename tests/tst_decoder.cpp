@@ -36,6 +36,7 @@ private slots:
     void overlongMessages();
     void noiseInsideMessageStaysBounded();
     void download();
+    void overlongDataSetsKeepTheirPlaces();
 
 private:
     bool check(const QStringList &expected);
@@ -419,8 +420,8 @@ void TestDecoder::overlongMessages_data()
         << "@a-0" + longest.mid(1) + ";" << QStringList{"labelNdbmrms=-50.0 dBm"};
     QTest::newRow("decoding goes on after the dropped message")
         << "@a" + QByteArray(5000, '9') + ";@a-3;" << QStringList{"labelNdbmrms=-3.0 dBm"};
-    QTest::newRow("blanks count") << "@a" + QByteArray(300, ' ') + "-3;"
-                                  << QStringList{"labelNdbmrms=-50.0 dBm"};
+    QTest::newRow("blanks squeezed out")
+        << "@a" + QByteArray(300, ' ') + "-3;" << QStringList{"labelNdbmrms=-3.0 dBm"};
     QTest::newRow("type letters do not count")
         << "@" + QByteArray(1000, 'a') + "-5;" << QStringList{"labelNdbmrms=-5.0 dBm"};
     QTest::newRow("type letter of a dropped message stays")
@@ -434,6 +435,22 @@ void TestDecoder::overlongMessages()
     QFETCH(QStringList, expected);
     QVERIFY(line->feed(stream));
     QVERIFY(check(expected));
+}
+
+// Every data set takes its place in the store, however long its text: the
+// ones after it keep their indices, and the last completes the download.
+void TestDecoder::overlongDataSetsKeepTheirPlaces()
+{
+    Access::requestDownload(line->win());
+    const QByteArray blanks(300, ' ');
+    QVERIFY(line->feed("@k2*1;@d" + blanks + "-1000*" + blanks + "-900;@d" + QByteArray(300, '9') +
+                       ";@d5*-5;"));
+    const int *rms = Access::rmsValues(line->win());
+    const int *pep = Access::pepValues(line->win());
+    QCOMPARE(Access::recordCount(line->win()), 3);
+    QCOMPARE(QList<int>({rms[0], pep[0], rms[1], pep[1], rms[2], pep[2]}),
+             QList<int>({-1000, -900, 0, 0, 5, -5}));
+    QCOMPARE(line->text("labelanzahl"), QStringLiteral("3 Datensaetze"));
 }
 
 void TestDecoder::noiseInsideMessageStaysBounded()

@@ -10,6 +10,7 @@
 #include "rowbyrowlisting.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -196,8 +197,8 @@ void TestListing::refreshWithNewStart()
             .join('\n'));
 }
 
-// Right after a new request the store is empty with one data set announced
-// and an interval of one second.
+// Right after a new request nothing has arrived: "Refresh" lists no rows and
+// says so, instead of a row of zeros under the old download's labels.
 void TestListing::refreshRightAfterRequest()
 {
     MainWindow &w = *window;
@@ -209,8 +210,9 @@ void TestListing::refreshRightAfterRequest()
 
     Access::requestDownload(w);
     refresh(w);
-    QCOMPARE(browser(w)->toPlainText(),
-             (QStringList{HeaderLine, RuleLine, "00001 \t00:00:00\t0.00\t0.00\t dBm "}).join('\n'));
+    QCOMPARE(browser(w)->toPlainText(), (QStringList{HeaderLine, RuleLine}).join('\n'));
+    QCOMPARE(w.findChild<QLabel *>("labelanzahl")->text(),
+             QStringLiteral("0 Datensaetze, Anzahl unbekannt"));
 }
 
 // The one-go build gives the very document that appending row by row gives:

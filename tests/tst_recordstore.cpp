@@ -1,82 +1,68 @@
-// The store of downloaded data sets: the download request, the header and
-// data-set steps the decoder hands its messages to, and the completion of a
-// download as the user sees it (listing, labels, refresh button).
+// A download of the meter's recording: the session's steps (header, data
+// set, stall, loss) with its result and texts, and what the window shows of
+// it (listing, labels, refresh and save, the progress in the status bar).
 
+#include "downloadsession.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
-#include "ptymeter.h"
 
 #include <QAction>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QTabWidget>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 
 #include <climits>
+#include <memory>
 
 using Access = MainWindowTestAccess;
+using State = DownloadSession::State;
+
+Q_DECLARE_METATYPE(DownloadSession::State)
 
 namespace {
 
-// What the user sees of a download on the "Daten" page.
-struct Visible
+// Steps as a download meets them, each at a time in ms: "k..." a header,
+// "d..." a data set, "n*d..." n data sets alike, "stall" a look at the clock,
+// "lost" the meter gone.
+struct Step
 {
-    QString listing;
-    QString seconds;
-    QString count;
-    bool refreshEnabled;
-    bool saveEnabled;
-
-    bool operator==(const Visible &o) const
-    {
-        return listing == o.listing && seconds == o.seconds && count == o.count &&
-               refreshEnabled == o.refreshEnabled && saveEnabled == o.saveEnabled;
-    }
+    qint64 ms;
+    QString what;
 };
+using Steps = QList<Step>;
 
-Visible visible(MainWindow &w)
+int run(DownloadSession &s, const Steps &steps)
 {
-    return {w.findChild<QTextBrowser *>("textBrowser")->toPlainText(),
-            w.findChild<QLabel *>("labelsek")->text(), w.findChild<QLabel *>("labelanzahl")->text(),
-            w.findChild<QPushButton *>("Buttonrefresh")->isEnabled(),
-            w.findChild<QAction *>("action_Speichern")->isEnabled()};
-}
-
-QStringList listingRows(MainWindow &w)
-{
-    QStringList lines = visible(w).listing.split(QLatin1Char('\n'));
-    return lines.mid(2); // header and rule
-}
-
-// Messages as the decoder hands them over: "k..." a download header, "d..."
-// a data set (the type letter is not part of the text).
-void feed(MainWindow &w, const QStringList &messages)
-{
-    for (const QString &m : messages) {
-        if (m.startsWith(QLatin1Char('k')))
-            Access::storeHeader(w, m.mid(1));
-        else
-            Access::storeDataSet(w, m.mid(1));
+    int completions = 0;
+    for (const Step &step : steps) {
+        if (step.what == QLatin1String("stall")) {
+            s.checkStall(step.ms);
+        } else if (step.what == QLatin1String("lost")) {
+            s.lose();
+        } else if (step.what.startsWith(QLatin1Char('k'))) {
+            s.takeHeader(step.what.mid(1), step.ms);
+        } else {
+            const int star = step.what.indexOf(QLatin1Char('d'));
+            const int times = star > 0 ? step.what.left(star - 1).toInt() : 1;
+            for (int i = 0; i < times; ++i)
+                s.takeDataSet(step.what.mid(star + 1), step.ms, [&] { ++completions; });
+        }
     }
+    return completions;
 }
 
-// Every slot and counter of the store set to something a request must clear.
-void fillStore(MainWindow &w, int value)
+QStringList listingRows(const QString &listing)
 {
-    Access::setStore(w, 77, 33);
-    Access::setRecordCount(w, 12);
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-        Access::rmsValues(w)[i] = value;
-        Access::pepValues(w)[i] = -value;
-    }
+    return listing.split(QLatin1Char('\n')).mid(2); // header and rule
 }
 
-void startDownload(MainWindow &w)
+QString text(const MainWindow &w, const char *name)
 {
-    w.findChild<QAction *>("actiond_holen")->trigger();
+    return w.findChild<QLabel *>(QLatin1String(name))->text();
 }
 
 } // namespace
@@ -86,72 +72,24 @@ class TestRecordStore : public QObject
     Q_OBJECT
 
 private slots:
-    void request_data();
-    void request();
     void header_data();
     void header();
     void dataSetFields_data();
     void dataSetFields();
-    void completion_data();
-    void completion();
-    void dataSetsAfterCompletion();
-    void secondRequestKeepsOldListing();
-    void capacity_data();
-    void capacity();
-    void countersNearTheLimit();
+    void steps_data();
+    void steps();
+    void counterNearTheLimit();
+    void windowCompletes();
+    void windowListsInterruptedDownload_data();
+    void windowListsInterruptedDownload();
+    void windowShowsProgressBeside();
 };
-
-// "&Lesen" clears the store in any state, shows the "Daten" page, sends "#d;"
-// only while a port is open, and leaves what the last download showed.
-void TestRecordStore::request_data()
-{
-    QTest::addColumn<bool>("portOpen");
-    QTest::newRow("port open") << true;
-    QTest::newRow("port closed") << false;
-}
-
-void TestRecordStore::request()
-{
-    QFETCH(bool, portOpen);
-    PortsSandbox sandbox;
-    PtyMeter meter(sandbox, QStringLiteral("COM3"));
-    QVERIFY(meter.isValid());
-    MainWindow w;
-    Access::meterFound(w);
-    if (portOpen)
-        QVERIFY(Access::openPort(w, QStringLiteral("COM3")));
-
-    feed(w, {"k1*5", "d100*200", "d300*400"});
-    const Visible before = visible(w);
-    QVERIFY(before.refreshEnabled);
-    fillStore(w, 4711);
-
-    startDownload(w);
-    QCOMPARE(Access::lastRecordIndex(w), 0);
-    QCOMPARE(Access::recordIntervalSec(w), 1);
-    QCOMPARE(Access::recordCount(w), 0);
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
-        if (Access::rmsValues(w)[i] != 0 || Access::pepValues(w)[i] != 0)
-            QFAIL(qPrintable(QStringLiteral("slot %1 not cleared").arg(i)));
-    }
-    QCOMPARE(w.findChild<QTabWidget *>("tabWidget")->currentIndex(), 1);
-    QVERIFY(visible(w) == before);
-
-    if (portOpen) {
-        QVERIFY(meter.waitForReceived("#d;"));
-        QCOMPARE(meter.received(), QByteArray("#d;"));
-    } else {
-        QTest::qWait(200);
-        QCOMPARE(meter.received(), QByteArray());
-    }
-}
 
 void TestRecordStore::header_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("lastIndex");
     QTest::addColumn<int>("interval");
-
     QTest::newRow("plain") << "4*10" << 4 << 10;
     QTest::newRow("further fields ignored") << "9*60*1*2" << 9 << 60;
     QTest::newRow("surrounding blanks") << " 7 * 30 " << 7 << 30;
@@ -159,7 +97,6 @@ void TestRecordStore::header_data()
     QTest::newRow("not integers") << "4.5*x" << 0 << 0;
     QTest::newRow("blank inside a number") << "1 2*1" << 0 << 1;
     QTest::newRow("missing interval") << "12" << 12 << 0;
-    QTest::newRow("empty") << "" << 0 << 0;
     QTest::newRow("too large") << "99999999999*1" << 0 << 1;
     QTest::newRow("largest") << "2147483647*-2147483648" << INT_MAX << INT_MIN;
 }
@@ -169,34 +106,24 @@ void TestRecordStore::header()
     QFETCH(QString, text);
     QFETCH(int, lastIndex);
     QFETCH(int, interval);
-    PortsSandbox sandbox;
-    MainWindow w;
-    Access::meterFound(w);
-    feed(w, {"d5*5"}); // a first download, completed at once
-    const Visible before = visible(w);
-
-    Access::storeHeader(w, text);
-    QCOMPARE(Access::lastRecordIndex(w), lastIndex);
-    QCOMPARE(Access::recordIntervalSec(w), interval);
-    QCOMPARE(Access::recordCount(w), 1);
-    QVERIFY(visible(w) == before);
+    const auto s = std::make_unique<DownloadSession>();
+    s->takeHeader(text, 0);
+    QCOMPARE(s->lastRecordIndex, lastIndex);
+    QCOMPARE(s->recordIntervalSec, interval);
+    QCOMPARE(s->recordCount, 0);
 }
 
-// Blanks are removed from both fields, the numbers are read with '.' and cut
-// toward zero; anything unreadable is 0.
 void TestRecordStore::dataSetFields_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("rms");
     QTest::addColumn<int>("pep");
-
     QTest::newRow("blank inside") << "-12 34*1000" << -1234 << 1000;
     QTest::newRow("blanks everywhere") << " 1 2 . 5 * - 7 " << 12 << -7;
     QTest::newRow("cut toward zero") << "99.99*-0.5" << 99 << 0;
     QTest::newRow("cut negative") << "-2345.9*123.9" << -2345 << 123;
     QTest::newRow("not numbers") << "x*1,5" << 0 << 0;
     QTest::newRow("missing pep") << "250" << 250 << 0;
-    QTest::newRow("empty") << "" << 0 << 0;
     QTest::newRow("further fields ignored") << "1*2*3" << 1 << 2;
     QTest::newRow("exponent") << "1e3*-2.5e2" << 1000 << -250;
     QTest::newRow("not finite") << "nan*inf" << 0 << 0;
@@ -210,214 +137,222 @@ void TestRecordStore::dataSetFields()
     QFETCH(QString, text);
     QFETCH(int, rms);
     QFETCH(int, pep);
-    PortsSandbox sandbox;
-    MainWindow w;
-    Access::meterFound(w);
-    startDownload(w);
-    feed(w, {"k2*1", "d1*1"});
-
-    Access::storeDataSet(w, text);
-    QCOMPARE(Access::rmsValues(w)[1], rms);
-    QCOMPARE(Access::pepValues(w)[1], pep);
-    QCOMPARE(Access::recordCount(w), 2);
-    QCOMPARE(Access::rmsValues(w)[0], 1); // the neighbours are left alone
-    QCOMPARE(Access::rmsValues(w)[2], 0);
+    const auto s = std::make_unique<DownloadSession>();
+    s->start(true, 0);
+    s->takeHeader(QStringLiteral("5*1"), 0);
+    run(*s, {{0, QStringLiteral("d7*7")}, {0, QLatin1Char('d') + text}});
+    QCOMPARE(s->rmsValues[1], rms);
+    QCOMPARE(s->pepValues[1], pep);
+    QCOMPARE(s->recordCount, 2);
 }
 
-// A download completes exactly when the data set at the announced last index
-// is stored; the listing, both labels and the refresh button show it then.
-void TestRecordStore::completion_data()
+// Whole downloads: the state they end in, the data sets stored and those
+// in the result, the texts, and how often the download completed.
+void TestRecordStore::steps_data()
 {
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QStringList>("rows"); // empty: never completed
-    QTest::addColumn<QString>("seconds");
-    QTest::addColumn<QString>("count");
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<State>("state");
     QTest::addColumn<int>("recordCount");
+    QTest::addColumn<int>("resultCount");
+    QTest::addColumn<int>("completions");
+    QTest::addColumn<QString>("progress");
 
-    QTest::newRow("header then data sets")
-        << QStringList{"k4*10", "d-1234*-1000", "d-12 34*1000", "d0*0", "d5*-5", "d123456*1"}
-        << QStringList{"00001 \t00:00:10\t-12.34\t-10.00\t dBm ",
-                       "00002 \t00:00:20\t-12.34\t10.00\t dBm ",
-                       "00003 \t00:00:30\t0.00\t0.00\t dBm ",
-                       "00004 \t00:00:40\t0.05\t-0.05\t dBm ",
-                       "00005 \t00:00:50\t1234.56\t0.01\t dBm "}
-        << "Zwischenzeit 10 Sek."
-        << "5 Datensaetze" << 5;
-    QTest::newRow("one short") << QStringList{"k4*10", "d1*1", "d2*2", "d3*3", "d4*4"}
-                               << QStringList() << ""
-                               << "" << 4;
-    QTest::newRow("header only") << QStringList{"k4*10"} << QStringList() << ""
-                                 << "" << 0;
-    QTest::newRow("data set without header")
-        << QStringList{"d-500*250"} << QStringList{"00001 \t00:00:01\t-5.00\t2.50\t dBm "}
-        << "Zwischenzeit 1 Sek."
-        << "1 Datensaetze" << 1;
-    QTest::newRow("header with last index 0")
-        << QStringList{"k0*60", "d100*200"} << QStringList{"00001 \t00:01:00\t1.00\t2.00\t dBm "}
-        << "Zwischenzeit 60 Sek."
-        << "1 Datensaetze" << 1;
-    QTest::newRow("unreadable last index")
-        << QStringList{"kx*60", "d100*200", "d300*400"}
-        << QStringList{"00001 \t00:01:00\t1.00\t2.00\t dBm "} << "Zwischenzeit 60 Sek."
-        << "1 Datensaetze" << 2;
-    // The first data set completes the download (last index 0); the late
-    // header completes nothing, and its interval is not shown.
-    QTest::newRow("header after the data sets")
-        << QStringList{"d100*100", "d200*200", "d300*300", "k1*5", "d400*400"}
-        << QStringList{"00001 \t00:00:01\t1.00\t1.00\t dBm "} << "Zwischenzeit 1 Sek."
-        << "1 Datensaetze" << 4;
-    QTest::newRow("negative last index")
-        << QStringList{"k-1*10", "d1*1", "d2*2"} << QStringList() << ""
-        << "" << 2;
-    QTest::newRow("negative interval")
-        << QStringList{"k1*-30", "d1*1", "d2*2"}
-        << QStringList{"00001 \t23:59:30\t0.01\t0.01\t dBm ", "00002 \t23:59:00\t0.02\t0.02\t dBm "}
-        << "Zwischenzeit -30 Sek."
-        << "2 Datensaetze" << 2;
+    QTest::newRow("complete") << Steps{{0, "k4*10"}, {100, "5*d1*1"}} << State::Complete << 5 << 5
+                              << 1 << "Aufzeichnung gelesen: 5 Datensaetze";
+    QTest::newRow("waiting") << Steps{{4999, "stall"}} << State::Waiting << 0 << 0 << 0
+                             << "Warte auf Aufzeichnung ...";
+    QTest::newRow("receiving") << Steps{{0, "k9*10"}, {10, "3*d1*1"}} << State::Receiving << 3 << 3
+                               << 0 << "Lese Datensaetze: 3 von 10 (30 %)";
+    // Data sets after the last announced one are stored, not in the result.
+    QTest::newRow("more than announced") << Steps{{0, "k1*10"}, {0, "4*d1*1"}} << State::Complete
+                                         << 4 << 2 << 1 << "Aufzeichnung gelesen: 2 Datensaetze";
+    QTest::newRow("data set without header") << Steps{{0, "d-500*250"}} << State::Complete << 1 << 1
+                                             << 1 << "Aufzeichnung gelesen: 1 Datensaetze";
+    QTest::newRow("unreadable last index") << Steps{{0, "kx*60"}, {0, "2*d1*1"}} << State::Complete
+                                           << 2 << 1 << 1 << "Aufzeichnung gelesen: 1 Datensaetze";
+    QTest::newRow("late header completes nothing")
+        << Steps{{0, "3*d1*1"}, {0, "k1*5"}, {0, "d1*1"}} << State::Complete << 4 << 2 << 1
+        << "Aufzeichnung gelesen: 2 Datensaetze";
+    QTest::newRow("empty memory") << Steps{{0, "k-1*60"}, {10000, "stall"}} << State::Empty << 0
+                                  << 0 << 0 << "Aufzeichnung leer: 0 Datensaetze";
+    QTest::newRow("data sets after an empty memory")
+        << Steps{{0, "k-5*60"}, {0, "2*d1*1"}} << State::Empty << 2 << 0 << 0
+        << "Aufzeichnung leer: 0 Datensaetze";
+    // No data set for 5 s, counted from the request, the header or the last
+    // data set; what came is the result.
+    QTest::newRow("stalled before the header")
+        << Steps{{5000, "stall"}} << State::Stalled << 0 << 0 << 0
+        << "Aufzeichnung unterbrochen: 0 Datensaetze, Anzahl unbekannt";
+    QTest::newRow("header restarts the clock")
+        << Steps{{4000, "k119*60"}, {8999, "stall"}} << State::Receiving << 0 << 0 << 0
+        << "Lese Datensaetze: 0 von 120 (0 %)";
+    QTest::newRow("stalled after 37 of 120")
+        << Steps{{0, "k119*60"}, {3000, "37*d-1000*-900"}, {7999, "stall"}, {8000, "stall"}}
+        << State::Stalled << 37 << 37 << 0 << "Aufzeichnung unterbrochen: 37 von 120 Datensaetzen";
+    QTest::newRow("a header after a stall clears it")
+        << Steps{{5000, "stall"}, {6000, "k9*1"}, {10999, "stall"}} << State::Receiving << 0 << 0
+        << 0 << "Lese Datensaetze: 0 von 10 (0 %)";
+    QTest::newRow("goes on after a stall")
+        << Steps{{0, "k2*1"}, {0, "d1*1"}, {5000, "stall"}, {9000, "2*d2*2"}} << State::Complete
+        << 3 << 3 << 1 << "Aufzeichnung gelesen: 3 Datensaetze";
+    QTest::newRow("lost after 37 of 120")
+        << Steps{{0, "k119*60"}, {0, "37*d1*1"}, {0, "lost"}, {9000, "stall"}} << State::Lost << 37
+        << 37 << 0 << "Aufzeichnung abgebrochen: 37 von 120 Datensaetzen";
+    QTest::newRow("lost after completion")
+        << Steps{{0, "k0*1"}, {0, "d1*1"}, {0, "lost"}} << State::Complete << 1 << 1 << 1
+        << "Aufzeichnung gelesen: 1 Datensaetze";
+    // The store holds 16000; later data sets are counted, never stored.
+    QTest::newRow("full store and more")
+        << Steps{{0, "k15999*1"}, {0, "16005*d1*1"}} << State::Complete << 16005 << 16000 << 1
+        << "Aufzeichnung gelesen: 16000 Datensaetze";
+    QTest::newRow("one announced too many")
+        << Steps{{0, "k16000*1"}, {0, "16001*d1*1"}} << State::Complete << 16001 << 16000 << 1
+        << "Aufzeichnung gelesen: 16001 Datensaetze";
+    QTest::newRow("huge announcement, stalled")
+        << Steps{{0, "k2147483646*1"}, {0, "16002*d1*1"}, {5000, "stall"}} << State::Stalled
+        << 16002 << 16000 << 0 << "Aufzeichnung unterbrochen: 16000 von 2147483647 Datensaetzen";
 }
 
-void TestRecordStore::completion()
+void TestRecordStore::steps()
 {
-    QFETCH(QStringList, messages);
-    QFETCH(QStringList, rows);
-    QFETCH(QString, seconds);
-    QFETCH(QString, count);
+    QFETCH(Steps, steps);
+    QFETCH(State, state);
     QFETCH(int, recordCount);
-    PortsSandbox sandbox;
-    MainWindow w;
-    Access::meterFound(w);
-    startDownload(w);
+    QFETCH(int, resultCount);
+    QFETCH(int, completions);
+    QFETCH(QString, progress);
 
-    feed(w, messages);
-    const Visible v = visible(w);
-    QCOMPARE(Access::recordCount(w), recordCount);
-    QCOMPARE(v.seconds, seconds);
-    QCOMPARE(v.count, count);
-    QCOMPARE(v.refreshEnabled, !rows.isEmpty());
-    QCOMPARE(v.saveEnabled, !rows.isEmpty());
-    if (rows.isEmpty()) {
-        QCOMPARE(v.listing, QString());
-    } else {
-        QCOMPARE(v.listing.section(QLatin1Char('\n'), 0, 1),
-                 QString("Datensatz \tZeitpunkt \tRMS \tPEP\n" + QString(44, '=')));
-        QCOMPARE(listingRows(w), rows);
-    }
+    const auto s = std::make_unique<DownloadSession>();
+    s->rmsValues[DownloadSession::Capacity - 1] = 5; // a request clears every slot
+    s->start(true, 0);
+    QCOMPARE(s->rmsValues[DownloadSession::Capacity - 1], 0);
+    QCOMPARE(run(*s, steps), completions);
+    QCOMPARE(s->state(), state);
+    QCOMPARE(s->recordCount, recordCount);
+    QCOMPARE(s->resultCount(), resultCount);
+    QCOMPARE(s->progressText(), progress);
+    QCOMPARE(listingRows(s->listingText(QTime(0, 0))).size(), resultCount);
+    QCOMPARE(s->csvFile(QTime(0, 0)).count("\r\n"), resultCount + 1);
 }
 
-// Data sets after the last announced one are stored at the following
-// indices but change nothing the user sees.
-void TestRecordStore::dataSetsAfterCompletion()
+// The count never overflows, whatever the meter announces and however long
+// it sends; the count text of the last index is taken in 64 bits.
+void TestRecordStore::counterNearTheLimit()
+{
+    const auto s = std::make_unique<DownloadSession>();
+    s->lastRecordIndex = INT_MAX - 1;
+    s->recordCount = INT_MAX - 1;
+    QCOMPARE(run(*s, {{0, "3*d1*1"}}), 1);
+    QCOMPARE(s->recordCount, INT_MAX);
+    QCOMPARE(s->countText(), QStringLiteral("2147483647 Datensaetze"));
+}
+
+// The data set at the last index completes the download: listing, labels
+// and refresh button, before it is counted; the old listing stays until then.
+void TestRecordStore::windowCompletes()
 {
     PortsSandbox sandbox;
     MainWindow w;
     Access::meterFound(w);
-    startDownload(w);
-    feed(w, {"k4*10", "d1*1", "d2*2", "d3*3", "d4*4", "d5*5"});
-    const Visible done = visible(w);
-    QCOMPARE(listingRows(w).size(), 5);
+    Access::requestDownload(w);
+    Access::storeHeader(w, QStringLiteral("1*10"));
+    Access::storeDataSet(w, QStringLiteral("-1234*-1000"));
+    auto *refresh = w.findChild<QPushButton *>(QStringLiteral("Buttonrefresh"));
+    QVERIFY(!refresh->isEnabled());
+    QCOMPARE(w.findChild<QTextBrowser *>()->toPlainText(), QString());
 
-    feed(w, {"d-600*600", "d-700*700"});
-    QCOMPARE(Access::rmsValues(w)[5], -600);
-    QCOMPARE(Access::pepValues(w)[6], 700);
-    QCOMPARE(Access::recordCount(w), 7);
-    QVERIFY(visible(w) == done);
-
-    // Refresh still lists only up to the announced last index.
-    QTest::mouseClick(w.findChild<QPushButton *>("Buttonrefresh"), Qt::LeftButton);
-    QVERIFY(visible(w) == done);
+    int countAtCompletion = -1;
+    QObject::connect(w.findChild<QTextBrowser *>(), &QTextBrowser::textChanged,
+                     [&] { countAtCompletion = Access::recordCount(w); });
+    Access::storeDataSet(w, QStringLiteral("5*-5"));
+    QCOMPARE(countAtCompletion, 1);
+    QCOMPARE(Access::recordCount(w), 2);
+    QCOMPARE(listingRows(w.findChild<QTextBrowser *>()->toPlainText()),
+             QStringList({"00001 \t00:00:10\t-12.34\t-10.00\t dBm ",
+                          "00002 \t00:00:20\t0.05\t-0.05\t dBm "}));
+    QCOMPARE(text(w, "labelsek"), QStringLiteral("Zwischenzeit 10 Sek."));
+    QCOMPARE(text(w, "labelanzahl"), QStringLiteral("2 Datensaetze"));
+    QVERIFY(refresh->isEnabled());
+    QVERIFY(w.findChild<QAction *>(QStringLiteral("action_Speichern"))->isEnabled());
 }
 
-// A second request keeps the old listing, labels and enabled controls until
-// the new download completes.
-void TestRecordStore::secondRequestKeepsOldListing()
+// A download that breaks off after a complete one: what arrived is listed
+// and said to be incomplete, and "Refresh" lists the same, never the old
+// download's labels over zeros. An empty memory says so.
+void TestRecordStore::windowListsInterruptedDownload_data()
 {
-    PortsSandbox sandbox;
-    MainWindow w;
-    Access::meterFound(w);
-    startDownload(w);
-    feed(w, {"k1*10", "d1*1", "d2*2"});
-    const Visible first = visible(w);
-
-    startDownload(w);
-    QVERIFY(visible(w) == first);
-    feed(w, {"k2*60", "d7*7", "d8*8"});
-    QVERIFY(visible(w) == first);
-
-    feed(w, {"d9*9"});
-    QCOMPARE(visible(w).seconds, QString("Zwischenzeit 60 Sek."));
-    QCOMPARE(visible(w).count, QString("3 Datensaetze"));
-    QCOMPARE(listingRows(w), (QStringList{"00001 \t00:01:00\t0.07\t0.07\t dBm ",
-                                          "00002 \t00:02:00\t0.08\t0.08\t dBm ",
-                                          "00003 \t00:03:00\t0.09\t0.09\t dBm "}));
-}
-
-// The store holds 16000 data sets. Later ones of the same download are
-// counted but dropped; the listing never goes past the last slot.
-void TestRecordStore::capacity_data()
-{
-    QTest::addColumn<int>("lastIndex");
-    QTest::addColumn<int>("sent");
-    QTest::addColumn<int>("listedRows"); // 0: not completed
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<int>("dataSets");
     QTest::addColumn<QString>("count");
-
-    QTest::newRow("full store") << 15999 << 16000 << 16000 << "16000 Datensaetze";
-    QTest::newRow("full store and more") << 15999 << 16005 << 16000 << "16000 Datensaetze";
-    QTest::newRow("one announced too many") << 16000 << 16001 << 16000 << "16001 Datensaetze";
-    QTest::newRow("huge announcement") << INT_MAX << 17000 << 0 << "";
+    QTest::newRow("lost after 37 of 120") << "119*60" << 37 << "37 von 120 Datensaetzen";
+    QTest::newRow("empty memory") << "-1*60" << 0 << "0 Datensaetze";
 }
 
-void TestRecordStore::capacity()
+void TestRecordStore::windowListsInterruptedDownload()
 {
-    QFETCH(int, lastIndex);
-    QFETCH(int, sent);
-    QFETCH(int, listedRows);
+    QFETCH(QString, header);
+    QFETCH(int, dataSets);
     QFETCH(QString, count);
     PortsSandbox sandbox;
     MainWindow w;
     Access::meterFound(w);
-    startDownload(w);
+    Access::setFirmware(w, true, 21);
+    Access::setPortOpen(w, true); // no channel: nothing is written
+    Access::requestDownload(w);
+    Access::storeHeader(w, QStringLiteral("2*1"));
+    for (int i = 0; i < 3; ++i)
+        Access::storeDataSet(w, QStringLiteral("1*1"));
+    QCOMPARE(text(w, "labelanzahl"), QStringLiteral("3 Datensaetze"));
 
-    Access::storeHeader(w, QStringLiteral("%1*1").arg(lastIndex));
-    for (int i = 0; i < sent; ++i)
-        Access::storeDataSet(w, QStringLiteral("%1*%2").arg(i + 1).arg(-(i + 1)));
-
-    QCOMPARE(Access::recordCount(w), sent);
-    QCOMPARE(Access::rmsValues(w)[0], 1);
-    QCOMPARE(Access::rmsValues(w)[15999], 16000);
-    QCOMPARE(Access::pepValues(w)[15999], -16000);
-    QCOMPARE(visible(w).count, count);
-    if (listedRows == 0) {
-        QCOMPARE(visible(w).listing, QString());
-        // The user can still list what arrived: the store's slots, no more.
-        w.fuellentxt();
+    Access::requestDownload(w);
+    Access::storeHeader(w, header);
+    for (int i = 0; i < dataSets; ++i)
+        Access::storeDataSet(w, QStringLiteral("-1000*-900"));
+    Access::downloadLost(w);
+    Access::setPortOpen(w, false);
+    for (int pass = 0; pass < 2; ++pass) {
+        QCOMPARE(text(w, "labelanzahl"), count);
+        QCOMPARE(text(w, "labelsek"), QStringLiteral("Zwischenzeit 60 Sek."));
+        const QStringList rows = listingRows(w.findChild<QTextBrowser *>()->toPlainText());
+        QCOMPARE(rows.size(), dataSets);
+        if (dataSets > 0)
+            QCOMPARE(rows.last(), QStringLiteral("00037 \t00:37:00\t-10.00\t-9.00\t dBm "));
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("Buttonrefresh")),
+                          Qt::LeftButton);
     }
-    const QStringList rows = listingRows(w);
-    QCOMPARE(rows.size(), 16000);
-    QCOMPARE(rows.last(), QString("16000 \t04:26:40\t160.00\t-160.00\t dBm "));
+    QVERIFY(w.findChild<QAction *>(QStringLiteral("action_Speichern"))->isEnabled());
 }
 
-// The counters never overflow, whatever the meter announces and however
-// long it sends.
-void TestRecordStore::countersNearTheLimit()
+// The progress has fields of its own in the status bar: a status tip shown
+// meanwhile does not hide it, and the bar is there only while it runs.
+void TestRecordStore::windowShowsProgressBeside()
 {
     PortsSandbox sandbox;
     MainWindow w;
+    w.show();
     Access::meterFound(w);
-    startDownload(w);
+    Access::setFirmware(w, true, 21);
+    Access::setPortOpen(w, true);
+    auto *bar = w.findChild<QProgressBar *>(QStringLiteral("downloadProgress"));
+    QVERIFY(bar && !bar->isVisible());
+    Access::requestDownload(w);
+    Access::storeHeader(w, QStringLiteral("9*60"));
+    for (int i = 0; i < 4; ++i)
+        Access::storeDataSet(w, QStringLiteral("1*1"));
+    Access::setPortOpen(w, false);
+    Access::poll(w);
+    w.statusBar()->showMessage(QStringLiteral("Daten als CSV speichern"));
+    QCOMPARE(text(w, "downloadStatus"), QStringLiteral("Lese Datensaetze: 4 von 10 (40 %)"));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->value(), 4);
+    QCOMPARE(bar->maximum(), 10);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Daten als CSV speichern"));
 
-    Access::setLastRecordIndex(w, INT_MAX - 1);
-    Access::setRecordCount(w, INT_MAX - 1);
-    Access::storeDataSet(w, QStringLiteral("1*1"));
-    QCOMPARE(visible(w).count, QString("2147483647 Datensaetze"));
-    QCOMPARE(Access::recordCount(w), INT_MAX);
-    const Visible done = visible(w);
-
-    Access::setLastRecordIndex(w, INT_MAX);
-    Access::setRecordCount(w, INT_MAX);
-    Access::storeDataSet(w, QStringLiteral("2*2"));
-    Access::storeDataSet(w, QStringLiteral("3*3"));
-    QCOMPARE(Access::recordCount(w), INT_MAX);
-    QVERIFY(visible(w) == done);
+    for (int i = 0; i < 6; ++i)
+        Access::storeDataSet(w, QStringLiteral("1*1"));
+    Access::poll(w);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(text(w, "downloadStatus"), QStringLiteral("Aufzeichnung gelesen: 10 Datensaetze"));
 }
 
 QTEST_MAIN(TestRecordStore)

@@ -1,10 +1,10 @@
 // The meter's identification reply and the reading of its numbers, under
 // the fuzzer. Every input is all of these at once: the bytes of a reply to
 // "#v;", the value text of a message (each byte a Latin-1 character, as the
-// decoder takes it), and the text of a data set stored into a small store
-// with guard cells around it.
+// decoder takes it), and the text of a data set stored by a download near
+// the ends of its store.
 
-#include "download.h"
+#include "downloadsession.h"
 #include "fuzzrun.h"
 #include "protocol.h"
 
@@ -199,68 +199,57 @@ void checkRoundTrips(const std::uint8_t *data, std::size_t size)
     }
 }
 
-// A data set into a store of a few slots, with guard cells on both sides:
-// nothing is written outside the slots, the count moves on by one, and only
-// the data set at the last index completes the download.
+// A data set stored by a download at counts around the store's capacity and
+// the ends of the range: only its own slot is written, the count moves on by
+// one, and only the data set at the last index completes the download.
 void checkDataSet(const std::uint8_t *data, std::size_t size, const QString &text)
 {
-    constexpr int Guard = 4;
+    static DownloadSession *const session = new DownloadSession;
+    DownloadSession &s = *session;
     constexpr int Sentinel = 0x5a5a5a5a;
-    const int capacity = size > 0 ? 1 + data[0] % 8 : 1;
-    int rms[Guard + 8 + Guard];
-    int pep[Guard + 8 + Guard];
-    std::fill(std::begin(rms), std::end(rms), Sentinel);
-    std::fill(std::begin(pep), std::end(pep), Sentinel);
-
-    // Counts around the capacity, and the ends of the range.
-    const int starts[] = {-1, 0, capacity - 1, capacity, capacity + 1, INT_MAX - 1, INT_MAX};
-    int count = starts[(size > 1 ? data[1] : 0) % std::size(starts)];
-    const int lastIndex = size > 2 ? int(data[2] % 16) - 2 : 0;
+    constexpr int Last = DownloadSession::Capacity - 1;
+    const int starts[] = {-1, 0, Last, Last + 1, Last + 2, INT_MAX - 1, INT_MAX};
+    s.recordCount = starts[(size > 1 ? data[1] : 0) % std::size(starts)];
+    s.lastRecordIndex =
+        int(qBound(qint64(INT_MIN), qint64(s.recordCount) + (size > 2 ? int(data[2] % 4) - 1 : 0),
+                   qint64(INT_MAX)));
     const int wantedRms =
         Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 0)));
     const int wantedPep =
         Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
 
-    bool written[Guard + 8 + Guard] = {};
     for (int step = 0; step < 3; ++step) {
-        const int index = count;
-        const bool complete =
-            Records::storeDataSet(text, rms + Guard, pep + Guard, capacity, lastIndex, &count);
+        const int index = s.recordCount;
+        s.rmsValues[0] = s.pepValues[0] = s.rmsValues[Last] = s.pepValues[Last] = Sentinel;
+        int completions = 0;
+        s.takeDataSet(text, 0, [&] { ++completions; });
         const bool counted = index >= 0 && index != INT_MAX;
-        CHECK(count == (counted ? index + 1 : index),
-              QStringLiteral("count %1 became %2").arg(index).arg(count));
-        CHECK(complete == (counted && index == lastIndex),
-              QStringLiteral("data set %1 of a download up to %2 %3 it")
+        CHECK(s.recordCount == (counted ? index + 1 : index),
+              QStringLiteral("count %1 became %2").arg(index).arg(s.recordCount));
+        CHECK(completions == (counted && index == s.lastRecordIndex ? 1 : 0),
+              QStringLiteral("data set %1 of a download up to %2 completed it %3 times")
                   .arg(index)
-                  .arg(lastIndex)
-                  .arg(complete ? "completes" : "does not complete"));
-        if (counted && index < capacity) {
-            written[Guard + index] = true;
-            CHECK(rms[Guard + index] == wantedRms && pep[Guard + index] == wantedPep,
-                  QStringLiteral("data set %1 stored as %2/%3, not %4/%5")
-                      .arg(index)
-                      .arg(rms[Guard + index])
-                      .arg(pep[Guard + index])
-                      .arg(wantedRms)
-                      .arg(wantedPep));
-        }
-        for (int i = 0; i < Guard + 8 + Guard; ++i)
-            CHECK(written[i] || (rms[i] == Sentinel && pep[i] == Sentinel),
-                  QStringLiteral("slot %1 of a store of %2 written at count %3")
-                      .arg(i - Guard)
-                      .arg(capacity)
+                  .arg(s.lastRecordIndex)
+                  .arg(completions));
+        for (const int slot : {0, Last}) {
+            const bool own = counted && index == slot;
+            CHECK(own ? s.rmsValues[slot] == wantedRms && s.pepValues[slot] == wantedPep
+                      : s.rmsValues[slot] == Sentinel && s.pepValues[slot] == Sentinel,
+                  QStringLiteral("slot %1 is %2/%3 after data set %4")
+                      .arg(slot)
+                      .arg(s.rmsValues[slot])
+                      .arg(s.pepValues[slot])
                       .arg(index));
+        }
     }
 
-    int headerLast = 12345;
-    int headerInterval = 12345;
-    Records::readDownloadHeader(text, &headerLast, &headerInterval);
-    CHECK(headerLast == Protocol::readInteger(Protocol::section(text, 0)) &&
-              headerInterval == Protocol::readInteger(Protocol::section(text, 1)),
+    s.takeHeader(text, 0);
+    CHECK(s.lastRecordIndex == Protocol::readInteger(Protocol::section(text, 0)) &&
+              s.recordIntervalSec == Protocol::readInteger(Protocol::section(text, 1)),
           QStringLiteral("the header %1 reads as %2*%3")
               .arg(shown(text))
-              .arg(headerLast)
-              .arg(headerInterval));
+              .arg(s.lastRecordIndex)
+              .arg(s.recordIntervalSec));
 }
 
 } // namespace

@@ -165,11 +165,8 @@ void StreamSession::reset()
 void StreamSession::tidyUp()
 {
     Access::resetDecoder(*win);
-    // The store as a download request leaves it.
-    std::memset(Access::rmsValues(*win), 0, MainWindow::RecordCapacity * sizeof(int));
-    std::memset(Access::pepValues(*win), 0, MainWindow::RecordCapacity * sizeof(int));
-    Access::setStore(*win, 0, 1);
-    Access::setRecordCount(*win, 0);
+    // The store as a download request leaves it, no download running.
+    Access::resetDownload(*win);
     for (auto it = widgets.cbegin(); it != widgets.cend(); ++it)
         setTextOf(it.value(), formTexts.value(it.key()));
     browser->clear();

@@ -5,6 +5,9 @@
 #include "modem.h"
 
 #include <QList>
+#include <QtGlobal>
+
+#include <climits>
 #include <QString>
 #include <QStringList>
 #include <QTabWidget>
@@ -22,6 +25,9 @@ struct MainWindowTestAccess
     static void requestDownload(MainWindow &m) { m.datenholen(); }
     static void storeHeader(MainWindow &m, const QString &text) { m.storeDownloadHeader(text); }
     static void storeDataSet(MainWindow &m, const QString &text) { m.storeDataSet(text); }
+    static void downloadLost(MainWindow &m) { m.downloadLost(); }
+    // The store as a download request leaves it, with no download running.
+    static void resetDownload(MainWindow &m) { m.download.start(false, 0); }
 
     // As when the meter has been found: no port scan, the tab widget enabled.
     static void meterFound(MainWindow &m)
@@ -90,20 +96,20 @@ struct MainWindowTestAccess
 
     // Record store.
     static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }
-    static void setLastRecordIndex(MainWindow &m, int index) { m.download.lastRecordIndex = index; }
     static int recordIntervalSec(const MainWindow &m) { return m.download.recordIntervalSec; }
     static int recordCount(const MainWindow &m) { return m.download.recordCount; }
-    static void setRecordCount(MainWindow &m, int count) { m.download.recordCount = count; }
     static int *rmsValues(MainWindow &m) { return m.download.rmsValues; }
     static const int *rmsValues(const MainWindow &m) { return m.download.rmsValues; }
     static int *pepValues(MainWindow &m) { return m.download.pepValues; }
     static const int *pepValues(const MainWindow &m) { return m.download.pepValues; }
-    // Sets the last index and the interval, and the first data sets from
-    // `values` (rms, pep, rms, pep ...); the other slots are left alone.
+    // A download that has brought lastIndex + 1 data sets: the last index,
+    // the interval and the first data sets from `values` (rms, pep, rms, pep
+    // ...); the other slots are left alone.
     static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values = {})
     {
         m.download.lastRecordIndex = lastIndex;
         m.download.recordIntervalSec = interval;
+        m.download.recordCount = int(qBound(qint64(0), qint64(lastIndex) + 1, qint64(INT_MAX)));
         for (int i = 0; i + 1 < values.size(); i += 2) {
             m.download.rmsValues[i / 2] = values.at(i);
             m.download.pepValues[i / 2] = values.at(i + 1);

@@ -55,28 +55,52 @@ void StreamModel::requestDownload()
     std::fill(pep.begin(), pep.begin() + storedHigh, 0);
     storedHigh = 0;
     count = 0;
+    complete = false;
+    headerSeen = false;
 }
 
 void StreamModel::buildListing()
 {
     ++listings;
-    listedRows = lastIndex < 0 ? 0 : int(qMin<qint64>(qint64(lastIndex) + 1, qint64(rms.size())));
+    const int upToLastIndex =
+        lastIndex < 0 ? 0 : int(qMin<qint64>(qint64(lastIndex) + 1, qint64(rms.size())));
+    // A complete download lists up to its last index, any other what arrived.
+    listedRows = complete ? upToLastIndex : qMin(upToLastIndex, qMin(count, int(rms.size())));
     listedInterval = interval;
     saveEnabled = true;
+    intervalText = QStringLiteral("Zwischenzeit %1 Sek.").arg(interval);
+    if (complete)
+        countText = QStringLiteral("%1 Datensaetze").arg(qMax<qint64>(0, qint64(lastIndex) + 1));
+    else if (headerSeen)
+        countText = QStringLiteral("%1 von %2 Datensaetzen")
+                        .arg(qMin(count, int(rms.size())))
+                        .arg(qMax<qint64>(0, qint64(lastIndex) + 1));
+    else
+        countText =
+            QStringLiteral("%1 Datensaetze, Anzahl unbekannt").arg(qMin(count, int(rms.size())));
 }
 
 void StreamModel::message(const QByteArray &body)
 {
     ++messages;
+    // The value text never grows past the bound: a character that finds it
+    // full squeezes its blanks out first, and a blank is not kept then. A
+    // text that is full all the same is overlong: a data set with it still
+    // takes its place, with no levels; any other message is dropped.
+    constexpr int Bound = Protocol::MaxValueTextLength;
     QString text;
     for (const char c : body) {
         const int t = Protocol::messageTypeOf(c);
         if (t != Protocol::NoMessageType)
             type = t;
-        else
+        else if (text.size() < Bound)
             text += QChar(uchar(c));
+        else if (text.size() == Bound && c != ' ')
+            text = Protocol::withoutBlanks(text) + QChar(uchar(c));
     }
-    if (text.size() > Protocol::MaxValueTextLength)
+    if (text.size() > Bound && type == Protocol::DataSet)
+        text.clear();
+    if (text.size() > Bound)
         return;
     switch (type) {
     case Protocol::RmsLevel:
@@ -103,6 +127,14 @@ void StreamModel::message(const QByteArray &body)
     case Protocol::DownloadHeader:
         lastIndex = Protocol::readInteger(Protocol::section(text, 0));
         interval = Protocol::readInteger(Protocol::section(text, 1));
+        headerSeen = true;
+        // An empty memory (a negative last index) completes the download.
+        if (!complete && lastIndex < 0) {
+            complete = true;
+            ++completions;
+            buildListing();
+            refreshEnabled = true;
+        }
         break;
     case Protocol::DataSet:
         dataSet(text);
@@ -121,15 +153,15 @@ void StreamModel::dataSet(const QString &text)
         pep[count] = Protocol::readTruncated(Protocol::withoutBlanks(Protocol::section(text, 1)));
         storedHigh = qMax(storedHigh, count + 1);
     }
-    const bool complete = count == lastIndex;
-    ++count;
-    if (!complete)
+    if (count != lastIndex) {
+        ++count;
         return;
+    }
+    complete = true;
     ++completions;
     buildListing();
-    intervalText = QStringLiteral("Zwischenzeit %1 Sek.").arg(interval);
-    countText = QStringLiteral("%1 Datensaetze").arg(qint64(lastIndex) + 1);
     refreshEnabled = true;
+    ++count;
 }
 
 QString StreamModel::text(const QString &objectName) const

@@ -42,6 +42,8 @@ public:
     // The record store.
     int count = 0;
     int lastIndex = 0;
+    bool complete = false;   // the last download completed (or was empty)
+    bool headerSeen = false; // the last download's header came
     int interval = 1;
     std::vector<int> rms;
     std::vector<int> pep;

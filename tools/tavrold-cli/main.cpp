@@ -115,8 +115,10 @@ bool save(const QString &output, const QByteArray &bytes)
     return false;
 }
 
-// How far a download has come, on standard error: on a terminal a line that
-// redraws itself, in a log a line at every further tenth.
+// How far a download has come, on standard error: on a terminal a bar that
+// redraws its line, with the time the rest takes at 9600 baud (11 bits a
+// byte) at the bytes a data set has taken so far; in a log a line at every
+// further tenth.
 class Progress
 {
 public:
@@ -124,23 +126,31 @@ public:
         : shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
     {
     }
-    void update(const DownloadSession &download)
+    void update(const DownloadSession &download, qint64 dataSetBytes)
     {
         if (!shown || !download.headerSeen())
             return;
+        const qint64 all = download.announced();
+        const qint64 got = download.received();
         if (redraw) {
             if (sinceDrawn.isValid() && sinceDrawn.elapsed() < 100 && download.isRunning())
                 return;
             sinceDrawn.start();
-            Console::progress(QLatin1Char('\r') + download.progressText() +
+            const int filled = all > 0 ? int(qMin<qint64>(30, got * 30 / all)) : 30;
+            const qint64 secondsLeft = got > 0 ? (all - got) * dataSetBytes * 11 / got / 9600 : 0;
+            Console::progress(QStringLiteral("\r[") + QString(filled, QLatin1Char('#')) +
+                              QString(30 - filled, QLatin1Char('-')) + QStringLiteral("] ") +
+                              download.progressText() +
+                              tr(", noch %1:%2")
+                                  .arg(secondsLeft / 60)
+                                  .arg(secondsLeft % 60, 2, 10, QLatin1Char('0')) +
                               QStringLiteral("\033[K"));
             return;
         }
-        const qint64 all = download.announced();
-        const int tenths = all > 0 ? int(qMin<qint64>(10, download.received() * 10 / all)) : 10;
-        if (tenths > tenthsShown)
+        const int tenths = all > 0 ? int(qMin<qint64>(10, got * 10 / all)) : 10;
+        if (tenths > tenthsShown && download.isRunning())
             Console::message(download.progressText());
-        tenthsShown = tenths;
+        tenthsShown = qMax(tenths, tenthsShown);
     }
     void finish()
     {
@@ -185,6 +195,7 @@ int download(const CliArguments &arguments)
     QElapsedTimer clock;
     clock.start();
     Progress progress(arguments);
+    qint64 dataSetBytes = 0; // on the line: '@', type letter, text, ';'
     const MessageStream::Handler onMessage = [&](int type, const QString &text) {
         if (download.isComplete())
             return;
@@ -194,7 +205,8 @@ int download(const CliArguments &arguments)
             download.takeDataSet(text, clock.elapsed(), [] {});
         else
             return; // live readings of a meter that still streams
-        progress.update(download);
+        dataSetBytes += type == Protocol::DataSet ? text.size() + 3 : 0;
+        progress.update(download, dataSetBytes);
     };
 
     session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
