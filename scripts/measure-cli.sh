@@ -56,7 +56,7 @@ stop_sim() {
     sim_pid=""
 }
 
-# Bytes and seconds from the tool's report ("N Datensaetze, Zwischenzeit I
+# Bytes and seconds from the tool's report ("Aufzeichnung gelesen: N Datensaetze, Zwischenzeit I
 # Sek., B Bytes in T s"), then its wall, user and system time.
 TIMEFORMAT="%R %U %S"
 download() {

@@ -335,8 +335,6 @@ void TestCliDownload::incomplete_data()
         << QByteArray() << false
         << "Download unvollstaendig (0 Datensaetze, Anzahl unbekannt): 5 s lang kam kein Datensatz."
         << old;
-    QTest::newRow("no answer, --partial")
-        << QByteArray() << true << "Unvollstaendig gespeichert:" << CsvHeader;
     QTest::newRow("live readings do not keep it going")
         << "@k9*60;" + dataSets(0, 2) + "@a-20;@b-15;" << false << "(2 von 10 Datensaetzen)" << old;
 }

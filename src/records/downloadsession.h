@@ -87,6 +87,7 @@ public:
 
 private:
     bool storeDataSet(const QString &text, qint64 nowMs);
+    qint64 shownReceived() const;
     void countDataSet();
 
     State phase = State::Idle;

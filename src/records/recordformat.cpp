@@ -149,43 +149,10 @@ int shownCount(int lastIndex, int capacity)
     return lastIndex >= capacity ? capacity : lastIndex + 1;
 }
 
-QTime recordTime(const QTime &start, int intervalSec, int n)
-{
-    // Only the time of day counts, so the product is taken modulo one day
-    // (in 64 bits: n intervals of any length must not overflow).
-    const qint64 offset = (qint64(intervalSec) % SecsPerDay) * n % SecsPerDay;
-    return start.addSecs(int(offset));
-}
-
-QString timeText(const QTime &time)
-{
-    char buffer[RowBufferSize];
-    const char *end = putTime(buffer, secsOfDay(time));
-    return QString::fromLatin1(buffer, end - buffer);
-}
-
-QString listingHeader()
-{
-    return QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP");
-}
-
-QString listingRule()
-{
-    return QString(44, QLatin1Char('='));
-}
-
-QString listingRow(int number, const QTime &time, int rms, int pep)
-{
-    char buffer[RowBufferSize];
-    const char *end = putListingRow(buffer, number, secsOfDay(time), rms, pep);
-    return QString::fromLatin1(buffer, end - buffer);
-}
-
 QString listingText(const QTime &start, int intervalSec, const int *rms, const int *pep, int count)
 {
-    QString text = listingHeader();
-    text += QLatin1Char('\n');
-    text += listingRule();
+    QString text = QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP\n");
+    text += QString(44, QLatin1Char('='));
     text.reserve(text.size() + qsizetype(count) * 48);
     Clock clock(start, intervalSec);
     char buffer[RowBufferSize];
@@ -197,21 +164,9 @@ QString listingText(const QTime &start, int intervalSec, const int *rms, const i
     return text;
 }
 
-QByteArray csvHeader()
-{
-    return QByteArrayLiteral("Datensatz;Zeit;RMS;PEP\r\n");
-}
-
-QByteArray csvLine(int number, const QTime &time, int rms, int pep)
-{
-    char buffer[RowBufferSize];
-    const char *end = putCsvLine(buffer, number, secsOfDay(time), rms, pep);
-    return QByteArray(buffer, end - buffer);
-}
-
 QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count)
 {
-    QByteArray bytes = csvHeader();
+    QByteArray bytes = QByteArrayLiteral("Datensatz;Zeit;RMS;PEP\r\n");
     bytes.reserve(bytes.size() + qsizetype(count) * 40);
     Clock clock(start, intervalSec);
     char buffer[RowBufferSize];

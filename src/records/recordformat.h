@@ -16,22 +16,14 @@ namespace Records {
 // holds (`capacity`).
 int shownCount(int lastIndex, int capacity);
 
-// The time of data set n (counting from 1): start plus n intervals, as a time
-// of day that wraps around midnight (a negative interval goes backwards).
-QTime recordTime(const QTime &start, int intervalSec, int n);
-// A time of day as "HH:mm:ss" (24 hours); empty for an invalid time.
-QString timeText(const QTime &time);
-
-// The listing: header line, rule line, one row per data set.
-QString listingHeader();
-QString listingRule();
-QString listingRow(int number, const QTime &time, int rms, int pep);
-// The whole listing for the first `count` data sets, lines joined with '\n'.
+// The listing of the first `count` data sets: header line, rule line, one
+// row per data set, lines joined with '\n'. The time of data set n
+// (counting from 1) is start plus n intervals, as a time of day that wraps
+// around midnight (a negative interval goes backwards).
 QString listingText(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
 
-// The CSV file: header line, one line per data set, each ended by CR LF.
-QByteArray csvHeader();
-QByteArray csvLine(int number, const QTime &time, int rms, int pep);
+// The CSV file of the first `count` data sets: header line, one line per
+// data set, each ended by CR LF.
 QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
 
 // Writes `bytes` as the whole new content of `fileName`. A regular file is

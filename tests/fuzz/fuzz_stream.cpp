@@ -24,8 +24,8 @@
 #include "displaytexts.h"
 #include "fuzzrun.h"
 #include "meterline.h"
+#include "printfformat.h"
 #include "protocol.h"
-#include "recordformat.h"
 #include "streammodel.h"
 
 #include <QAction>
@@ -417,9 +417,9 @@ void StreamSession::checkListing()
         if (n < 1 || n > want.listedRows)
             continue;
         const QString row = doc->findBlockByNumber(n + 1).text();
-        const QString wanted =
-            Records::listingRow(n, Records::recordTime(start, want.listedInterval, n),
-                                want.rms.at(n - 1), want.pep.at(n - 1));
+        const QString wanted = PrintfFormat::listingRow(
+            n, start.addSecs(int(qint64(want.listedInterval) % 86400 * n % 86400)),
+            want.rms.at(n - 1), want.pep.at(n - 1));
         CHECK(row == wanted,
               QStringLiteral("row %1 of the listing is \"%2\", the store says \"%3\"")
                   .arg(n)

@@ -45,7 +45,9 @@ bool isWellFormed(const QString &objectName, const QString &text)
         {"groupBoxrms", QRegularExpression(R"(^(AVG/RMS|Audio)$)")},
         {"groupBoxpep", QRegularExpression(R"(^(PEP|Audio/Peak)$)")},
         {"labelsek", QRegularExpression(R"(^(|Zwischenzeit -?\d{1,10} Sek\.)$)")},
-        {"labelanzahl", QRegularExpression(R"(^(|-?\d{1,10} Datensaetze)$)")},
+        {"labelanzahl",
+         QRegularExpression(R"(^(|\d{1,10} Datensaetze(, Anzahl unbekannt)?|\d{1,5} von )"
+                            R"(\d{1,10} Datensaetzen)$)")},
     };
     if (text.size() > MaxLength)
         return false;

@@ -1,6 +1,6 @@
 #include "rowbyrowlisting.h"
 
-#include "recordformat.h"
+#include "printfformat.h"
 
 #include <QTextBrowser>
 
@@ -8,11 +8,11 @@ void appendListingRowByRow(QTextBrowser *view, const QTime &start, int interval,
                            const int *pep, int count)
 {
     view->clear();
-    view->append(Records::listingHeader());
-    view->append(Records::listingRule());
+    view->append(QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP"));
+    view->append(QString(44, QLatin1Char('=')));
     QTime t = start;
     for (int i = 0; i < count; ++i) {
         t = t.addSecs(interval);
-        view->append(Records::listingRow(i + 1, t, rms[i], pep[i]));
+        view->append(PrintfFormat::listingRow(i + 1, t, rms[i], pep[i]));
     }
 }

@@ -73,7 +73,7 @@ void StreamModel::buildListing()
         countText = QStringLiteral("%1 Datensaetze").arg(qMax<qint64>(0, qint64(lastIndex) + 1));
     else if (headerSeen)
         countText = QStringLiteral("%1 von %2 Datensaetzen")
-                        .arg(qMin(count, int(rms.size())))
+                        .arg(qMin<qint64>(qMin(count, int(rms.size())), qint64(lastIndex) + 1))
                         .arg(qMax<qint64>(0, qint64(lastIndex) + 1));
     else
         countText =
