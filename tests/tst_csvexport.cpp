@@ -206,19 +206,6 @@ void TestCsvExport::fileBytes_data()
                                                 "    1;00:00:01;5.50;0.00\r\n");
     QTest::newRow("negative last index") << QTime(12, 0) << 10 << -5 << QList<int>{1, 1}
                                          << "none.csv" << QByteArray("Datensatz;Zeit;RMS;PEP\r\n");
-    QTest::newRow("levels and midnight")
-        << QTime(23, 59, 58) << 1 << 3 << QList<int>{0, 5, -5, 123456, -1, 100, INT_MIN, INT_MAX}
-        << "levels.csv"
-        << QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
-                      "    1;23:59:59;0.00;0.05\r\n"
-                      "    2;00:00:00;-0.05;1234.56\r\n"
-                      "    3;00:00:01;-0.01;1.00\r\n"
-                      "    4;00:00:02;-21474836.48;21474836.47\r\n");
-    QTest::newRow("negative interval")
-        << QTime(0, 0, 30) << -20 << 1 << QList<int>{0, 0, 0, 0} << "back.csv"
-        << QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
-                      "    1;00:00:10;0.00;0.00\r\n"
-                      "    2;23:59:50;0.00;0.00\r\n");
     QTest::newRow("no suffix added") << QTime(12, 0) << 0 << 0 << QList<int>{1, 2} << "daten"
                                      << QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
                                                    "    1;12:00:00;0.01;0.02\r\n");

@@ -79,7 +79,6 @@ private slots:
     void steps_data();
     void steps();
     void counterNearTheLimit();
-    void windowCompletes();
     void windowListsInterruptedDownload_data();
     void windowListsInterruptedDownload();
     void windowShowsProgressBeside();
@@ -238,35 +237,6 @@ void TestRecordStore::counterNearTheLimit()
     QCOMPARE(run(*s, {{0, "3*d1*1"}}), 1);
     QCOMPARE(s->recordCount, INT_MAX);
     QCOMPARE(s->countText(), QStringLiteral("2147483647 Datensaetze"));
-}
-
-// The data set at the last index completes the download: listing, labels
-// and refresh button, before it is counted; the old listing stays until then.
-void TestRecordStore::windowCompletes()
-{
-    PortsSandbox sandbox;
-    MainWindow w;
-    Access::meterFound(w);
-    Access::requestDownload(w);
-    Access::storeHeader(w, QStringLiteral("1*10"));
-    Access::storeDataSet(w, QStringLiteral("-1234*-1000"));
-    auto *refresh = w.findChild<QPushButton *>(QStringLiteral("Buttonrefresh"));
-    QVERIFY(!refresh->isEnabled());
-    QCOMPARE(w.findChild<QTextBrowser *>()->toPlainText(), QString());
-
-    int countAtCompletion = -1;
-    QObject::connect(w.findChild<QTextBrowser *>(), &QTextBrowser::textChanged,
-                     [&] { countAtCompletion = Access::recordCount(w); });
-    Access::storeDataSet(w, QStringLiteral("5*-5"));
-    QCOMPARE(countAtCompletion, 1);
-    QCOMPARE(Access::recordCount(w), 2);
-    QCOMPARE(listingRows(w.findChild<QTextBrowser *>()->toPlainText()),
-             QStringList({"00001 \t00:00:10\t-12.34\t-10.00\t dBm ",
-                          "00002 \t00:00:20\t0.05\t-0.05\t dBm "}));
-    QCOMPARE(text(w, "labelsek"), QStringLiteral("Zwischenzeit 10 Sek."));
-    QCOMPARE(text(w, "labelanzahl"), QStringLiteral("2 Datensaetze"));
-    QVERIFY(refresh->isEnabled());
-    QVERIFY(w.findChild<QAction *>(QStringLiteral("action_Speichern"))->isEnabled());
 }
 
 // A download that breaks off after a complete one: what arrived is listed
