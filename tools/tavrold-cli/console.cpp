@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -36,6 +37,16 @@ bool dataLine(const QByteArray &line, bool *brokenPipe)
         std::clearerr(stdout);
     }
     return written;
+}
+
+bool rawData(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+#endif
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
 }
 
 bool isTerminal(std::FILE *stream)

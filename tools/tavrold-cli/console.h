@@ -18,6 +18,8 @@ void progress(const QString &text);
 // could not be written; *brokenPipe tells a reader that has gone (`| head`)
 // from a real failure (a full disk).
 bool dataLine(const QByteArray &line, bool *brokenPipe);
+// Bytes on standard output exactly as they are (no CR added on Windows).
+bool rawData(const QByteArray &bytes);
 
 bool isTerminal(std::FILE *stream);
 

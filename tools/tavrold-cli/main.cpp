@@ -103,9 +103,7 @@ bool save(const QString &output, const QByteArray &bytes)
 {
     QString error;
     if (output == QLatin1String("-")) {
-        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
-                size_t(bytes.size()) &&
-            std::fflush(stdout) == 0)
+        if (Console::rawData(bytes))
             return true;
         error = tr("Standardausgabe");
     } else if (Records::writeFile(output, bytes, &error)) {
