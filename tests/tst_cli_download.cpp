@@ -10,19 +10,16 @@
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "printfformat.h"
+#include "savedialogdriver.h"
 #include "ptymeter.h"
 #include "sandboxedmeter.h"
 #include "simulatorprocess.h"
 
-#include <QAbstractItemView>
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -58,30 +55,7 @@ bool saveFromWindow(MainWindow &window, const QString &fileName)
     auto *save = window.findChild<QAction *>(QStringLiteral("action_Speichern"));
     if (!save || !save->isEnabled())
         return false;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
-            return;
-        // The name as a user types it; a folder the file list may have
-        // selected meanwhile does not count.
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        if (!edit)
-            return;
-        edit->setText(fileName);
-        for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>())
-            view->clearSelection();
-        if (dialog->selectedFiles() != QStringList{fileName})
-            return; // the dialog is still settling; next tick
-        answer.stop();
-        static_cast<QDialog *>(dialog)->accept(); // as the Save button does
-    });
-    answer.start(10);
-    // Never hang: whatever modal window is left is closed.
-    QTimer::singleShot(20000, [] {
-        if (QWidget *modal = QApplication::activeModalWidget())
-            modal->close();
-    });
+    DialogDriver driver(fileName);
     save->trigger();
     return QFileInfo::exists(fileName);
 }
