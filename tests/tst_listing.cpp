@@ -10,7 +10,6 @@
 #include "rowbyrowlisting.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -82,7 +81,6 @@ private slots:
     void rows_data();
     void rows();
     void refreshWithNewStart();
-    void refreshRightAfterRequest();
     void oneGoEqualsRowByRow_data();
     void oneGoEqualsRowByRow();
     void formatsMatchPrintf();
@@ -172,24 +170,6 @@ void TestListing::refreshWithNewStart()
         (QStringList{HeaderLine, RuleLine, "00001 \t08:01:30\t1.00\t-1.00\t dBm ",
                      "00002 \t08:03:00\t-2.50\t2.50\t dBm ", "00003 \t08:04:30\t0.00\t0.01\t dBm "})
             .join('\n'));
-}
-
-// Right after a new request nothing has arrived: "Refresh" lists no rows and
-// says so, instead of a row of zeros under the old download's labels.
-void TestListing::refreshRightAfterRequest()
-{
-    MainWindow &w = *window;
-    setStart(w, QTime(23, 59, 59));
-    Access::storeHeader(w, QStringLiteral("1*60"));
-    Access::storeDataSet(w, QStringLiteral("-1000*-900"));
-    Access::storeDataSet(w, QStringLiteral("-1100*-800"));
-    QCOMPARE(browser(w)->toPlainText().split('\n').size(), 4);
-
-    Access::requestDownload(w);
-    refresh(w);
-    QCOMPARE(browser(w)->toPlainText(), (QStringList{HeaderLine, RuleLine}).join('\n'));
-    QCOMPARE(w.findChild<QLabel *>("labelanzahl")->text(),
-             QStringLiteral("0 Datensaetze, Anzahl unbekannt"));
 }
 
 // The one-go build gives the very document that appending row by row gives:

@@ -1,6 +1,8 @@
 // A download of the meter's recording: the session's steps (header, data
 // set, stall, loss) with its result and texts, and what the window shows of
 // it (listing, labels, refresh and save, the progress in the status bar).
+// How the fields of a header and a data set are read is the protocol's
+// (tst_protocol, and the decoder's download in tst_decoder).
 
 #include "downloadsession.h"
 #include "mainwindow.h"
@@ -72,10 +74,6 @@ class TestRecordStore : public QObject
     Q_OBJECT
 
 private slots:
-    void header_data();
-    void header();
-    void dataSetFields_data();
-    void dataSetFields();
     void steps_data();
     void steps();
     void counterNearTheLimit();
@@ -83,60 +81,6 @@ private slots:
     void windowListsInterruptedDownload();
     void windowShowsProgressBeside();
 };
-
-// The header and the data set take their fields from the message's sections
-// (the numbers themselves are read by the protocol's rules).
-void TestRecordStore::header_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("lastIndex");
-    QTest::addColumn<int>("interval");
-    QTest::newRow("plain") << "4*10" << 4 << 10;
-    QTest::newRow("further fields ignored") << "9*60*1*2" << 9 << 60;
-    QTest::newRow("surrounding blanks") << " 7 * 30 " << 7 << 30;
-    QTest::newRow("blank inside a number") << "1 2*1" << 0 << 1;
-    QTest::newRow("missing interval") << "12" << 12 << 0;
-}
-
-void TestRecordStore::header()
-{
-    QFETCH(QString, text);
-    QFETCH(int, lastIndex);
-    QFETCH(int, interval);
-    const auto s = std::make_unique<DownloadSession>();
-    s->takeHeader(text, 0);
-    QCOMPARE(s->lastRecordIndex, lastIndex);
-    QCOMPARE(s->recordIntervalSec, interval);
-    QCOMPARE(s->recordCount, 0);
-}
-
-void TestRecordStore::dataSetFields_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("rms");
-    QTest::addColumn<int>("pep");
-    QTest::newRow("blank inside") << "-12 34*1000" << -1234 << 1000;
-    QTest::newRow("blanks everywhere") << " 1 2 . 5 * - 7 " << 12 << -7;
-    QTest::newRow("cut toward zero") << "99.99*-0.5" << 99 << 0;
-    QTest::newRow("cut negative") << "-2345.9*123.9" << -2345 << 123;
-    QTest::newRow("missing pep") << "250" << 250 << 0;
-    QTest::newRow("further fields ignored") << "1*2*3" << 1 << 2;
-    QTest::newRow("tab is no blank") << "1\t2*3" << 0 << 3;
-}
-
-void TestRecordStore::dataSetFields()
-{
-    QFETCH(QString, text);
-    QFETCH(int, rms);
-    QFETCH(int, pep);
-    const auto s = std::make_unique<DownloadSession>();
-    s->start(true, 0);
-    s->takeHeader(QStringLiteral("5*1"), 0);
-    run(*s, {{0, QStringLiteral("d7*7")}, {0, QLatin1Char('d') + text}});
-    QCOMPARE(s->rmsValues[1], rms);
-    QCOMPARE(s->pepValues[1], pep);
-    QCOMPARE(s->recordCount, 2);
-}
 
 // Whole downloads: the state they end in, the data sets stored and those
 // in the result, the texts, and how often the download completed.
