@@ -11,11 +11,12 @@ tavrold_run_packages=(
     xvfb xauth xdotool x11-utils
 )
 
-# Only the tests need these: the Debian package check, the Windows serial
-# layer's cross compiler and Wine to run it (64-bit only), clang with its
-# sanitizer and libFuzzer runtimes for the fuzz targets.
+# Only the tests need these: the Debian package check (the package's checker
+# and the validators of its desktop entry and its AppStream metadata), the
+# Windows serial layer's cross compiler and Wine to run it (64-bit only),
+# clang with its sanitizer and libFuzzer runtimes for the fuzz targets.
 tavrold_test_packages=(
-    dpkg-dev file
+    dpkg-dev file lintian appstream desktop-file-utils
     g++-mingw-w64-x86-64
     wine wine64
     clang libclang-rt-dev
@@ -53,6 +54,26 @@ tavrold_install_deps() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null || return 1
     echo "-- Packages: installed"
+}
+
+# Qt keeps per-session files in XDG_RUNTIME_DIR, which a desktop login sets;
+# where it is not set (root on a console, ssh, a container, cron), Qt warns
+# on every start. tavrold_runtime_dir [folder] gives a private one (mode
+# 0700), made in the folder given (and gone with it) or else in a new
+# temporary folder, whose path it leaves in tavrold_runtime_made for the
+# caller to remove. A runtime folder already set is kept.
+tavrold_runtime_made=""
+tavrold_runtime_dir() {
+    [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ] && return 0
+    if [ -n "${1:-}" ]; then
+        XDG_RUNTIME_DIR=$1/runtime
+        mkdir -p -m 0700 "$XDG_RUNTIME_DIR" || return 1
+    else
+        XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tavrold-runtime.XXXXXX") || return 1
+        tavrold_runtime_made=$XDG_RUNTIME_DIR
+    fi
+    chmod 0700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
 }
 
 # Configures and builds into the given folder with extra CMake arguments;

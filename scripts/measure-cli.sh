@@ -43,6 +43,7 @@ mkdir -p "$ports"
 for i in $(seq 1 20); do ln -s "$work/absent" "$ports/COM$i"; done
 
 start_sim() {
+    : >"$work/sim.log" # there before the simulator opens it, for the grep below
     "$sim" --port COM1 --seed 1 "$@" >"$work/sim.log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do grep -q listening "$work/sim.log" && return 0; sleep 0.1; done

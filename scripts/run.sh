@@ -25,7 +25,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 tavrold_install_deps run
-TAVROLD_TARGETS="tavrold tavrold-sim grab-window" tavrold_build build
+# Every program: the window, the simulated meter, the command-line tool (for
+# the README's examples), and the demo's screenshot helper.
+TAVROLD_TARGETS="tavrold tavrold-sim tavrold-cli grab-window" tavrold_build build
 
 bin="$top/build/bin"
 port=COM1
@@ -34,17 +36,20 @@ x_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     [ -n "$x_pid" ] && kill "$x_pid" 2>/dev/null && wait "$x_pid" 2>/dev/null
+    [ -n "$tavrold_runtime_made" ] && rm -rf "$tavrold_runtime_made"
     return 0
 }
 trap cleanup EXIT INT TERM
+tavrold_runtime_dir
 
 start_sim() {
     local log=$1
     shift
+    : >"$log" # emptied first: no "listening" left from an earlier run
     "$bin/tavrold-sim" --port "$port" "$@" >"$log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do
-        grep -q "listening" "$log" 2>/dev/null && return 0
+        grep -q "listening" "$log" && return 0
         kill -0 "$sim_pid" 2>/dev/null || break
         sleep 0.1
     done

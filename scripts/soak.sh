@@ -11,10 +11,14 @@ build=$(cd "${1:-$top/build}" && pwd) || exit 2
 runs=${2:-20}
 loops=${3:-2}
 
+. "$top/scripts/deps.sh"
+tavrold_runtime_dir || exit 2
+
 busy=()
 stop_busy() {
     [ ${#busy[@]} -gt 0 ] && kill "${busy[@]}" 2>/dev/null
     wait 2>/dev/null
+    [ -n "$tavrold_runtime_made" ] && rm -rf "$tavrold_runtime_made"
     return 0
 }
 trap stop_busy EXIT

@@ -8,6 +8,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 . scripts/deps.sh
 tavrold_install_deps test
+# One private runtime folder for every program the tests start.
+tavrold_runtime_dir
+trap '[ -n "$tavrold_runtime_made" ] && rm -rf "$tavrold_runtime_made"' EXIT
 
 status=0
 

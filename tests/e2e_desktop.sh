@@ -44,8 +44,11 @@ wait_for() { # seconds, command...
 }
 
 # Settings and the ports folder in the sandbox; every COM name but the
-# simulator's is blocked, so no real serial port is ever opened.
+# simulator's is blocked, so no real serial port is ever opened. Where no
+# runtime folder is set, a private one in the sandbox.
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+. "$(dirname "$0")/../scripts/deps.sh"
+tavrold_runtime_dir "$work"
 ports=$XDG_DATA_HOME/VRZ/tavrold/ports
 mkdir -p "$ports" "$XDG_CONFIG_HOME"
 for i in $(seq 2 20); do ln -s "$work/absent/COM$i" "$ports/COM$i"; done
@@ -60,6 +63,7 @@ export DISPLAY=":$(cat "$work/display")"
 wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
 unset QT_QPA_PLATFORM
 
+: >"$work/sim.log" # there before the simulator opens it, for the greps below
 "$sim" --port COM1 --records 40 --interval 15 --seed 7 --unplug-after 2 --replug-after 2 \
     >"$work/sim.log" 2>&1 &
 sim_pid=$!
