@@ -1,57 +1,151 @@
 #!/usr/bin/env bash
-# Makes the Debian package from a build folder, checks what it holds, and
-# (as root) installs it, starts the installed program from its desktop
-# entry's folder under a virtual X server, closes it, and removes the package.
+# Makes the Debian package and checks it as a distribution would:
+#   - lintian, Debian's package checker: any error or warning fails;
+#   - the desktop entry (desktop-file-validate) and the AppStream metadata
+#     (appstreamcli validate, without the network);
+#   - what it holds: three programs, their manual pages (which name only
+#     pages that are there), the desktop entry, the icon, the metadata, the
+#     copyright and the changelog; its Depends from the programs' libraries;
+# and, as root, installs it, finds every file in place, runs the command-line
+# tool, starts the window from its desktop entry under a virtual X server,
+# closes it, removes the package and finds nothing of it left.
+#
+# Without an argument it first builds the programs as a package is built:
+# Release, with Debian's hardening flags, without the tests, in build-package/.
 #
 # Usage: check-package.sh [build-folder]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$top/build}" && pwd)
+. "$top/scripts/deps.sh"
 
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls -t "$build"/tavrold_*.deb | head -n1)
-echo "Package: $deb"
+if [ $# -gt 0 ]; then
+    build=$(cd "$1" && pwd)
+else
+    build=$top/build-package
+    mkdir -p "$build"
+    flags() { (cd "$top" && DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"); }
+    TAVROLD_TARGETS="tavrold tavrold-cli tavrold-sim" tavrold_build "$build" \
+        -DCMAKE_BUILD_TYPE=Release -DTAVROLD_BUILD_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+fi
 
-contents=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/tavrold ./usr/bin/tavrold-sim ./usr/share/tavrold/images/appicon.ico \
-    ./usr/share/tavrold/images/copy.png ./usr/share/applications/tavrold.desktop \
-    ./usr/share/pixmaps/tavrold.png ./usr/bin/tavrold-cli ./usr/share/man/man1/tavrold-cli.1.gz; do
-    grep -q " $path\$" <<<"$contents" || { echo "FAIL: $path missing in the package"; exit 1; }
+rm -f "$build"/tavrold_*.deb
+(cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log"; exit 1; }
+deb=$(ls "$build"/tavrold_*.deb)
+echo "Package: $deb ($(stat -c %s "$deb") bytes)"
+
+work=$(mktemp -d)
+chmod 0755 "$work" # lintian runs as nobody below
+x_pid=""
+app_pid=""
+installed=0
+cleanup() {
+    for pid in $app_pid $x_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    if [ $installed -eq 1 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 \
+            tavrold >/dev/null 2>&1 || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+# --- Debian's package checker -------------------------------------------------
+cp "$deb" "$work/"
+as_user=()
+[ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null && as_user=(runuser -u nobody --)
+echo "lintian:"
+if ! (cd "$work" && HOME=$work "${as_user[@]}" lintian --display-info \
+    --tag-display-limit 0 --fail-on error,warning "$(basename "$deb")") |
+    sed 's/^/    /'; then
+    fail "lintian reports errors or warnings"
+fi
+echo "ok: lintian reports no error and no warning"
+
+# --- What the package holds ----------------------------------------------------
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+id=de.vrz.tavrold
+expected=(
+    /usr/bin/tavrold /usr/bin/tavrold-cli /usr/bin/tavrold-sim
+    /usr/share/man/man1/tavrold.1.gz /usr/share/man/man1/tavrold-cli.1.gz
+    /usr/share/man/man1/tavrold-sim.1.gz
+    /usr/share/applications/$id.desktop /usr/share/pixmaps/tavrold.png
+    /usr/share/metainfo/$id.metainfo.xml
+    /usr/share/doc/tavrold/copyright /usr/share/doc/tavrold/changelog.gz
+    /usr/share/tavrold/images/appicon.ico /usr/share/tavrold/images/copy.png
+)
+for path in "${expected[@]}"; do
+    [ -f "$root$path" ] || fail "$path missing in the package"
 done
-dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "FAIL: no Qt dependency"; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no Qt dependency"
+
+# A manual page names in SEE ALSO only pages the package has.
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    for name in $(zcat "$page" | sed -n '/^\.SH SEE ALSO/,/^\.SH/p' |
+        sed -n 's/^\.BR \([^ ]*\) (1).*/\1/p' | sed 's/\\-/-/g'); do
+        [ -f "$root/usr/share/man/man1/$name.1.gz" ] ||
+            fail "$(basename "$page") names $name(1), which the package lacks"
+    done
+done
+echo "ok: the package holds the three programs, their manual pages, entry, icon, metadata, copyright"
+
+desktop-file-validate "$root/usr/share/applications/$id.desktop" ||
+    fail "desktop-file-validate: the desktop entry"
+appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/$id.metainfo.xml" ||
+    fail "appstreamcli: the metadata"
+appstreamcli validate-tree --no-net "$root" >/dev/null ||
+    fail "appstreamcli: the metadata and its desktop entry together"
+echo "ok: desktop entry and AppStream metadata valid"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "Not root: the package was not installed."
     exit 0
 fi
 
-work=$(mktemp -d)
-x_pid=""
-app_pid=""
-cleanup() {
-    for pid in $app_pid $x_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-    DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tavrold >/dev/null 2>&1 || true
-    rm -rf "$work"
+# --- Installed ------------------------------------------------------------------
+# Two checks on one machine take turns: each installs and removes the package.
+exec 9>/tmp/tavrold-check-package.lock
+flock -w 900 9 || fail "another package check holds the lock"
+installed=1
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$deb" \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install"; }
+# A machine may keep manual pages and documentation out (dpkg's path-exclude,
+# as container images do); those are then not looked for.
+excluded() {
+    local folder
+    for folder in /usr/share/man /usr/share/doc; do
+        case $1 in
+        $folder/*) grep -rqsE "^path-exclude[= ]+$folder/" /etc/dpkg/dpkg.cfg.d/ && return 0 ;;
+        esac
+    done
+    return 1
 }
-trap cleanup EXIT
-
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
-entry=/usr/share/applications/tavrold.desktop
+for path in "${expected[@]}"; do
+    [ -f "$path" ] || excluded "$path" || fail "$path not installed"
+done
+entry=/usr/share/applications/$id.desktop
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
 dir=$(sed -n 's/^Path=//p' "$entry")
-[ "$exec_line" = /usr/bin/tavrold ] || { echo "FAIL: Exec=$exec_line"; exit 1; }
-[ -f "$dir/images/appicon.ico" ] || { echo "FAIL: no images/ in $dir"; exit 1; }
+[ "$exec_line" = /usr/bin/tavrold ] || fail "Exec=$exec_line"
+[ -f "$dir/images/appicon.ico" ] || fail "no images/ in $dir"
+echo "ok: installed, every file in place"
 
 # Every COM name blocked: the installed program must not touch real ports.
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+tavrold_runtime_dir "$work"
 mkdir -p "$XDG_DATA_HOME/VRZ/tavrold/ports"
 for i in $(seq 1 20); do ln -s "$work/absent" "$XDG_DATA_HOME/VRZ/tavrold/ports/COM$i"; done
 # The command-line tool runs from the package without a display.
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tavrold-cli --version)
-[ "$version" = "tavrold-cli V2.00" ] || { echo "FAIL: tavrold-cli --version gave: $version"; exit 1; }
+[ "$version" = "tavrold-cli V2.00" ] || fail "tavrold-cli --version gave: $version"
 status=0
 env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tavrold-cli probe -q 2>/dev/null || status=$?
-[ $status -eq 1 ] || { echo "FAIL: tavrold-cli probe without a meter returned $status, not 1"; exit 1; }
+[ $status -eq 1 ] || fail "tavrold-cli probe without a meter returned $status, not 1"
 echo "ok: the package's tavrold-cli runs without a display"
 
 exec 3>"$work/display"
@@ -69,14 +163,29 @@ for _ in $(seq 100); do
     [ -n "$window" ] && break
     sleep 0.1
 done
-[ -n "$window" ] || { echo "FAIL: the installed program shows no window"; cat "$work/app.log"; exit 1; }
+[ -n "$window" ] || { cat "$work/app.log"; fail "the installed program shows no window"; }
 xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus --sync "$window"
 xdotool key --delay 300 alt+d b
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$app_pid" 2>/dev/null; then
-    echo "FAIL: the installed program did not close"
-    exit 1
-fi
+kill -0 "$app_pid" 2>/dev/null && fail "the installed program did not close"
 wait "$app_pid"
 app_pid=""
-echo "ok: the package installs, its program starts from the desktop entry's folder and closes"
+[ -s "$work/app.log" ] && { cat "$work/app.log"; fail "the installed program printed messages"; }
+echo "ok: its program starts from the desktop entry's folder, silently, and closes"
+
+# --- Removed --------------------------------------------------------------------
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 tavrold \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get remove"; }
+installed=0
+state=$(dpkg-query -W -f='${db:Status-Status}' tavrold 2>/dev/null || echo not-installed)
+[ "$state" = not-installed ] || fail "after apt remove, dpkg still knows the package: $state"
+left=""
+while read -r path; do
+    case $path in
+    /usr/share/tavrold/* | /usr/share/doc/tavrold/) [ -d "$path" ] && left+=" $path" ;;
+    */) ;; # folders the package shares with others
+    *) [ -e "$path" ] && left+=" $path" ;;
+    esac
+done < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}')
+[ -z "$left" ] || fail "apt remove left: $left"
+echo "ok: apt remove leaves nothing of the package"

@@ -39,8 +39,8 @@ fi
 echo "== Command-line tool: download and live speed (a report, not a test) =="
 bash scripts/measure-cli.sh build --live-seconds 10 || status=1
 
-echo "== Debian package: contents, install, start =="
-bash scripts/check-package.sh build || status=1
+echo "== Debian package: Release build, lintian, validators, contents, install, start, remove =="
+bash scripts/check-package.sh || status=1
 
 [ $status -eq 0 ] && echo "All test runs passed." || echo "Some test runs failed." >&2
 exit $status
