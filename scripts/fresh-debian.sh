@@ -67,10 +67,22 @@ timed() { # label command
     fi
 }
 
+# What a newcomer would take for an error: Qt's warning about a missing
+# runtime folder, or a grep of a file that is not there yet.
+quiet_log() { # label
+    if grep -E 'XDG_RUNTIME_DIR|^grep: ' "$work/$1.log"; then
+        echo "-- the $1 log has lines that look like errors (above)"
+        return 1
+    fi
+}
+
 status=0
 if [ "$what" = run ] || [ "$what" = both ]; then
     timed run "scripts/run.sh" || status=1
-    for pkg in g++-mingw-w64-x86-64 wine64 wine clang imagemagick; do
+    quiet_log run || status=1
+    in_root "cd /root/tavrolinde && build/bin/tavrold-cli --help >/dev/null" ||
+        { echo "-- build/bin/tavrold-cli --help failed after run.sh"; status=1; }
+    for pkg in g++-mingw-w64-x86-64 wine64 wine clang lintian imagemagick; do
         in_root "dpkg-query -W -f='\${Status}' $pkg 2>/dev/null | grep -q 'install ok installed'" &&
             echo "-- run.sh installed $pkg" && status=1
     done
@@ -78,5 +90,6 @@ if [ "$what" = run ] || [ "$what" = both ]; then
 fi
 if [ "$what" = test ] || [ "$what" = both ]; then
     timed test "scripts/test.sh" || status=1
+    quiet_log test || status=1
 fi
 exit $status
