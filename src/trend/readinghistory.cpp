@@ -1,0 +1,255 @@
+#include "readinghistory.h"
+
+#include <algorithm>
+#include <cmath>
+
+// A reading and its share of its block's summary stay well under 24 bytes.
+static_assert(sizeof(ReadingHistory::Reading) == 16);
+
+namespace {
+
+// The column of a time: columns of `width` ms counted from the epoch, so
+// that a column holds the same readings however the span is placed.
+qint64 columnOf(qint64 msecs, qint64 width)
+{
+    return msecs >= 0 ? msecs / width : -((-msecs + width - 1) / width);
+}
+
+} // namespace
+
+ReadingHistory::Reading::Reading(qint64 msecs, Kind kind, double level, Unit unit,
+                                 bool startsSegment)
+    : stamp((msecs << FlagBits) | (kind == Pep ? KindFlag : 0) | (unit == Unit::Dbv ? DbvFlag : 0) |
+            (startsSegment ? SegmentFlag : 0)),
+      value(level)
+{
+}
+
+ReadingHistory::ReadingHistory(int capacity)
+    : maxBlocks((std::max(capacity, 1) + BlockSize - 1) / BlockSize + 1)
+{
+    // 16 bytes a reading, and the summaries add about one more.
+    static_assert(sizeof(Block) <= 17 * BlockSize + 128);
+}
+
+double ReadingHistory::powerOf(double level)
+{
+    return std::pow(10.0, level / 10.0);
+}
+
+void ReadingHistory::append(qint64 msecs, Kind kind, double level, Unit unit)
+{
+    msecs = std::max(msecs, lastMs);
+    lastMs = msecs;
+
+    KindState &state = kindState[kind];
+    const bool startsSegment =
+        !state.any || state.gapMarked || msecs - state.lastMs > GapMs || state.unit != unit;
+    state = KindState{true, false, msecs, unit};
+
+    const int offset = int(count % BlockSize);
+    if (offset == 0) {
+        if (int(blocks.size()) == maxBlocks) {
+            blocks.pop_front();
+            ++firstBlock;
+            count -= BlockSize;
+        }
+        blocks.emplace_back();
+    }
+    Block &block = blocks.back();
+    block.readings[offset] = Reading(msecs, kind, level, unit, startsSegment);
+    block.segmentInside = block.segmentInside || startsSegment;
+
+    Summary &summary = block.kinds[kind];
+    if (summary.count == 0 || level < summary.minimum) {
+        summary.minimum = level;
+        summary.minAt = quint8(offset);
+    }
+    if (summary.count == 0 || level > summary.maximum) {
+        summary.maximum = level;
+        summary.maxAt = quint8(offset);
+    }
+    summary.powerSum += powerOf(level);
+    ++summary.count;
+    ++count;
+}
+
+void ReadingHistory::markGap()
+{
+    for (KindState &state : kindState)
+        state.gapMarked = true;
+}
+
+void ReadingHistory::clear()
+{
+    blocks.clear();
+    firstBlock = 0;
+    count = 0;
+    for (KindState &state : kindState)
+        state = KindState{};
+    lastMs = 0;
+}
+
+const ReadingHistory::Reading &ReadingHistory::at(qint64 index) const
+{
+    Q_ASSERT(index >= firstIndex() && index < endIndex());
+    return blockOf(index).readings[index % BlockSize];
+}
+
+qint64 ReadingHistory::indexAt(qint64 msecs) const
+{
+    // The first block whose newest reading is not before `msecs`, then the
+    // reading in it.
+    qint64 low = 0, high = qint64(blocks.size());
+    const auto lastOf = [this](qint64 block) {
+        const qint64 end = std::min((firstBlock + block + 1) * BlockSize, endIndex());
+        return at(end - 1).msecs();
+    };
+    while (low < high) {
+        const qint64 middle = (low + high) / 2;
+        if (lastOf(middle) < msecs)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == qint64(blocks.size()))
+        return endIndex();
+    const Block &block = blocks[size_t(low)];
+    const int used = int(std::min<qint64>(BlockSize, endIndex() - (firstBlock + low) * BlockSize));
+    const Reading *found =
+        std::partition_point(block.readings, block.readings + used,
+                             [msecs](const Reading &r) { return r.msecs() < msecs; });
+    return (firstBlock + low) * BlockSize + (found - block.readings);
+}
+
+qint64 ReadingHistory::nearest(qint64 msecs, Kind kind) const
+{
+    // Readings of both kinds come in turn; a few blocks either way find one
+    // if there is any near.
+    constexpr qint64 Reach = 4 * BlockSize;
+    const qint64 middle = indexAt(msecs);
+    qint64 after = -1, before = -1;
+    for (qint64 i = middle; i < std::min(endIndex(), middle + Reach) && after < 0; ++i)
+        if (at(i).kind() == kind)
+            after = i;
+    for (qint64 i = middle - 1; i >= std::max(firstIndex(), middle - Reach) && before < 0; --i)
+        if (at(i).kind() == kind)
+            before = i;
+    if (after < 0 || before < 0)
+        return std::max(after, before);
+    return msecs - at(before).msecs() <= at(after).msecs() - msecs ? before : after;
+}
+
+ReadingHistory::Statistics ReadingHistory::statistics(qint64 fromMs, qint64 toMs) const
+{
+    Statistics result;
+    const qint64 begin = indexAt(fromMs);
+    const qint64 end = std::max(begin, indexAt(toMs));
+    if (begin == end)
+        return result;
+    result.unit = at(end - 1).unit();
+
+    double powerSums[KindCount] = {};
+    const auto add = [&](Kind kind, qint64 n, double minimum, double maximum, double powerSum) {
+        KindStatistics &s = result.kinds[kind];
+        s.minimum = s.count == 0 ? minimum : std::min(s.minimum, minimum);
+        s.maximum = s.count == 0 ? maximum : std::max(s.maximum, maximum);
+        s.count += n;
+        powerSums[kind] += powerSum;
+    };
+
+    for (qint64 i = begin; i < end;) {
+        const Block &block = blockOf(i);
+        if (i % BlockSize == 0 && i + BlockSize <= end && !block.segmentInside) {
+            // A whole block without a segment start holds one unit per kind.
+            for (int k = 0; k < KindCount; ++k) {
+                const Summary &s = block.kinds[k];
+                if (s.count > 0 && block.readings[s.minAt].unit() == result.unit)
+                    add(Kind(k), s.count, s.minimum, s.maximum, s.powerSum);
+            }
+            i += BlockSize;
+            continue;
+        }
+        const Reading &r = block.readings[i % BlockSize];
+        if (r.unit() == result.unit)
+            add(r.kind(), 1, r.level(), r.level(), powerOf(r.level()));
+        ++i;
+    }
+    for (int k = 0; k < KindCount; ++k) {
+        KindStatistics &s = result.kinds[k];
+        if (s.count > 0)
+            s.powerAverage = 10.0 * std::log10(powerSums[k] / double(s.count));
+    }
+    return result;
+}
+
+std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint64 fromMs,
+                                                                 qint64 toMs, qint64 columnMs) const
+{
+    std::vector<Line> lines;
+    columnMs = std::max<qint64>(columnMs, 1);
+    const qint64 begin = indexAt(fromMs);
+    const qint64 end = std::max(begin, indexAt(toMs));
+
+    Line line;
+    struct Column
+    {
+        qint64 number = 0;
+        qint64 minIndex = -1, maxIndex = -1;
+        double minimum = 0.0, maximum = 0.0;
+    } column;
+    const auto flushColumn = [&] {
+        if (column.minIndex < 0)
+            return;
+        const qint64 first = std::min(column.minIndex, column.maxIndex);
+        const qint64 second = std::max(column.minIndex, column.maxIndex);
+        line.push_back(Point{at(first).msecs(), at(first).level()});
+        if (second != first)
+            line.push_back(Point{at(second).msecs(), at(second).level()});
+        column.minIndex = column.maxIndex = -1;
+    };
+    const auto take = [&](qint64 number, qint64 minIndex, double minimum, qint64 maxIndex,
+                          double maximum) {
+        if (number != column.number)
+            flushColumn();
+        column.number = number;
+        if (column.minIndex < 0 || minimum < column.minimum) {
+            column.minIndex = minIndex;
+            column.minimum = minimum;
+        }
+        if (column.maxIndex < 0 || maximum > column.maximum) {
+            column.maxIndex = maxIndex;
+            column.maximum = maximum;
+        }
+    };
+
+    for (qint64 i = begin; i < end;) {
+        const Block &block = blockOf(i);
+        if (i % BlockSize == 0 && i + BlockSize <= end && !block.segmentInside) {
+            const qint64 number = columnOf(block.readings[0].msecs(), columnMs);
+            if (number == columnOf(block.readings[BlockSize - 1].msecs(), columnMs)) {
+                // The whole block falls in one column: its summary will do.
+                const Summary &s = block.kinds[kind];
+                if (s.count > 0)
+                    take(number, i + s.minAt, s.minimum, i + s.maxAt, s.maximum);
+                i += BlockSize;
+                continue;
+            }
+        }
+        const Reading &r = block.readings[i % BlockSize];
+        if (r.kind() == kind) {
+            if (r.startsSegment()) {
+                flushColumn();
+                if (!line.empty())
+                    lines.push_back(std::move(line));
+                line = Line();
+            }
+            take(columnOf(r.msecs(), columnMs), i, r.level(), i, r.level());
+        }
+        ++i;
+    }
+    flushColumn();
+    if (!line.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}

@@ -1,0 +1,150 @@
+#ifndef READINGHISTORY_H
+#define READINGHISTORY_H
+
+#include <QtGlobal>
+
+#include <deque>
+#include <vector>
+
+// Every RMS and PEP reading of the run, in the order they came, each with
+// its time (milliseconds since the epoch) and its unit (dBm for RF heads,
+// dBV for audio heads).
+//
+// The readings are kept in blocks of BlockSize, each with a summary per kind
+// (minimum, maximum, sum of powers, count), so that the statistics and the
+// chart's column extremes of a long span are read from the summaries and
+// only the blocks at the ends of a span are read reading by reading. A
+// reading takes 16 bytes plus its share of the summary. When the history
+// holds its capacity, the oldest block is dropped.
+//
+// A line is drawn only between neighbouring readings of one kind in one
+// segment. A new segment begins after a gap (markGap(), when the meter was
+// lost, or more than GapMs without a reading of that kind) and when the unit
+// changes.
+class ReadingHistory
+{
+public:
+    enum Kind { Rms = 0, Pep = 1 };
+    static constexpr int KindCount = 2;
+    enum class Unit { Dbm, Dbv };
+
+    // 24 hours of five RMS and five PEP readings a second.
+    static constexpr int DayCapacity = 24 * 3600 * 10;
+    static constexpr qint64 GapMs = 2000;
+    static constexpr int BlockSize = 64;
+
+    class Reading
+    {
+    public:
+        Reading() = default;
+        Reading(qint64 msecs, Kind kind, double level, Unit unit, bool startsSegment);
+        qint64 msecs() const { return stamp >> FlagBits; }
+        Kind kind() const { return (stamp & KindFlag) ? Pep : Rms; }
+        Unit unit() const { return (stamp & DbvFlag) ? Unit::Dbv : Unit::Dbm; }
+        bool startsSegment() const { return stamp & SegmentFlag; }
+        double level() const { return value; }
+
+    private:
+        // The time and three flags share one 64-bit word.
+        static constexpr int FlagBits = 3;
+        static constexpr qint64 KindFlag = 1, DbvFlag = 2, SegmentFlag = 4;
+        qint64 stamp = 0;
+        double value = 0.0;
+    };
+
+    // Holds at least `capacity` readings (the last ones) at any time.
+    explicit ReadingHistory(int capacity = DayCapacity);
+
+    // Appends a reading; O(1). Times are kept in order: a time before the
+    // last one (a clock set back) counts as the last one's time.
+    void append(qint64 msecs, Kind kind, double level, Unit unit);
+    // The meter was lost: the next reading of each kind starts a segment.
+    void markGap();
+    void clear();
+
+    // Readings are numbered from the first of the run; the oldest kept is
+    // firstIndex(), the newest endIndex() - 1.
+    qint64 firstIndex() const { return firstBlock * BlockSize; }
+    qint64 endIndex() const { return firstIndex() + count; }
+    qint64 size() const { return count; }
+    bool isEmpty() const { return count == 0; }
+    const Reading &at(qint64 index) const;
+    // The first reading at or after `msecs` (endIndex() if none).
+    qint64 indexAt(qint64 msecs) const;
+    // The reading of `kind` nearest in time to `msecs`, or -1.
+    qint64 nearest(qint64 msecs, Kind kind) const;
+
+    struct KindStatistics
+    {
+        qint64 count = 0;
+        double minimum = 0.0;
+        double maximum = 0.0;
+        // 10 log10 of the mean of 10^(L/10): the level of the mean power.
+        double powerAverage = 0.0;
+    };
+    struct Statistics
+    {
+        Unit unit = Unit::Dbm;
+        KindStatistics kinds[KindCount];
+    };
+    // The readings from `fromMs` up to but not including `toMs`, of the unit
+    // of the newest reading among them (a power average across dBm and dBV
+    // means nothing).
+    Statistics statistics(qint64 fromMs, qint64 toMs) const;
+
+    // One point of a chart line, and the lines of one kind: each segment a
+    // line of its own.
+    struct Point
+    {
+        qint64 msecs;
+        double level;
+    };
+    using Line = std::vector<Point>;
+    // The lines of `kind` from `fromMs` up to `toMs`, at most two points per
+    // column: time is cut into columns of `columnMs` counted from the epoch,
+    // and each column gives its minimum and its maximum, in the order they
+    // came (one point if it holds one reading). Columns cut where a segment
+    // ends, so no line crosses a gap.
+    std::vector<Line> columnExtremes(Kind kind, qint64 fromMs, qint64 toMs, qint64 columnMs) const;
+
+    static double powerOf(double level);
+
+private:
+    struct Summary
+    {
+        qint32 count = 0;
+        quint8 minAt = 0, maxAt = 0; // offsets in the block
+        double minimum = 0.0, maximum = 0.0;
+        double powerSum = 0.0;
+    };
+    struct Block
+    {
+        Reading readings[BlockSize];
+        Summary kinds[KindCount];
+        // Some reading in the block starts a segment, so the block cannot be
+        // read as a whole.
+        bool segmentInside = false;
+    };
+
+    const Block &blockOf(qint64 index) const
+    {
+        return blocks[size_t(index / BlockSize - firstBlock)];
+    }
+
+    int maxBlocks;
+    std::deque<Block> blocks;
+    qint64 firstBlock = 0; // number of the oldest kept block since the run began
+    qint64 count = 0;
+
+    struct KindState
+    {
+        bool any = false;
+        bool gapMarked = false;
+        qint64 lastMs = 0;
+        Unit unit = Unit::Dbm;
+    };
+    KindState kindState[KindCount];
+    qint64 lastMs = 0;
+};
+
+#endif // READINGHISTORY_H
