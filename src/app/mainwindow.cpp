@@ -3,6 +3,7 @@
 #include "modem.h"
 #include "portscan.h"
 #include "protocol.h"
+#include "trendwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
@@ -28,6 +29,12 @@ MainWindow::MainWindow(QWidget *parent)
 
     connect(ui->actiond_holen, SIGNAL(triggered()), this, SLOT(datenholen()));
     connect(ui->action_Speichern, SIGNAL(triggered()), this, SLOT(datenspeichern()));
+
+    // "Verlauf" is a window of its own beside this one; closing it only hides
+    // it, and it does not keep the program running once this window closes.
+    trendWindow = new TrendWindow(history);
+    trendWindow->setAttribute(Qt::WA_QuitOnClose, false);
+    connect(ui->actionVerlauf, &QAction::triggered, trendWindow, &TrendWindow::showAndRaise);
 
     scanTimer = new QTimer(this);
     // Each step of the search waits at least as long as it says: a coarse
@@ -58,6 +65,7 @@ MainWindow::~MainWindow()
 {
     // Tell the meter to stop streaming while the channel still exists.
     modem->writeString(QString::fromLatin1(Protocol::StopCommand));
+    delete trendWindow;
     delete ui;
     delete pollTimer;
     // Deleting the channel closes the port.

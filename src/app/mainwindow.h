@@ -3,6 +3,7 @@
 
 #include "downloadsession.h"
 #include "metersearch.h"
+#include "readinghistory.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -17,6 +18,7 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class Modem;
+class TrendWindow;
 struct DisplayUpdate;
 
 // The one main window. It owns everything of a run: the form, the serial
@@ -105,6 +107,11 @@ private:
     int headType;
     double maxLevelDbm;
     double attenuatorDb;
+
+    // Every RMS and PEP reading of the run, and the window "Verlauf" that
+    // shows it and the downloaded recording.
+    ReadingHistory history;
+    TrendWindow *trendWindow;
 };
 
 #endif // MAINWINDOW_H

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "trendwindow.h"
 #include "ui_mainwindow.h"
 
 // Lists the downloaded data sets in the "Daten" page: number, time of day,
@@ -11,10 +12,14 @@
 // takes seconds for a full store.
 void MainWindow::fuellentxt()
 {
-    ui->textBrowser->setPlainText(download.listingText(ui->timeEdit->time()));
+    const QTime start = ui->timeEdit->time();
+    ui->textBrowser->setPlainText(download.listingText(start));
     ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(download.recordIntervalSec));
     ui->labelanzahl->setText(download.countText());
     ui->action_Speichern->setEnabled(true);
+    // The chart of the recording shows the same data sets at the same times.
+    trendWindow->showRecording(start, download.recordIntervalSec, download.rmsValues,
+                               download.pepValues, download.resultCount());
 }
 
 // Rebuilds the listing with the start time now in the time edit.

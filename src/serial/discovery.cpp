@@ -56,6 +56,7 @@ void MainWindow::meterLost()
         tr("Verbindung verloren um %1 (%2)")
             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), search.portName()));
     clearLiveValues();
+    history.markGap();
     scanTimer->start(search.nextStepMs());
 }
 

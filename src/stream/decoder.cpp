@@ -3,8 +3,10 @@
 #include "livedisplay.h"
 #include "modem.h"
 #include "protocol.h"
+#include "trendwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLabel>
 #include <QTimer>
@@ -23,7 +25,9 @@ struct DisplayUpdate
         double value = 0.0;
         bool audioHead = false; // the head in force when the reading ended
     };
-    Level levels[2]; // RMS, PEP
+    Level levels[2];   // RMS, PEP
+    qint64 pollMs = 0; // when the poll took the readings in
+    bool newReadings = false;
     bool status = false;
     std::optional<QString> recording;
 };
@@ -78,6 +82,7 @@ void MainWindow::getrs232()
     }
 
     DisplayUpdate update;
+    update.pollMs = QDateTime::currentMSecsSinceEpoch();
     runUpdate = &update;
     while (rxTail != rxHead) {
         decodeByte(rxRing[rxTail]);
@@ -97,6 +102,8 @@ void MainWindow::getrs232()
     if (update.recording)
         ui->labelzsatz->setText(*update.recording);
     showDownloadProgress();
+    if (update.newReadings)
+        trendWindow->historyChanged();
 
     pollTimer->start(100);
 }
@@ -160,6 +167,13 @@ void MainWindow::takeLevel(int type)
     level.seen = true;
     level.value = Protocol::readLevel(messageText);
     level.audioHead = LiveDisplay::isAudioHead(headType);
+
+    // Every reading goes into the history, not only the last one shown.
+    history.append(runUpdate->pollMs,
+                   type == Protocol::RmsLevel ? ReadingHistory::Rms : ReadingHistory::Pep,
+                   LiveDisplay::shownLevel(level.value),
+                   level.audioHead ? ReadingHistory::Unit::Dbv : ReadingHistory::Unit::Dbm);
+    runUpdate->newReadings = true;
 }
 
 // A status message: head, number, maximum level, attenuator and recording

@@ -149,15 +149,7 @@ ReadingHistory::Statistics ReadingHistory::statistics(qint64 fromMs, qint64 toMs
         return result;
     result.unit = at(end - 1).unit();
 
-    double powerSums[KindCount] = {};
-    const auto add = [&](Kind kind, qint64 n, double minimum, double maximum, double powerSum) {
-        KindStatistics &s = result.kinds[kind];
-        s.minimum = s.count == 0 ? minimum : std::min(s.minimum, minimum);
-        s.maximum = s.count == 0 ? maximum : std::max(s.maximum, maximum);
-        s.count += n;
-        powerSums[kind] += powerSum;
-    };
-
+    StatisticsSum sums[KindCount];
     for (qint64 i = begin; i < end;) {
         const Block &block = blockOf(i);
         if (i % BlockSize == 0 && i + BlockSize <= end && !block.segmentInside) {
@@ -165,22 +157,37 @@ ReadingHistory::Statistics ReadingHistory::statistics(qint64 fromMs, qint64 toMs
             for (int k = 0; k < KindCount; ++k) {
                 const Summary &s = block.kinds[k];
                 if (s.count > 0 && block.readings[s.minAt].unit() == result.unit)
-                    add(Kind(k), s.count, s.minimum, s.maximum, s.powerSum);
+                    sums[k].add(s.count, s.minimum, s.maximum, s.powerSum);
             }
             i += BlockSize;
             continue;
         }
         const Reading &r = block.readings[i % BlockSize];
         if (r.unit() == result.unit)
-            add(r.kind(), 1, r.level(), r.level(), powerOf(r.level()));
+            sums[r.kind()].add(r.level());
         ++i;
     }
-    for (int k = 0; k < KindCount; ++k) {
-        KindStatistics &s = result.kinds[k];
-        if (s.count > 0)
-            s.powerAverage = 10.0 * std::log10(powerSums[k] / double(s.count));
-    }
+    for (int k = 0; k < KindCount; ++k)
+        result.kinds[k] = sums[k].result();
     return result;
+}
+
+void ReadingHistory::StatisticsSum::add(qint64 n, double minimum, double maximum, double powers)
+{
+    if (n <= 0)
+        return;
+    sum.minimum = sum.count == 0 ? minimum : std::min(sum.minimum, minimum);
+    sum.maximum = sum.count == 0 ? maximum : std::max(sum.maximum, maximum);
+    sum.count += n;
+    powerSum += powers;
+}
+
+ReadingHistory::KindStatistics ReadingHistory::StatisticsSum::result() const
+{
+    KindStatistics out = sum;
+    if (out.count > 0)
+        out.powerAverage = 10.0 * std::log10(powerSum / double(out.count));
+    return out;
 }
 
 std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint64 fromMs,

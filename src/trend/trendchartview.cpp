@@ -1,0 +1,132 @@
+#include "trendchartview.h"
+
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QValueAxis>
+
+#include <algorithm>
+
+namespace {
+
+const QColor kindColors[ReadingHistory::KindCount] = {QColor(0x1f, 0x5f, 0xbf),
+                                                      QColor(0xd0, 0x40, 0x20)};
+
+} // namespace
+
+TrendChartView::TrendChartView(QWidget *parent)
+    : QChartView(new QChart, parent), timeAxis(new QDateTimeAxis), levelAxis(new QValueAxis)
+{
+    chart()->setMargins(QMargins(4, 4, 4, 4));
+    chart()->legend()->setAlignment(Qt::AlignTop);
+    timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    timeAxis->setTickCount(7);
+    timeAxis->setTitleText(tr("Uhrzeit"));
+    levelAxis->setLabelFormat(QStringLiteral("%.1f"));
+    chart()->addAxis(timeAxis, Qt::AlignBottom);
+    chart()->addAxis(levelAxis, Qt::AlignLeft);
+    // The first series of each kind carries its name in the legend.
+    seriesFor(ReadingHistory::Rms, 0);
+    seriesFor(ReadingHistory::Pep, 0);
+
+    setRenderHint(QPainter::Antialiasing, false);
+    setRubberBand(QChartView::HorizontalRubberBand);
+    setMouseTracking(true);
+    connect(timeAxis, &QDateTimeAxis::rangeChanged, this, [this] {
+        if (!settingRanges)
+            emit zoomedByUser();
+    });
+}
+
+QLineSeries *TrendChartView::seriesFor(ReadingHistory::Kind kind, int index)
+{
+    QList<QLineSeries *> &pool = pools[kind];
+    while (pool.size() <= index) {
+        auto *series = new QLineSeries;
+        series->setName(kind == ReadingHistory::Rms ? tr("RMS") : tr("PEP"));
+        series->setPen(QPen(kindColors[kind], 1.5));
+        chart()->addSeries(series);
+        series->attachAxis(timeAxis);
+        series->attachAxis(levelAxis);
+        if (!pool.isEmpty())
+            for (QLegendMarker *marker : chart()->legend()->markers(series))
+                marker->setVisible(false);
+        pool.append(series);
+        shown[kind].append(QList<QPointF>());
+    }
+    return pool[index];
+}
+
+void TrendChartView::setLines(ReadingHistory::Kind kind,
+                              const std::vector<ReadingHistory::Line> &lines)
+{
+    QList<QList<QPointF>> &old = shown[kind];
+    const int count = int(std::max<size_t>(lines.size(), size_t(old.size())));
+    for (int i = 0; i < count; ++i) {
+        QList<QPointF> points;
+        if (i < int(lines.size())) {
+            points.reserve(qsizetype(lines[size_t(i)].size()));
+            for (const ReadingHistory::Point &p : lines[size_t(i)])
+                points.append(QPointF(double(p.msecs), p.level));
+        }
+        if (i < old.size() && points == old[i])
+            continue;
+        seriesFor(kind, i)->replace(points);
+        old[i] = points;
+    }
+
+    lowest = 0.0;
+    highest = -1.0;
+    bool any = false;
+    for (const QList<QList<QPointF>> &kindLines : shown)
+        for (const QList<QPointF> &line : kindLines)
+            for (const QPointF &p : line) {
+                lowest = any ? std::min(lowest, p.y()) : p.y();
+                highest = any ? std::max(highest, p.y()) : p.y();
+                any = true;
+            }
+}
+
+void TrendChartView::setRanges(qint64 fromMs, qint64 toMs, double lowLevel, double highLevel)
+{
+    settingRanges = true;
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(std::max(toMs, fromMs + 1));
+    if (timeAxis->min() != from || timeAxis->max() != to)
+        timeAxis->setRange(from, to);
+    if (levelAxis->min() != lowLevel || levelAxis->max() != highLevel)
+        levelAxis->setRange(lowLevel, highLevel);
+    settingRanges = false;
+}
+
+void TrendChartView::setLevelTitle(const QString &title)
+{
+    if (levelAxis->titleText() != title)
+        levelAxis->setTitleText(title);
+}
+
+qint64 TrendChartView::shownFrom() const
+{
+    return timeAxis->min().toMSecsSinceEpoch();
+}
+
+qint64 TrendChartView::shownTo() const
+{
+    return timeAxis->max().toMSecsSinceEpoch();
+}
+
+int TrendChartView::plotWidth() const
+{
+    const int width = int(chart()->plotArea().width());
+    return width > 10 ? width : std::max(100, this->width() - 80);
+}
+
+void TrendChartView::mouseMoveEvent(QMouseEvent *event)
+{
+    QChartView::mouseMoveEvent(event);
+    const QPointF inChart = chart()->mapFromScene(mapToScene(event->position().toPoint()));
+    if (chart()->plotArea().contains(inChart))
+        emit cursorMoved(qint64(chart()->mapToValue(inChart).x()));
+}

@@ -1,0 +1,58 @@
+#ifndef TRENDCHARTVIEW_H
+#define TRENDCHARTVIEW_H
+
+#include "readinghistory.h"
+
+#include <QChartView>
+#include <QList>
+#include <QPointF>
+
+#include <vector>
+
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+
+// A chart of RMS and PEP levels against the time of day. Each kind's lines
+// are drawn by a pool of line series, one per segment, so that no line
+// crosses a gap. Lines that have not changed are not handed to the chart
+// again, and the axes are set only when their range changes.
+class TrendChartView : public QChartView
+{
+    Q_OBJECT
+
+public:
+    explicit TrendChartView(QWidget *parent = nullptr);
+
+    void setLines(ReadingHistory::Kind kind, const std::vector<ReadingHistory::Line> &lines);
+    // Sets the axes; not a zoom of the user's.
+    void setRanges(qint64 fromMs, qint64 toMs, double lowLevel, double highLevel);
+    void setLevelTitle(const QString &title);
+    qint64 shownFrom() const;
+    qint64 shownTo() const;
+    // The levels the lines drawn span (low > high when nothing is drawn).
+    double lowestShown() const { return lowest; }
+    double highestShown() const { return highest; }
+    int plotWidth() const;
+
+signals:
+    // The mouse is over the chart at this time.
+    void cursorMoved(qint64 msecs);
+    // The user has zoomed the time axis (rubber band, right button, wheel).
+    void zoomedByUser();
+
+protected:
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    QLineSeries *seriesFor(ReadingHistory::Kind kind, int index);
+
+    QDateTimeAxis *timeAxis;
+    QValueAxis *levelAxis;
+    QList<QLineSeries *> pools[ReadingHistory::KindCount];
+    QList<QList<QPointF>> shown[ReadingHistory::KindCount];
+    double lowest = 0.0, highest = -1.0;
+    bool settingRanges = false;
+};
+
+#endif // TRENDCHARTVIEW_H

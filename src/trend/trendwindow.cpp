@@ -1,0 +1,394 @@
+#include "trendwindow.h"
+
+#include "livedisplay.h"
+#include "livelog.h"
+#include "recordformat.h"
+#include "trendchartview.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Column widths of the live chart: 1, 2 and 5 times a power of ten
+// milliseconds, the smallest that gives the span no more columns than the
+// chart has pixels. A width that stays while the span grows keeps the
+// columns, and with them the drawn points, as they were.
+qint64 columnWidth(qint64 spanMs, int pixels)
+{
+    const qint64 wanted = std::max<qint64>(1, spanMs / std::max(1, pixels));
+    for (qint64 decade = 1;; decade *= 10)
+        for (qint64 step : {1, 2, 5})
+            if (step * decade >= wanted)
+                return step * decade;
+}
+
+QString unitText(ReadingHistory::Unit unit)
+{
+    return unit == ReadingHistory::Unit::Dbv ? QStringLiteral("dBV") : QStringLiteral("dBm");
+}
+
+// The level axis: whole dB around what is drawn, at least 2 dB high.
+std::pair<double, double> levelRange(const TrendChartView *chart)
+{
+    if (chart->lowestShown() > chart->highestShown())
+        return {-60.0, 0.0};
+    double low = std::floor(chart->lowestShown()) - 1.0;
+    double high = std::ceil(chart->highestShown()) + 1.0;
+    return {low, std::max(high, low + 2.0)};
+}
+
+// A data set's time on the recording chart: the listing's time of day,
+// counted on from a day without a change of summer time near it, so that a
+// recording past midnight goes on into the next day.
+const qint64 RecordingDayMs = QDateTime(QDate(2000, 1, 1), QTime(0, 0)).toMSecsSinceEpoch();
+
+} // namespace
+
+TrendWindow::TrendWindow(const ReadingHistory &history, QWidget *parent)
+    : QWidget(parent, Qt::Window), history(history)
+{
+    setObjectName(QStringLiteral("trendWindow"));
+    setWindowTitle(tr("Tavrolinde - Verlauf"));
+    resize(900, 560);
+
+    spanBox = new QComboBox;
+    spanBox->setObjectName(QStringLiteral("spanBox"));
+    spanBox->addItems({tr("1 min"), tr("10 min"), tr("1 h"), tr("8 h"), tr("Alles")});
+    auto *spanLabel = new QLabel(tr("&Zeitraum:"));
+    spanLabel->setBuddy(spanBox);
+    followButton = new QPushButton(tr("Zoom &zurueck"));
+    followButton->setObjectName(QStringLiteral("followButton"));
+    followButton->setEnabled(false);
+    auto *saveImageButton = new QPushButton(tr("&Bild speichern"));
+    saveImageButton->setObjectName(QStringLiteral("saveImageButton"));
+    auto *saveHistoryButton = new QPushButton(tr("&Verlauf speichern"));
+    saveHistoryButton->setObjectName(QStringLiteral("saveHistoryButton"));
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(spanLabel);
+    top->addWidget(spanBox);
+    top->addWidget(followButton);
+    top->addStretch();
+    top->addWidget(saveImageButton);
+    top->addWidget(saveHistoryButton);
+
+    liveChart = new TrendChartView;
+    liveChart->setObjectName(QStringLiteral("liveChart"));
+    recordingChart = new TrendChartView;
+    recordingChart->setObjectName(QStringLiteral("recordingChart"));
+    recordingChart->setLevelTitle(tr("Pegel (dBm)"));
+    statisticsLabel = new QLabel;
+    statisticsLabel->setObjectName(QStringLiteral("statisticsLabel"));
+    statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    tabs = new QTabWidget;
+    tabs->setObjectName(QStringLiteral("chartTabs"));
+    tabs->addTab(liveChart, tr("&Live"));
+    tabs->addTab(recordingChart, tr("&Aufzeichnung"));
+    cursorLabel = new QLabel(tr("Die Maus ueber der Kurve zeigt Zeit und Pegel."));
+    cursorLabel->setObjectName(QStringLiteral("cursorLabel"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(tabs, 1);
+    layout->addWidget(statisticsLabel);
+    layout->addWidget(cursorLabel);
+
+    refreshTimer.setSingleShot(true);
+    connect(&refreshTimer, &QTimer::timeout, this, &TrendWindow::refreshLive);
+    connect(spanBox, &QComboBox::currentIndexChanged, this, &TrendWindow::follow);
+    connect(followButton, &QPushButton::clicked, this, &TrendWindow::follow);
+    connect(saveImageButton, &QPushButton::clicked, this, &TrendWindow::saveImage);
+    connect(saveHistoryButton, &QPushButton::clicked, this, &TrendWindow::saveHistory);
+    connect(liveChart, &TrendChartView::zoomedByUser, this, &TrendWindow::liveZoomed);
+    connect(recordingChart, &TrendChartView::zoomedByUser, this, &TrendWindow::recordingZoomed);
+    connect(liveChart, &TrendChartView::cursorMoved, this, &TrendWindow::showLiveCursor);
+    connect(recordingChart, &TrendChartView::cursorMoved, this, &TrendWindow::showRecordingCursor);
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page == 0)
+            refreshLive();
+        else
+            refreshRecording(recordingChart->shownFrom(), recordingChart->shownTo());
+        followButton->setEnabled(page == 0 ? liveZoomedIn : !recordingRms.isEmpty());
+    });
+}
+
+void TrendWindow::showAndRaise()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TrendWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (liveStale)
+        refreshTimer.start(0);
+}
+
+void TrendWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    refreshTimer.start(0);
+}
+
+void TrendWindow::historyChanged()
+{
+    liveStale = true;
+    // A span of minutes moves a pixel every poll; longer spans change their
+    // newest column only, and are drawn again at most once a second.
+    if (isVisible() && !refreshTimer.isActive())
+        refreshTimer.start(refreshDelayMs);
+}
+
+// The span box or "Zoom zurueck": the live chart follows the newest reading
+// again, or the recording chart shows the whole recording.
+void TrendWindow::follow()
+{
+    if (tabs->currentIndex() == 1) {
+        refreshRecording(recordingMs(0), recordingMs(int(recordingRms.size())));
+        return;
+    }
+    liveZoomedIn = false;
+    followButton->setEnabled(false);
+    refreshLive();
+}
+
+void TrendWindow::liveZoomed()
+{
+    liveZoomedIn = true;
+    zoomFromMs = liveChart->shownFrom();
+    zoomToMs = liveChart->shownTo();
+    followButton->setEnabled(true);
+    refreshTimer.start(0);
+}
+
+void TrendWindow::refreshLive()
+{
+    refreshTimer.stop();
+    if (!isVisible())
+        return;
+    liveStale = false;
+    const int pixels = liveChart->plotWidth();
+    qint64 from = 0, to = 0, column = 1;
+    if (liveZoomedIn) {
+        from = zoomFromMs;
+        to = zoomToMs;
+        column = columnWidth(to - from, pixels);
+    } else if (!history.isEmpty()) {
+        const qint64 newest = history.at(history.endIndex() - 1).msecs();
+        qint64 span = SpansMs[std::clamp(spanBox->currentIndex(), 0, 4)];
+        if (span == 0)
+            span = std::max<qint64>(newest - history.at(history.firstIndex()).msecs(), 60 * 1000);
+        column = columnWidth(span, pixels);
+        // The chart ends with the newest column, so it moves a column at a
+        // time and the columns before stay as they were drawn.
+        to = (newest / column + 1) * column;
+        from = to - span;
+    } else {
+        to = QDateTime::currentMSecsSinceEpoch();
+        from = to - SpansMs[0];
+    }
+    refreshDelayMs = column <= 100 ? 0 : int(std::min<qint64>(column, 1000));
+
+    liveChart->setLines(ReadingHistory::Rms,
+                        history.columnExtremes(ReadingHistory::Rms, from, to, column));
+    liveChart->setLines(ReadingHistory::Pep,
+                        history.columnExtremes(ReadingHistory::Pep, from, to, column));
+    const ReadingHistory::Statistics statistics = history.statistics(from, to);
+    const auto [low, high] = levelRange(liveChart);
+    liveChart->setRanges(from, to, low, high);
+    liveChart->setLevelTitle(tr("Pegel (%1)").arg(unitText(statistics.unit)));
+    if (tabs->currentIndex() == 0) {
+        const QString text = statisticsText(statistics);
+        if (statisticsLabel->text() != text)
+            statisticsLabel->setText(text);
+    }
+}
+
+QString TrendWindow::levelText(double level, ReadingHistory::Unit unit) const
+{
+    return LiveDisplay::levelTexts(level, unit == ReadingHistory::Unit::Dbv).level;
+}
+
+QString TrendWindow::statisticsText(const ReadingHistory::Statistics &statistics)
+{
+    const bool audio = statistics.unit == ReadingHistory::Unit::Dbv;
+    const auto level = [audio](double l) { return LiveDisplay::levelTexts(l, audio).level; };
+    QStringList lines;
+    for (int k = 0; k < ReadingHistory::KindCount; ++k) {
+        const ReadingHistory::KindStatistics &s = statistics.kinds[k];
+        const QString kind = k == ReadingHistory::Rms ? tr("RMS") : tr("PEP");
+        if (s.count == 0)
+            lines.append(tr("%1: keine Messwerte").arg(kind));
+        else
+            lines.append(tr("%1: Minimum %2   Maximum %3   Mittelwert (Leistung) %4   %5 Werte")
+                             .arg(kind, level(s.minimum), level(s.maximum), level(s.powerAverage))
+                             .arg(s.count));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TrendWindow::showLiveCursor(qint64 msecs)
+{
+    const qint64 rms = history.nearest(msecs, ReadingHistory::Rms);
+    const qint64 pep = history.nearest(msecs, ReadingHistory::Pep);
+    if (rms < 0 && pep < 0)
+        return;
+    const auto distance = [&](qint64 index) {
+        return index < 0 ? std::numeric_limits<qint64>::max()
+                         : std::abs(history.at(index).msecs() - msecs);
+    };
+    const ReadingHistory::Reading &nearest = history.at(distance(rms) <= distance(pep) ? rms : pep);
+    QString text =
+        QDateTime::fromMSecsSinceEpoch(nearest.msecs()).toString(QStringLiteral("HH:mm:ss.zzz"));
+    if (rms >= 0)
+        text += tr("   RMS %1").arg(levelText(history.at(rms).level(), history.at(rms).unit()));
+    if (pep >= 0)
+        text += tr("   PEP %1").arg(levelText(history.at(pep).level(), history.at(pep).unit()));
+    cursorLabel->setText(text);
+}
+
+qint64 TrendWindow::recordingMs(int n) const
+{
+    return RecordingDayMs + recordingStart.msecsSinceStartOfDay() +
+           qint64(n) * recordingIntervalSec * 1000;
+}
+
+void TrendWindow::showRecording(const QTime &start, int intervalSec, const int *rms, const int *pep,
+                                int count)
+{
+    recordingStart = start;
+    recordingIntervalSec = intervalSec;
+    recordingRms = QVector<int>(rms, rms + std::max(count, 0));
+    recordingPep = QVector<int>(pep, pep + std::max(count, 0));
+
+    ReadingHistory::Line lines[ReadingHistory::KindCount];
+    for (int i = 0; i < int(recordingRms.size()); ++i) {
+        lines[ReadingHistory::Rms].push_back({recordingMs(i + 1), recordingRms[i] / 100.0});
+        lines[ReadingHistory::Pep].push_back({recordingMs(i + 1), recordingPep[i] / 100.0});
+    }
+    for (int k = 0; k < ReadingHistory::KindCount; ++k)
+        recordingChart->setLines(ReadingHistory::Kind(k), {lines[k]});
+    refreshRecording(recordingMs(0), recordingMs(int(recordingRms.size())));
+    if (tabs->currentIndex() == 1)
+        followButton->setEnabled(!recordingRms.isEmpty());
+}
+
+void TrendWindow::recordingZoomed()
+{
+    refreshRecording(recordingChart->shownFrom(), recordingChart->shownTo());
+}
+
+// The recording chart's axes and statistics for the data sets from `fromMs`
+// to `toMs`.
+void TrendWindow::refreshRecording(qint64 fromMs, qint64 toMs)
+{
+    if (fromMs > toMs)
+        std::swap(fromMs, toMs); // a negative interval counts backwards
+    ReadingHistory::StatisticsSum sums[ReadingHistory::KindCount];
+    for (int i = 0; i < int(recordingRms.size()); ++i) {
+        const qint64 ms = recordingMs(i + 1);
+        if (ms >= fromMs && ms <= toMs) {
+            sums[ReadingHistory::Rms].add(recordingRms[i] / 100.0);
+            sums[ReadingHistory::Pep].add(recordingPep[i] / 100.0);
+        }
+    }
+    ReadingHistory::Statistics statistics;
+    for (int k = 0; k < ReadingHistory::KindCount; ++k)
+        statistics.kinds[k] = sums[k].result();
+    const auto [low, high] = levelRange(recordingChart);
+    recordingChart->setRanges(fromMs, toMs, low, high);
+    if (tabs->currentIndex() == 1)
+        statisticsLabel->setText(statisticsText(statistics));
+}
+
+void TrendWindow::showRecordingCursor(qint64 msecs)
+{
+    const int count = int(recordingRms.size());
+    if (count == 0 || recordingIntervalSec == 0)
+        return;
+    const double n = double(msecs - recordingMs(0)) / (recordingIntervalSec * 1000.0);
+    const int i = std::clamp(int(std::lround(n)) - 1, 0, count - 1);
+    cursorLabel->setText(tr("Datensatz %1   %2   RMS %3 dBm   PEP %4 dBm")
+                             .arg(i + 1)
+                             .arg(Records::timeText(
+                                 Records::recordTime(recordingStart, recordingIntervalSec, i + 1)))
+                             .arg(QString::asprintf("%.2f", recordingRms[i] / 100.0),
+                                  QString::asprintf("%.2f", recordingPep[i] / 100.0)));
+}
+
+QByteArray TrendWindow::historyCsv(const ReadingHistory &history)
+{
+    QByteArray bytes = LiveLog::csvHeader() + '\n';
+    bytes.reserve(qsizetype(history.size()) * 96 + bytes.size());
+    for (qint64 i = history.firstIndex(); i < history.endIndex(); ++i) {
+        const ReadingHistory::Reading &r = history.at(i);
+        bytes += LiveLog::levelCsvLine(QDateTime::fromMSecsSinceEpoch(r.msecs()),
+                                       r.kind() == ReadingHistory::Rms ? LiveLog::Kind::Rms
+                                                                       : LiveLog::Kind::Pep,
+                                       r.level(), r.unit() == ReadingHistory::Unit::Dbv);
+        bytes += '\n';
+    }
+    return bytes;
+}
+
+QByteArray TrendWindow::chartPng() const
+{
+    const QWidget *chart = tabs->currentWidget();
+    QImage image(chart->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2.0);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        const_cast<QWidget *>(chart)->render(&painter);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// "Bild speichern": the chart on show as a PNG file. Qt Charts has no vector
+// export of its own, and a picture at twice the screen's pixels serves a
+// report.
+void TrendWindow::saveImage()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Bild speichern"), QDir::home().filePath(QStringLiteral("verlauf.png")),
+        tr("PNG-Bild (*.png)"));
+    if (fileName.isEmpty())
+        return;
+    cursorLabel->setText(Records::writeFileAtomically(fileName, chartPng())
+                             ? tr("Gespeichert: %1").arg(fileName)
+                             : tr("Nicht gespeichert: %1").arg(fileName));
+}
+
+// "Verlauf speichern": every reading the history holds, as CSV.
+void TrendWindow::saveHistory()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Verlauf speichern"), QDir::home().filePath(QStringLiteral("verlauf.csv")),
+        tr("CSV (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+    cursorLabel->setText(Records::writeFileAtomically(fileName, historyCsv(history))
+                             ? tr("Gespeichert: %1").arg(fileName)
+                             : tr("Nicht gespeichert: %1").arg(fileName));
+}
