@@ -5,8 +5,9 @@
 # With a display: the program opens its window; closing it ends both.
 # Without one (no DISPLAY/WAYLAND_DISPLAY, or --demo): both run under a
 # virtual X server, the program finds the meter, shows readings, downloads
-# the recording through its own menus, screenshots of both pages are saved
-# in out/screenshots/, and the program is closed through "Datei, Beenden".
+# the recording through its own menus, screenshots of both pages and of the
+# window "Verlauf" are saved in out/screenshots/, and the program is closed
+# through "Datei, Beenden".
 #
 # Arguments after the options go to the simulated meter (see
 # `build/bin/tavrold-sim --help`).
@@ -113,6 +114,22 @@ done
 sleep 1.5 # the last data sets reach the program
 "$bin/grab-window" "$window" "$out/daten.png"
 
+# "&Option", then "&Verlauf": the window with the chart of the readings.
+focus
+xdotool key --delay 300 alt+o v
+trend=""
+for _ in $(seq 50); do
+    trend=$(xdotool search --name "^Tavrolinde - Verlauf$" 2>/dev/null | head -n1 || true)
+    [ -n "$trend" ] && break
+    sleep 0.1
+done
+if [ -n "$trend" ]; then
+    sleep 2 # the chart follows a few more readings
+    "$bin/grab-window" "$trend" "$out/verlauf.png"
+else
+    echo "The window \"Verlauf\" did not open." >&2
+fi
+
 # "&Datei", then "&Beenden".
 focus
 xdotool key --delay 300 alt+d b
@@ -121,4 +138,4 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 wait "$app_pid" || true
-echo "Screenshots: $out/display.png $out/daten.png"
+echo "Screenshots: $out/display.png $out/daten.png $out/verlauf.png"

@@ -8,6 +8,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -24,7 +25,7 @@ TrendChartView::TrendChartView(QWidget *parent)
     timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
     timeAxis->setTickCount(7);
     timeAxis->setTitleText(tr("Uhrzeit"));
-    levelAxis->setLabelFormat(QStringLiteral("%.1f"));
+    levelAxis->setLabelFormat(QStringLiteral("%.0f"));
     chart()->addAxis(timeAxis, Qt::AlignBottom);
     chart()->addAxis(levelAxis, Qt::AlignLeft);
     // The first series of each kind carries its name in the legend.
@@ -46,7 +47,7 @@ QLineSeries *TrendChartView::seriesFor(ReadingHistory::Kind kind, int index)
     while (pool.size() <= index) {
         auto *series = new QLineSeries;
         series->setName(kind == ReadingHistory::Rms ? tr("RMS") : tr("PEP"));
-        series->setPen(QPen(kindColors[kind], 1.5));
+        series->setPen(QPen(kindColors[kind], 1));
         chart()->addSeries(series);
         series->attachAxis(timeAxis);
         series->attachAxis(levelAxis);
@@ -89,15 +90,30 @@ void TrendChartView::setLines(ReadingHistory::Kind kind,
             }
 }
 
-void TrendChartView::setRanges(qint64 fromMs, qint64 toMs, double lowLevel, double highLevel)
+void TrendChartView::setRanges(qint64 fromMs, qint64 toMs)
 {
     settingRanges = true;
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs);
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(std::max(toMs, fromMs + 1));
     if (timeAxis->min() != from || timeAxis->max() != to)
         timeAxis->setRange(from, to);
-    if (levelAxis->min() != lowLevel || levelAxis->max() != highLevel)
-        levelAxis->setRange(lowLevel, highLevel);
+
+    // The levels drawn and a little room, at whole steps of 1, 2, 5, 10, 20
+    // or 50 dB, so that the labels are round numbers.
+    double low = -60.0, high = 0.0, step = 10.0;
+    if (lowest <= highest) {
+        for (double s : {1.0, 2.0, 5.0, 10.0, 20.0, 50.0}) {
+            step = s;
+            if ((highest - lowest + 1.0) / s <= 6.0)
+                break;
+        }
+        low = std::floor((lowest - 0.5) / step) * step;
+        high = std::ceil((highest + 0.5) / step) * step;
+    }
+    if (levelAxis->min() != low || levelAxis->max() != high) {
+        levelAxis->setRange(low, high);
+        levelAxis->setTickCount(std::min(int(std::lround((high - low) / step)), 60) + 1);
+    }
     settingRanges = false;
 }
 

@@ -25,14 +25,12 @@ public:
     explicit TrendChartView(QWidget *parent = nullptr);
 
     void setLines(ReadingHistory::Kind kind, const std::vector<ReadingHistory::Line> &lines);
-    // Sets the axes; not a zoom of the user's.
-    void setRanges(qint64 fromMs, qint64 toMs, double lowLevel, double highLevel);
+    // Sets the time axis, and the level axis to the lines drawn; not a zoom
+    // of the user's.
+    void setRanges(qint64 fromMs, qint64 toMs);
     void setLevelTitle(const QString &title);
     qint64 shownFrom() const;
     qint64 shownTo() const;
-    // The levels the lines drawn span (low > high when nothing is drawn).
-    double lowestShown() const { return lowest; }
-    double highestShown() const { return highest; }
     int plotWidth() const;
 
 signals:

@@ -42,16 +42,6 @@ QString unitText(ReadingHistory::Unit unit)
     return unit == ReadingHistory::Unit::Dbv ? QStringLiteral("dBV") : QStringLiteral("dBm");
 }
 
-// The level axis: whole dB around what is drawn, at least 2 dB high.
-std::pair<double, double> levelRange(const TrendChartView *chart)
-{
-    if (chart->lowestShown() > chart->highestShown())
-        return {-60.0, 0.0};
-    double low = std::floor(chart->lowestShown()) - 1.0;
-    double high = std::ceil(chart->highestShown()) + 1.0;
-    return {low, std::max(high, low + 2.0)};
-}
-
 // A data set's time on the recording chart: the listing's time of day,
 // counted on from a day without a change of summer time near it, so that a
 // recording past midnight goes on into the next day.
@@ -192,14 +182,17 @@ void TrendWindow::refreshLive()
         column = columnWidth(to - from, pixels);
     } else if (!history.isEmpty()) {
         const qint64 newest = history.at(history.endIndex() - 1).msecs();
+        const qint64 oldest = history.at(history.firstIndex()).msecs();
         qint64 span = SpansMs[std::clamp(spanBox->currentIndex(), 0, 4)];
-        if (span == 0)
-            span = std::max<qint64>(newest - history.at(history.firstIndex()).msecs(), 60 * 1000);
+        const bool wholeRun = span == 0;
+        if (wholeRun)
+            span = std::max<qint64>(newest - oldest, 60 * 1000);
         column = columnWidth(span, pixels);
-        // The chart ends with the newest column, so it moves a column at a
-        // time and the columns before stay as they were drawn.
+        // The chart ends with the newest column and begins with a whole one,
+        // so it moves a column at a time and the columns before stay as they
+        // were drawn.
         to = (newest / column + 1) * column;
-        from = to - span;
+        from = wholeRun ? std::min(oldest / column * column, to - 60 * 1000) : to - span;
     } else {
         to = QDateTime::currentMSecsSinceEpoch();
         from = to - SpansMs[0];
@@ -211,8 +204,7 @@ void TrendWindow::refreshLive()
     liveChart->setLines(ReadingHistory::Pep,
                         history.columnExtremes(ReadingHistory::Pep, from, to, column));
     const ReadingHistory::Statistics statistics = history.statistics(from, to);
-    const auto [low, high] = levelRange(liveChart);
-    liveChart->setRanges(from, to, low, high);
+    liveChart->setRanges(from, to);
     liveChart->setLevelTitle(tr("Pegel (%1)").arg(unitText(statistics.unit)));
     if (tabs->currentIndex() == 0) {
         const QString text = statisticsText(statistics);
@@ -312,8 +304,7 @@ void TrendWindow::refreshRecording(qint64 fromMs, qint64 toMs)
     ReadingHistory::Statistics statistics;
     for (int k = 0; k < ReadingHistory::KindCount; ++k)
         statistics.kinds[k] = sums[k].result();
-    const auto [low, high] = levelRange(recordingChart);
-    recordingChart->setRanges(fromMs, toMs, low, high);
+    recordingChart->setRanges(fromMs, toMs);
     if (tabs->currentIndex() == 1)
         statisticsLabel->setText(statisticsText(statistics));
 }
