@@ -7,6 +7,9 @@
 tavrold_run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    # Qt Charts for the window "Verlauf"; its CMake files need Qt OpenGL's,
+    # which Debian 12's qt6-charts-dev does not bring along.
+    qt6-charts-dev libqt6opengl6-dev
     fontconfig fonts-dejavu-core
     xvfb xauth xdotool x11-utils
 )
