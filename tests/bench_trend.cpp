@@ -4,10 +4,15 @@
 // the chart's series.
 
 #include "benchmark.h"
+#include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "readinghistory.h"
+#include "sandboxedmeter.h"
 #include "trendchartview.h"
 #include "trendwindow.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -40,6 +45,7 @@ private slots:
     void poll_data();
     void poll();
     void ratios();
+    void streamingWithTheWindowOpen();
 
 private:
     // One poll of the meter's stream: one reading, RMS and PEP in turn, so
@@ -188,6 +194,73 @@ void BenchTrend::ratios()
              "a day must draw far faster decimated");
     QVERIFY2(msPerPoll["24 h, decimated"] <= 5.0, "a poll with the window open takes over 5 ms");
 #endif
+}
+
+// The program as it runs: a meter on a pseudo-terminal sends five RMS and
+// five PEP readings a second, the history holds a day, and "Verlauf" is open
+// on the whole run. A timer that wants to run every millisecond measures the
+// longest time the event loop was held up.
+void BenchTrend::streamingWithTheWindowOpen()
+{
+    window->hide();
+    SandboxedMeter meter(QStringLiteral("COM1"));
+    MainWindow main;
+    main.show();
+    QVERIFY(meter.meter.waitForReceived("#o;", 10000));
+    ReadingHistory &runHistory = MainWindowTestAccess::history(main);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - ReadingHistory::DayCapacity * PollMs;
+    for (int i = 0; i < ReadingHistory::DayCapacity; ++i)
+        runHistory.append(start + i * PollMs, i % 2 ? ReadingHistory::Pep : ReadingHistory::Rms,
+                          levelOf(i), ReadingHistory::Unit::Dbm);
+
+    int sent = 0;
+    QTimer meterClock;
+    connect(&meterClock, &QTimer::timeout, this, [&] {
+        meter.meter.send(QStringLiteral("@a%1;@b%2;")
+                             .arg(levelOf(sent), 0, 'f', 1)
+                             .arg(levelOf(sent) + 5, 0, 'f', 1)
+                             .toLatin1());
+        ++sent;
+    });
+    meterClock.start(200);
+
+    qint64 longest = 0;
+    int overFrame = 0; // held up for more than a frame (16 ms)
+    QElapsedTimer sinceTick;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        const qint64 held = sinceTick.nsecsElapsed();
+        longest = std::max(longest, held);
+        overFrame += held > 16000000;
+        sinceTick.restart();
+    });
+    sinceTick.start();
+    probe.start(1);
+    const auto streamFor = [&](int ms, const char *what) {
+        longest = 0;
+        overFrame = 0;
+        const qint64 before = runHistory.endIndex();
+        const int sentBefore = sent;
+        QTest::qWait(ms);
+        QVERIFY(runHistory.endIndex() - before >= 2 * (sent - sentBefore - 2));
+        qInfo("streaming for %d s with %s: %lld readings taken in, the event loop held up for "
+              "%.1f ms at the longest, %d times for more than 16 ms",
+              ms / 1000, what, runHistory.endIndex() - before, double(longest) / 1e6, overFrame);
+    };
+
+    // For comparison: the same with the window closed.
+    streamFor(5000, "the window closed");
+
+    main.findChild<QAction *>(QStringLiteral("actionVerlauf"))->trigger();
+    TrendWindow *trend = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget != window && qobject_cast<TrendWindow *>(widget))
+            trend = static_cast<TrendWindow *>(widget);
+    QVERIFY(trend && trend->isVisible());
+    trend->findChild<QComboBox *>(QStringLiteral("spanBox"))->setCurrentIndex(4);
+    QTest::qWait(1000); // the window has drawn the day once
+    streamFor(10000, "a day of history on show");
 }
 
 QTEST_MAIN(BenchTrend)

@@ -115,6 +115,9 @@ struct MainWindowTestAccess
             m.download.pepValues[i / 2] = values.at(i + 1);
         }
     }
+
+    // The readings of the run ("Verlauf").
+    static ReadingHistory &history(MainWindow &m) { return m.history; }
 };
 
 #endif // MAINWINDOWTESTACCESS_H
