@@ -61,7 +61,7 @@ TrendWindow::TrendWindow(const ReadingHistory &history, QWidget *parent)
     spanBox->addItems({tr("1 min"), tr("10 min"), tr("1 h"), tr("8 h"), tr("Alles")});
     auto *spanLabel = new QLabel(tr("&Zeitraum:"));
     spanLabel->setBuddy(spanBox);
-    followButton = new QPushButton(tr("Zoom &zurueck"));
+    followButton = new QPushButton(tr("Zoom zu&rueck"));
     followButton->setObjectName(QStringLiteral("followButton"));
     followButton->setEnabled(false);
     auto *saveImageButton = new QPushButton(tr("&Bild speichern"));
@@ -100,8 +100,13 @@ TrendWindow::TrendWindow(const ReadingHistory &history, QWidget *parent)
 
     refreshTimer.setSingleShot(true);
     connect(&refreshTimer, &QTimer::timeout, this, &TrendWindow::refreshLive);
-    connect(spanBox, &QComboBox::currentIndexChanged, this, &TrendWindow::follow);
-    connect(followButton, &QPushButton::clicked, this, &TrendWindow::follow);
+    connect(spanBox, &QComboBox::currentIndexChanged, this, &TrendWindow::followLive);
+    connect(followButton, &QPushButton::clicked, this, [this] {
+        if (tabs->currentIndex() == 1)
+            refreshRecording(recordingMs(0), recordingMs(int(recordingRms.size())));
+        else
+            followLive();
+    });
     connect(saveImageButton, &QPushButton::clicked, this, &TrendWindow::saveImage);
     connect(saveHistoryButton, &QPushButton::clicked, this, &TrendWindow::saveHistory);
     connect(liveChart, &TrendChartView::zoomedByUser, this, &TrendWindow::liveZoomed);
@@ -146,16 +151,13 @@ void TrendWindow::historyChanged()
         refreshTimer.start(refreshDelayMs);
 }
 
-// The span box or "Zoom zurueck": the live chart follows the newest reading
-// again, or the recording chart shows the whole recording.
-void TrendWindow::follow()
+// A span chosen, or "Zoom zurueck" on the live chart: it follows the newest
+// reading again.
+void TrendWindow::followLive()
 {
-    if (tabs->currentIndex() == 1) {
-        refreshRecording(recordingMs(0), recordingMs(int(recordingRms.size())));
-        return;
-    }
     liveZoomedIn = false;
-    followButton->setEnabled(false);
+    if (tabs->currentIndex() == 0)
+        followButton->setEnabled(false);
     refreshLive();
 }
 
@@ -164,7 +166,8 @@ void TrendWindow::liveZoomed()
     liveZoomedIn = true;
     zoomFromMs = liveChart->shownFrom();
     zoomToMs = liveChart->shownTo();
-    followButton->setEnabled(true);
+    if (tabs->currentIndex() == 0)
+        followButton->setEnabled(true);
     refreshTimer.start(0);
 }
 

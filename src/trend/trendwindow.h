@@ -61,7 +61,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void follow();
+    void followLive();
     void liveZoomed();
     void recordingZoomed();
     void refreshRecording(qint64 fromMs, qint64 toMs);
