@@ -13,6 +13,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDateTimeAxis>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -61,6 +62,7 @@ private slots:
     void cleanupTestCase();
     void opensFromTheOptionMenu();
     void everyReadingIsKeptAndSaved();
+    void zoomStopsFollowing();
     void pictureIsSaved();
     void recordingChart();
     void closingOnlyHides();
@@ -140,6 +142,35 @@ void TestTrendWindow::everyReadingIsKeptAndSaved()
     QCOMPARE(lines[1].left(lines[1].indexOf(';')), lines[4].left(lines[4].indexOf(';')));
 }
 
+void TestTrendWindow::zoomStopsFollowing()
+{
+    auto *view = trendWindow()->findChild<QChartView *>("liveChart");
+    const auto shownEnd = [view] {
+        return static_cast<QDateTimeAxis *>(view->chart()->axes(Qt::Horizontal).first())->max();
+    };
+    // Drag across the middle of the plot.
+    const QRectF plot = view->chart()->plotArea();
+    const QPoint from =
+        view->mapFromScene(view->chart()->mapToScene(plot.center() - QPointF(100, 0)));
+    const QPoint to =
+        view->mapFromScene(view->chart()->mapToScene(plot.center() + QPointF(100, 0)));
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(view->viewport(), to);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    auto *back = trendWindow()->findChild<QPushButton *>("followButton");
+    QTRY_VERIFY(back->isEnabled());
+    const QDateTime zoomedEnd = shownEnd();
+
+    // New readings do not move a zoomed chart; "Zoom zurueck" follows them again.
+    QTest::qWait(1200);
+    QVERIFY(meter->meter.send("@a-33.0;"));
+    QTest::qWait(1200);
+    QCOMPARE(shownEnd(), zoomedEnd);
+    back->click();
+    QTRY_VERIFY(shownEnd() > zoomedEnd);
+    QVERIFY(!back->isEnabled());
+}
+
 void TestTrendWindow::pictureIsSaved()
 {
     const QString path = dir.filePath("verlauf.png");
@@ -196,7 +227,7 @@ void TestTrendWindow::closingOnlyHides()
     QTest::qWait(300);
     window->findChild<QAction *>("actionVerlauf")->trigger();
     QVERIFY(trend->isVisible());
-    QTRY_VERIFY(trend->findChild<QLabel *>("statisticsLabel")->text().contains("3 Werte"));
+    QTRY_VERIFY(trend->findChild<QLabel *>("statisticsLabel")->text().contains("4 Werte"));
 }
 
 QTEST_MAIN(TestTrendWindow)
