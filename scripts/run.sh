@@ -84,13 +84,18 @@ start_sim "$log" --records 240 --interval 30 --recording on --seed 1 "$@"
 (cd "$bin" && exec ./tavrold) &
 app_pid=$!
 
-title_pattern="^Tavrolinde - .*FW:[0-9]"
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name "$title_pattern" 2>/dev/null | head -n1 || true)
-    [ -n "$window" ] && break
-    sleep 0.1
-done
+# The first window whose title matches, within ten seconds (empty if none).
+find_window() {
+    local found=""
+    for _ in $(seq 100); do
+        found=$(xdotool search --name "$1" 2>/dev/null | head -n1 || true)
+        [ -n "$found" ] && break
+        sleep 0.1
+    done
+    echo "$found"
+}
+
+window=$(find_window "^Tavrolinde - .*FW:[0-9]")
 if [ -z "$window" ]; then
     echo "The program did not find the simulated meter." >&2
     kill "$app_pid" 2>/dev/null || true
@@ -117,12 +122,7 @@ sleep 1.5 # the last data sets reach the program
 # "&Option", then "&Verlauf": the window with the chart of the readings.
 focus
 xdotool key --delay 300 alt+o v
-trend=""
-for _ in $(seq 50); do
-    trend=$(xdotool search --name "^Tavrolinde - Verlauf$" 2>/dev/null | head -n1 || true)
-    [ -n "$trend" ] && break
-    sleep 0.1
-done
+trend=$(find_window "^Tavrolinde - Verlauf$")
 if [ -n "$trend" ]; then
     sleep 2 # the chart follows a few more readings
     "$bin/grab-window" "$trend" "$out/verlauf.png"

@@ -364,25 +364,28 @@ QByteArray TrendWindow::chartPng() const
 // report.
 void TrendWindow::saveImage()
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Bild speichern"), QDir::home().filePath(QStringLiteral("verlauf.png")),
-        tr("PNG-Bild (*.png)"));
-    if (fileName.isEmpty())
-        return;
-    cursorLabel->setText(Records::writeFileAtomically(fileName, chartPng())
-                             ? tr("Gespeichert: %1").arg(fileName)
-                             : tr("Nicht gespeichert: %1").arg(fileName));
+    saveFile(tr("Bild speichern"), QStringLiteral("verlauf.png"), tr("PNG-Bild (*.png)"),
+             [this] { return chartPng(); });
 }
 
 // "Verlauf speichern": every reading the history holds, as CSV.
 void TrendWindow::saveHistory()
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Verlauf speichern"), QDir::home().filePath(QStringLiteral("verlauf.csv")),
-        tr("CSV (*.csv)"));
+    saveFile(tr("Verlauf speichern"), QStringLiteral("verlauf.csv"), tr("CSV (*.csv)"),
+             [this] { return historyCsv(history); });
+}
+
+// Asks for a file name and writes the bytes there; an existing file is
+// replaced only once the new one is complete. The line under the chart says
+// how it went.
+void TrendWindow::saveFile(const QString &caption, const QString &name, const QString &filter,
+                           const std::function<QByteArray()> &bytes)
+{
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, caption, QDir::home().filePath(name), filter);
     if (fileName.isEmpty())
         return;
-    cursorLabel->setText(Records::writeFileAtomically(fileName, historyCsv(history))
+    cursorLabel->setText(Records::writeFileAtomically(fileName, bytes())
                              ? tr("Gespeichert: %1").arg(fileName)
                              : tr("Nicht gespeichert: %1").arg(fileName));
 }

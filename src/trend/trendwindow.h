@@ -9,6 +9,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -68,6 +70,8 @@ private:
     void showLiveCursor(qint64 msecs);
     void showRecordingCursor(qint64 msecs);
     QString levelText(double level, ReadingHistory::Unit unit) const;
+    void saveFile(const QString &caption, const QString &name, const QString &filter,
+                  const std::function<QByteArray()> &bytes);
     qint64 recordingMs(int n) const;
 
     const ReadingHistory &history;
