@@ -42,6 +42,7 @@ private slots:
     void append();
     void statisticsOfTheDay();
     void columnsOfTheDay();
+    void csvOfTheDay();
     void poll_data();
     void poll();
     void ratios();
@@ -114,6 +115,17 @@ void BenchTrend::columnsOfTheDay()
                 .size();
     }
     QCOMPARE(lines, size_t(1));
+}
+
+// "Verlauf speichern" with a full day: the bytes of the file.
+void BenchTrend::csvOfTheDay()
+{
+    QByteArray csv;
+    QBENCHMARK_ONCE
+    {
+        csv = TrendWindow::historyCsv(*history);
+    }
+    QCOMPARE(csv.count('\n'), history->size() + 1);
 }
 
 void BenchTrend::poll_data()
