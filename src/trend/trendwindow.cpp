@@ -146,8 +146,9 @@ void TrendWindow::resizeEvent(QResizeEvent *event)
 void TrendWindow::historyChanged()
 {
     liveStale = true;
-    // A span of minutes moves a pixel every poll; longer spans change their
-    // newest column only, and are drawn again at most once a second.
+    // The meter sends five readings of a kind a second: the chart is drawn
+    // again as often, or once a column of time when columns are longer, and
+    // at least once a second.
     if (isVisible() && !refreshTimer.isActive())
         refreshTimer.start(refreshDelayMs);
 }
@@ -201,7 +202,7 @@ void TrendWindow::refreshLive()
         to = QDateTime::currentMSecsSinceEpoch();
         from = to - SpansMs[0];
     }
-    refreshDelayMs = column <= 100 ? 0 : int(std::min<qint64>(column, 1000));
+    refreshDelayMs = int(std::clamp<qint64>(column, 200, 1000));
 
     liveChart->setLines(ReadingHistory::Rms,
                         history.columnExtremes(ReadingHistory::Rms, from, to, column));
