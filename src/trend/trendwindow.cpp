@@ -323,8 +323,8 @@ void TrendWindow::showRecordingCursor(qint64 msecs)
     const int i = std::clamp(int(std::lround(n)) - 1, 0, count - 1);
     cursorLabel->setText(tr("Datensatz %1   %2   RMS %3 dBm   PEP %4 dBm")
                              .arg(i + 1)
-                             .arg(Records::timeText(
-                                 Records::recordTime(recordingStart, recordingIntervalSec, i + 1)))
+                             .arg(QDateTime::fromMSecsSinceEpoch(recordingMs(i + 1))
+                                      .toString(QStringLiteral("HH:mm:ss")))
                              .arg(QString::asprintf("%.2f", recordingRms[i] / 100.0),
                                   QString::asprintf("%.2f", recordingPep[i] / 100.0)));
 }
@@ -399,7 +399,8 @@ void TrendWindow::saveFile(const QString &caption, const QString &name, const QS
         QFileDialog::getSaveFileName(this, caption, QDir::home().filePath(name), filter);
     if (fileName.isEmpty())
         return;
-    cursorLabel->setText(Records::writeFileAtomically(fileName, bytes())
+    QString error;
+    cursorLabel->setText(Records::writeFile(fileName, bytes(), &error)
                              ? tr("Gespeichert: %1").arg(fileName)
-                             : tr("Nicht gespeichert: %1").arg(fileName));
+                             : tr("Nicht gespeichert: %1 (%2)").arg(fileName, error));
 }
