@@ -25,12 +25,23 @@ tavrold_test_packages=(
     clang libclang-rt-dev
 )
 
-# tavrold_install_deps run|test: installs what running (or, with test, also
-# testing) needs and is missing, one line per step.
+# Only the Windows build needs these (scripts/windows.sh): Qt's source
+# package and its build tools, the POSIX-thread MinGW-w64 compiler it is
+# built with, and the installer maker.
+tavrold_windows_packages=(
+    dpkg-dev ninja-build perl patch xz-utils
+    g++-mingw-w64-x86-64-posix
+    nsis
+)
+
+# tavrold_install_deps run|test|windows: installs what running (or, with test,
+# also testing; with windows, also the Windows build) needs and is missing,
+# one line per step.
 tavrold_install_deps() {
     local what=${1:-run}
     local wanted=("${tavrold_run_packages[@]}")
-    [ "$what" = test ] && wanted+=("${tavrold_test_packages[@]}")
+    [ "$what" != run ] && wanted+=("${tavrold_test_packages[@]}")
+    [ "$what" = windows ] && wanted+=("${tavrold_windows_packages[@]}")
     local missing=()
     local pkg
     for pkg in "${wanted[@]}"; do

@@ -199,11 +199,11 @@ private slots:
     void lostDevice();
 
 private:
-    // Wine and the prefix.
-    bool runWine(const QStringList &arguments, int timeoutMs, const QString &what);
+    // Wine and the prefix (set up by tests/win32/wineprefix.sh).
+    bool runPrefixScript(const QStringList &options, int timeoutMs, QString *output);
     bool runServer(const QString &option, int timeoutMs);
     QProcessEnvironment wineEnvironment() const;
-    QString mappingProblem() const;
+    QString mappingProblem();
     QString logTail() const;
 
     // The program.
@@ -234,29 +234,35 @@ private:
     QString where;
 };
 
-bool TestWin32Serial::runWine(const QStringList &arguments, int timeoutMs, const QString &what)
+// Runs tests/win32/wineprefix.sh on this test's prefix and lines: sets the
+// prefix up, or (with --check) tells whether every COM name leads where it
+// should. False when it fails; what it said goes to output.
+bool TestWin32Serial::runPrefixScript(const QStringList &options, int timeoutMs, QString *output)
 {
-    QProcess process;
-    process.setProcessEnvironment(wineEnvironment());
-    process.setWorkingDirectory(dir->path());
+    QStringList arguments{QStringLiteral(TAVROLD_SOURCE_DIR "/tests/win32/wineprefix.sh")};
+    arguments << options << prefix << blocked;
+    for (auto it = meters.cbegin(); it != meters.cend(); ++it)
+        arguments << it.key() + QLatin1Char('=') + it.value()->devicePath();
+    QProcessEnvironment env = wineEnvironment();
+    env.insert(QStringLiteral("WINE"), wine);
     // Into a file, not a pipe: Wine's helper processes outlive the command
     // and would hold a pipe open.
-    process.setStandardOutputFile(log, QIODevice::Append);
-    process.setStandardErrorFile(log, QIODevice::Append);
+    const QString said = dir->filePath(QStringLiteral("wineprefix.log"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(said);
+    process.setStandardErrorFile(said, QIODevice::Append);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(wine, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
+    process.start(QStringLiteral("bash"), arguments);
+    const bool ended = process.waitForFinished(timeoutMs);
+    if (!ended) {
         process.kill();
         process.waitForFinished(5000);
-        qWarning("%s: no end within %d ms", qPrintable(what), timeoutMs);
-        return false;
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning("%s failed (exit code %d)%s", qPrintable(what), process.exitCode(),
-                 qPrintable(logTail()));
-        return false;
-    }
-    return true;
+    QFile file(said);
+    *output = file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()).trimmed()
+                                             : QString();
+    return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool TestWin32Serial::runServer(const QString &option, int timeoutMs)
@@ -289,18 +295,13 @@ QProcessEnvironment TestWin32Serial::wineEnvironment() const
 }
 
 // Empty when every one of COM1 to COM20 leads where this test put it, else
-// what does not. Wine makes these links from the registry when it starts.
-QString TestWin32Serial::mappingProblem() const
+// what does not.
+QString TestWin32Serial::mappingProblem()
 {
-    const QString dosdevices = prefix + QStringLiteral("/dosdevices/com%1");
-    for (int n = 1; n <= 20; ++n) {
-        const QString name = QStringLiteral("COM%1").arg(n);
-        const QString expected = meters.contains(name) ? meters.value(name)->devicePath() : blocked;
-        const QString actual = QFile::symLinkTarget(dosdevices.arg(n));
-        if (actual != expected)
-            return QStringLiteral("%1 leads to \"%2\", not \"%3\"").arg(name, actual, expected);
-    }
-    return QString();
+    QString output;
+    if (runPrefixScript({QStringLiteral("--check")}, 30000, &output))
+        return QString();
+    return output.isEmpty() ? QStringLiteral("the check did not end") : output;
 }
 
 QString TestWin32Serial::logTail() const
@@ -346,34 +347,11 @@ void TestWin32Serial::initTestCase()
 
     QElapsedTimer clock;
     clock.start();
-    QVERIFY2(runWine({QStringLiteral("wineboot"), QStringLiteral("-i")}, 240000,
-                     QStringLiteral("wineboot -i")),
-             "Wine could not set up its prefix");
-    const qint64 bootMs = clock.restart();
-
-    // Every name gets a device of the test's choosing: Wine would give the
-    // names left over to the machine's own /dev/ttyS* by itself. A name that
-    // leads to nothing that exists is no good either: Wine then offers a
-    // stand-in device that opens. A folder exists and opens as no port.
-    for (int n = 1; n <= 20; ++n) {
-        const QString name = QStringLiteral("COM%1").arg(n);
-        const QString target = meters.contains(name) ? meters.value(name)->devicePath() : blocked;
-        QVERIFY(runWine({QStringLiteral("reg"), QStringLiteral("add"),
-                         QStringLiteral("HKLM\\Software\\Wine\\Ports"), QStringLiteral("/v"), name,
-                         QStringLiteral("/t"), QStringLiteral("REG_SZ"), QStringLiteral("/d"),
-                         target, QStringLiteral("/f")},
-                        60000, QStringLiteral("reg add ") + name));
-    }
-    const qint64 registryMs = clock.restart();
-
-    // The mapping is read when Wine starts: end this Wine session, drop the
-    // links the first one made (COM1 to the machine's first port, say), and
-    // let the program's session make them anew.
-    QVERIFY(runServer(QStringLiteral("-k"), 30000));
-    QVERIFY(runServer(QStringLiteral("-w"), 30000));
-    const QDir dosdevices(prefix + QStringLiteral("/dosdevices"));
-    for (const QString &entry : dosdevices.entryList({QStringLiteral("com*")}, QDir::System))
-        QVERIFY(QFile::remove(dosdevices.filePath(entry)));
+    QString said;
+    QVERIFY2(runPrefixScript({}, 300000, &said),
+             qPrintable(QStringLiteral("Wine could not set up its prefix:\n") + said));
+    qInfo("%s", qPrintable(said.section(QLatin1Char('\n'), -1)));
+    const qint64 prefixMs = clock.restart();
 
     agent.setProcessEnvironment(wineEnvironment());
     agent.setWorkingDirectory(dir->path());
@@ -404,8 +382,8 @@ void TestWin32Serial::initTestCase()
     const Answer whereAnswer = ask(QStringLiteral("where"));
     where = whereAnswer.words.mid(1).join(QLatin1Char(' '));
     QVERIFY(!where.isEmpty());
-    qInfo("%s: prefix %lld ms, port mapping %lld ms, program start %lld ms", qPrintable(where),
-          bootMs, registryMs, startMs);
+    qInfo("%s: prefix and COM names %lld ms, program start %lld ms", qPrintable(where), prefixMs,
+          startMs);
 }
 
 void TestWin32Serial::cleanupTestCase()

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The Windows program as a Windows user gets it, under Wine: its installer
+# (made by scripts/windows.sh) installs it silently into a private prefix
+# whose COM3 leads to the simulated meter and every other COM name to
+# nothing; the program, started from its start-menu entry under a virtual X
+# server, finds the meter and is closed through its menu; the installed
+# tavrold-cli.exe downloads the meter's recording, which must be the very
+# file the Linux tavrold-cli writes; the uninstaller leaves nothing behind.
+#
+# Usage: e2e_windows.sh <Windows build folder> <tavrold-sim> <tavrold-cli>
+#                       <grab-window> <folder for the screenshot>
+set -euo pipefail
+windows_build=$1
+sim=$2
+cli=$3
+grab=$4
+out=$5
+here=$(cd "$(dirname "$0")" && pwd)
+
+installer=$(ls "$windows_build"/tavrold-*-win64.exe 2>/dev/null | head -n 1 || true)
+if [ -z "$installer" ]; then
+    echo "FAIL: no Windows installer (tavrold-*-win64.exe) in $windows_build:"
+    echo "      scripts/windows.sh builds it there and then runs this test."
+    exit 1
+fi
+for tool in wine Xvfb xdotool xdpyinfo; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+
+work=$(mktemp -d)
+x_pid=""
+sim_pid=""
+cleanup() {
+    [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null
+    for pid in $sim_pid $x_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+    return 0
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- simulated meter ---"
+    cat "$work/sim.log" 2>/dev/null || true
+    echo "--- Wine ---"
+    tail -n 40 "$work/wine.log" 2>/dev/null || true
+    exit 1
+}
+
+wait_for() { # seconds, command...
+    local tries=$(($1 * 10))
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The simulated meter on COM3 of a sandboxed ports folder (for the Linux
+# tool); every other name there is blocked.
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+ports=$XDG_DATA_HOME/VRZ/tavrold/ports
+mkdir -p "$ports" "$XDG_CONFIG_HOME"
+for i in 1 2 $(seq 4 20); do ln -s "$work/absent/COM$i" "$ports/COM$i"; done
+"$sim" --port COM3 --records 300 --interval 30 --seed 21 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+wait_for 10 grep -q "listening" "$work/sim.log" || fail "the simulated meter did not start"
+line=$(readlink "$ports/COM3")
+
+# The prefix: COM3 leads to the meter's line, the other nineteen to nothing.
+prefix=$work/prefix
+env -u DISPLAY bash "$here/win32/wineprefix.sh" "$prefix" "$work/no-port" "COM3=$line" \
+    >>"$work/wine.log" 2>&1 || fail "the Wine prefix could not be set up"
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+programs="$prefix/drive_c/Program Files"
+before=$(cd "$programs" && find . | sort)
+
+echo "installing $(basename "$installer") ($(du -h "$installer" | cut -f1))"
+timeout 300 wine "$installer" /S >>"$work/wine.log" 2>&1 || fail "the installer failed"
+timeout 60 wineserver -w
+folder="$programs/Tavrolinde"
+entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrolinde/Tavrolinde.lnk"
+for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll uninstall.exe; do
+    [ -f "$folder/$file" ] || fail "the installer put no $file in $folder"
+done
+[ -f "$entry" ] || fail "no start-menu entry ($entry)"
+echo "ok: installed $(find "$folder" -type f | wc -l) files and the start-menu entry"
+
+# A virtual X server on a free display.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
+x_pid=$!
+exec 3>&-
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
+
+# Started as from the start menu: the entry starts it in its own folder.
+wine start "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Tavrolinde\\Tavrolinde.lnk" \
+    >>"$work/wine.log" 2>&1 || fail "the start-menu entry did not start"
+title="Tavrolinde - V2.00 - FW:2.xx - COM3"
+find_window() { window=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n1) && [ -n "$window" ]; }
+wait_for 60 find_window || fail "no window titled '$title' (titles: $(xdotool search --name . getwindowname %@ 2>/dev/null | tr '\n' '|'))"
+echo "ok: window title '$(xdotool getwindowname "$window")'"
+mapping=$(bash "$here/win32/wineprefix.sh" --check "$prefix" "$work/no-port" "COM3=$line") ||
+    fail "Wine's COM names are not the test's: $mapping"
+
+commands() { grep -o '#[a-z];' "$work/sim.log" | tr -d '\n'; }
+wait_for 10 grep -q '#o;' "$work/sim.log" || fail "the meter saw '$(commands)', no #o;"
+echo "ok: the meter saw $(commands)"
+sleep 2 # live readings on the screen
+"$grab" "$window" "$out/e2e_windows.png" || fail "no screenshot"
+echo "ok: screenshot $out/e2e_windows.png"
+
+# Closed through "&Datei", "&Beenden".
+xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+xdotool key --delay 200 alt+d b
+wait_for 20 bash -c "! xdotool search --name '^Tavrolinde' >/dev/null 2>&1" || fail "the program did not close"
+timeout 60 wineserver -w
+[ "$(commands | tail -c 3)" = "#c;" ] || fail "the meter saw '$(commands)', not #c; last"
+echo "ok: closed, the meter saw $(commands)"
+
+# The same recording through the installed Windows tool and the Linux one.
+timeout 120 wine "$folder/tavrold-cli.exe" download --port COM3 --start 08:30:00 -q \
+    -o "Z:$work/windows.csv" >>"$work/wine.log" 2>&1 || fail "tavrold-cli.exe download failed"
+timeout 120 "$cli" download --port COM3 --start 08:30:00 -q -o "$work/linux.csv" ||
+    fail "the Linux tavrold-cli download failed"
+cmp "$work/windows.csv" "$work/linux.csv" || fail "the two tools wrote different files"
+echo "ok: tavrold-cli.exe wrote the Linux tool's file ($(wc -l <"$work/linux.csv") lines)"
+
+timeout 120 wine "$folder/uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "the uninstaller failed"
+timeout 60 wineserver -w
+after=$(cd "$programs" && find . | sort)
+[ "$after" = "$before" ] ||
+    fail "left in Program Files: $(diff <(echo "$before") <(echo "$after") | grep '^>' | tr '\n' ' ')"
+[ ! -e "$(dirname "$entry")" ] || fail "the start-menu folder is left"
+echo "ok: uninstalled, nothing left"
+echo "1 passed, 0 failed"
