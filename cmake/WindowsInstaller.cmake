@@ -25,7 +25,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     get_filename_component(mingw_bin ${CMAKE_CXX_COMPILER} DIRECTORY)
     list(APPEND TAVROLD_DLL_DIRS /usr/x86_64-w64-mingw32/lib ${mingw_bin})
 endif()
-find_program(TAVROLD_OBJDUMP NAMES ${CMAKE_OBJDUMP} x86_64-w64-mingw32-objdump objdump)
+find_program(TAVROLD_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
 
 # Qt loads these from folders beside the program: the Windows platform, the
 # Windows look, and .ico images for the window icon.
@@ -43,10 +43,14 @@ foreach(plugin QWindowsIntegrationPlugin:platforms QWindowsVistaStylePlugin:styl
     endif()
 endforeach()
 
+# Cross-compiled, the MinGW objdump reads the programs' imports.
+if(CMAKE_CROSSCOMPILING)
+    install(CODE "
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+        set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${TAVROLD_OBJDUMP}\")")
+endif()
 install(CODE "
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${TAVROLD_OBJDUMP}\")
     file(GET_RUNTIME_DEPENDENCIES
         EXECUTABLES \"$<TARGET_FILE:tavrold>\" \"$<TARGET_FILE:tavrold-cli>\"
         MODULES ${TAVROLD_QT_PLUGINS}

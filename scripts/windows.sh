@@ -23,40 +23,31 @@ step() { echo "-- Windows [$(($(date +%s) - started)) s]: $*"; }
 
 cache_root=${TAVROLD_CACHE:-/var/cache/tavrold}
 windows_build=${TAVROLD_WINDOWS_BUILD:-$top/build-windows}
-mingw=x86_64-w64-mingw32
 jobs=$(nproc 2>/dev/null || echo 2)
 
 step "packages"
 tavrold_install_deps windows
 
 # apt-get source needs deb-src entries: the same mirrors and suites as the
-# binary packages, in a file of their own.
+# binary packages, in files of their own.
 tavrold_enable_sources() {
     if apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package: qt6-base'; then
         return 0
     fi
-    local list=/etc/apt/sources.list.d/tavrold-deb-src.sources
-    step "adding source package entries ($list)"
-    {
-        local file
-        for file in /etc/apt/sources.list.d/*.sources; do
-            [ -f "$file" ] && [ "$file" != "$list" ] || continue
-            grep -q 'debian' "$file" || continue
-            sed 's/^Types: deb$/Types: deb-src/' "$file"
-            echo
-        done
-    } >"$list.new"
-    # One-line entries ("deb URI suite components") in sources.list.
-    if [ -f /etc/apt/sources.list ]; then
-        sed -n 's/^deb \(.*debian.*\)$/Types: deb-src\nURIs: \1/p' /etc/apt/sources.list |
-            awk '/^URIs:/ { n = split($0, w, " "); printf "URIs: %s\nSuites: %s\nComponents:", w[2], w[3];
-                            for (i = 4; i <= n; i++) printf " %s", w[i]; printf "\n\n"; next } { print }' \
-                >>"$list.new"
-    fi
-    mv "$list.new" "$list"
+    local list=/etc/apt/sources.list.d/tavrold-deb-src
+    step "adding source package entries ($list.*)"
+    local file
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] && [ "$file" != "$list.sources" ] && grep -q '^Types: deb$' "$file" || continue
+        sed 's/^Types: deb$/Types: deb-src/' "$file"
+        echo
+    done >"$list.sources"
+    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+        sed -n 's/^deb /deb-src /p' >"$list.list"
+    [ -s "$list.list" ] || rm -f "$list.list"
     apt-get update -qq
     if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package: qt6-base'; then
-        echo "windows.sh: apt-get knows no source package qt6-base even with $list" >&2
+        echo "windows.sh: apt-get knows no source package qt6-base even with $list.*" >&2
         exit 1
     fi
 }
