@@ -250,8 +250,8 @@ bool TestWin32Serial::runPrefixScript(const QStringList &options, int timeoutMs,
     const QString said = dir->filePath(QStringLiteral("wineprefix.log"));
     QProcess process;
     process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(said);
-    process.setStandardErrorFile(said, QIODevice::Append);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QStringLiteral("bash"), arguments);
     const bool ended = process.waitForFinished(timeoutMs);
