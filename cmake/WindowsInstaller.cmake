@@ -10,7 +10,7 @@ file(WRITE ${TAVROLD_RC} "1 ICON \"${PROJECT_SOURCE_DIR}/images/appicon.ico\"\n"
 target_sources(tavrold PRIVATE ${TAVROLD_RC})
 
 # The DLLs the programs and plugins load, found where the compiler and Qt keep
-# them; Windows' own DLLs are left out.
+# them (cmake/WindowsRuntimeDlls.cmake).
 set(TAVROLD_DLL_DIRS ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS})
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
@@ -21,9 +21,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
             list(APPEND TAVROLD_DLL_DIRS ${path})
         endif()
     endforeach()
-    # libwinpthread-1.dll lies beside the MinGW import libraries.
+    # A MinGW installed on Windows keeps them beside the compiler.
     get_filename_component(mingw_bin ${CMAKE_CXX_COMPILER} DIRECTORY)
-    list(APPEND TAVROLD_DLL_DIRS /usr/x86_64-w64-mingw32/lib ${mingw_bin})
+    list(APPEND TAVROLD_DLL_DIRS ${mingw_bin})
+    list(REMOVE_DUPLICATES TAVROLD_DLL_DIRS)
 endif()
 find_program(TAVROLD_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
 
@@ -43,39 +44,34 @@ foreach(plugin QWindowsIntegrationPlugin:platforms QWindowsVistaStylePlugin:styl
     endif()
 endforeach()
 
-# Cross-compiled, the MinGW objdump reads the programs' imports.
-if(CMAKE_CROSSCOMPILING)
+if(TAVROLD_OBJDUMP)
     install(CODE "
-        set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-        set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-        set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${TAVROLD_OBJDUMP}\")")
+        set(TAVROLD_DLL_FILES \"$<TARGET_FILE:tavrold>;$<TARGET_FILE:tavrold-cli>;${TAVROLD_QT_PLUGINS}\")
+        set(TAVROLD_DLL_DIRS \"${TAVROLD_DLL_DIRS}\")
+        set(TAVROLD_OBJDUMP \"${TAVROLD_OBJDUMP}\")
+        include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntimeDlls.cmake\")")
+else()
+    message(WARNING "No objdump: the DLLs are not installed with the programs (run windeployqt)")
 endif()
-install(CODE "
-    file(GET_RUNTIME_DEPENDENCIES
-        EXECUTABLES \"$<TARGET_FILE:tavrold>\" \"$<TARGET_FILE:tavrold-cli>\"
-        MODULES ${TAVROLD_QT_PLUGINS}
-        DIRECTORIES ${TAVROLD_DLL_DIRS}
-        PRE_EXCLUDE_REGEXES \"^api-ms-\" \"^ext-ms-\"
-        POST_INCLUDE_REGEXES \"^${QT6_INSTALL_PREFIX}\" \"mingw\"
-        POST_EXCLUDE_REGEXES \".*\"
-        RESOLVED_DEPENDENCIES_VAR dlls
-        UNRESOLVED_DEPENDENCIES_VAR system_dlls)
-    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}\" TYPE SHARED_LIBRARY FILES \${dlls})")
 
 # The installer: per machine under Program Files\\Tavrolinde, a start-menu
 # entry that starts the program in its folder, an uninstaller.
 set(CPACK_GENERATOR NSIS)
+# A 64-bit installer, as the program is 64-bit (NSIS makes 32-bit ones unless told).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_PACKAGING_INSTALL_PREFIX "")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Tavrolinde")
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Tavrolinde")
 set(CPACK_SYSTEM_NAME win64)
-set(CPACK_NSIS_PACKAGE_NAME "Tavrolinde ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME "Tavrolinde")
 set(CPACK_NSIS_DISPLAY_NAME "Tavrolinde")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/images/appicon.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/images/appicon.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME tavrold.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# (Backslashes twice over: CPack writes these values into a CMake file of its
+# own; NSIS takes single quotes as well as double ones.)
 set(CPACK_NSIS_CREATE_ICONS_EXTRA
-    "  SetOutPath \"$INSTDIR\"\n  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Tavrolinde.lnk\" \"$INSTDIR\\tavrold.exe\"")
-set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Tavrolinde.lnk\"")
+    "  SetOutPath '$INSTDIR'\n  CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Tavrolinde.lnk' '$INSTDIR\\\\tavrold.exe'")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\Tavrolinde.lnk'")

@@ -31,7 +31,7 @@ work=$(mktemp -d)
 x_pid=""
 sim_pid=""
 cleanup() {
-    [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null
+    [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
     for pid in $sim_pid $x_pid; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
@@ -84,7 +84,7 @@ timeout 300 wine "$installer" /S >>"$work/wine.log" 2>&1 || fail "the installer 
 timeout 60 wineserver -w
 folder="$programs/Tavrolinde"
 entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrolinde/Tavrolinde.lnk"
-for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll uninstall.exe; do
+for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll Uninstall.exe; do
     [ -f "$folder/$file" ] || fail "the installer put no $file in $folder"
 done
 [ -f "$entry" ] || fail "no start-menu entry ($entry)"
@@ -132,7 +132,7 @@ timeout 120 "$cli" download --port COM3 --start 08:30:00 -q -o "$work/linux.csv"
 cmp "$work/windows.csv" "$work/linux.csv" || fail "the two tools wrote different files"
 echo "ok: tavrold-cli.exe wrote the Linux tool's file ($(wc -l <"$work/linux.csv") lines)"
 
-timeout 120 wine "$folder/uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "the uninstaller failed"
+timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "the uninstaller failed"
 timeout 60 wineserver -w
 after=$(cd "$programs" && find . | sort)
 [ "$after" = "$before" ] ||
