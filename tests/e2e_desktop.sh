@@ -11,37 +11,8 @@ for tool in Xvfb xdotool xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 
-work=$(mktemp -d)
-x_pid=""
-sim_pid=""
-app_pid=""
-cleanup() {
-    for pid in $app_pid $sim_pid $x_pid; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-    return 0
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- simulated meter ---"
-    cat "$work/sim.log" 2>/dev/null || true
-    echo "--- program ---"
-    cat "$work/app.log" 2>/dev/null || true
-    exit 1
-}
-
-wait_for() { # seconds, command...
-    local tries=$(($1 * 10))
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+# shellcheck source=support/e2e.sh
+. "$(dirname "$0")/support/e2e.sh"
 
 # Settings and the ports folder in the sandbox; every COM name but the
 # simulator's is blocked, so no real serial port is ever opened. Where no
@@ -53,14 +24,7 @@ ports=$XDG_DATA_HOME/VRZ/tavrold/ports
 mkdir -p "$ports" "$XDG_CONFIG_HOME"
 for i in $(seq 2 20); do ln -s "$work/absent/COM$i" "$ports/COM$i"; done
 
-# A virtual X server on a free display.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
-x_pid=$!
-exec 3>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
+start_xvfb
 unset QT_QPA_PLATFORM
 
 : >"$work/sim.log" # there before the simulator opens it, for the greps below

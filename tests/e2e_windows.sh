@@ -27,37 +27,9 @@ for tool in wine Xvfb xdotool xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 
-work=$(mktemp -d)
-x_pid=""
-sim_pid=""
-cleanup() {
-    [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
-    for pid in $sim_pid $x_pid; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-    return 0
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- simulated meter ---"
-    cat "$work/sim.log" 2>/dev/null || true
-    echo "--- Wine ---"
-    tail -n 40 "$work/wine.log" 2>/dev/null || true
-    exit 1
-}
-
-wait_for() { # seconds, command...
-    local tries=$(($1 * 10))
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+# shellcheck source=support/e2e.sh
+. "$here/support/e2e.sh"
+clean_up_more() { [ ! -d "$work/prefix" ] || WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null; }
 
 # The simulated meter on COM3 of a sandboxed ports folder (for the Linux
 # tool); every other name there is blocked.
@@ -73,14 +45,14 @@ line=$(readlink "$ports/COM3")
 # The prefix: COM3 leads to the meter's line, the other nineteen to nothing.
 prefix=$work/prefix
 env -u DISPLAY bash "$here/win32/wineprefix.sh" "$prefix" "$work/no-port" "COM3=$line" \
-    >>"$work/wine.log" 2>&1 || fail "the Wine prefix could not be set up"
+    >>"$work/app.log" 2>&1 || fail "the Wine prefix could not be set up"
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 programs="$prefix/drive_c/Program Files"
 before=$(cd "$programs" && find . | sort)
 
 echo "installing $(basename "$installer") ($(du -h "$installer" | cut -f1))"
-timeout 300 wine "$installer" /S >>"$work/wine.log" 2>&1 || fail "the installer failed"
+timeout 300 wine "$installer" /S >>"$work/app.log" 2>&1 || fail "the installer failed"
 timeout 60 wineserver -w
 folder="$programs/Tavrolinde"
 entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrolinde/Tavrolinde.lnk"
@@ -90,18 +62,11 @@ done
 [ -f "$entry" ] || fail "no start-menu entry ($entry)"
 echo "ok: installed $(find "$folder" -type f | wc -l) files and the start-menu entry"
 
-# A virtual X server on a free display.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
-x_pid=$!
-exec 3>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "X display $DISPLAY does not answer"
+start_xvfb
 
 # Started as from the start menu: the entry starts it in its own folder.
 wine start "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Tavrolinde\\Tavrolinde.lnk" \
-    >>"$work/wine.log" 2>&1 || fail "the start-menu entry did not start"
+    >>"$work/app.log" 2>&1 || fail "the start-menu entry did not start"
 title="Tavrolinde - V2.00 - FW:2.xx - COM3"
 find_window() { window=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n1) && [ -n "$window" ]; }
 wait_for 60 find_window || fail "no window titled '$title' (titles: $(xdotool search --name . getwindowname %@ 2>/dev/null | tr '\n' '|'))"
@@ -126,13 +91,13 @@ echo "ok: closed, the meter saw $(commands)"
 
 # The same recording through the installed Windows tool and the Linux one.
 timeout 120 wine "$folder/tavrold-cli.exe" download --port COM3 --start 08:30:00 -q \
-    -o "Z:$work/windows.csv" >>"$work/wine.log" 2>&1 || fail "tavrold-cli.exe download failed"
+    -o "Z:$work/windows.csv" >>"$work/app.log" 2>&1 || fail "tavrold-cli.exe download failed"
 timeout 120 "$cli" download --port COM3 --start 08:30:00 -q -o "$work/linux.csv" ||
     fail "the Linux tavrold-cli download failed"
 cmp "$work/windows.csv" "$work/linux.csv" || fail "the two tools wrote different files"
 echo "ok: tavrold-cli.exe wrote the Linux tool's file ($(wc -l <"$work/linux.csv") lines)"
 
-timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "the uninstaller failed"
+timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/app.log" 2>&1 || fail "the uninstaller failed"
 timeout 60 wineserver -w
 after=$(cd "$programs" && find . | sort)
 [ "$after" = "$before" ] ||
