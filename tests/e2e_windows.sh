@@ -60,6 +60,9 @@ for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dl
     [ -f "$folder/$file" ] || fail "the installer put no $file in $folder"
 done
 [ -f "$entry" ] || fail "no start-menu entry ($entry)"
+# The entry's working folder (the window icon is read from images/ there).
+strings -el "$entry" | grep -qx 'C:\\Program Files\\Tavrolinde' ||
+    fail "the start-menu entry does not start the program in its folder: $(strings -el "$entry" | tr '\n' '|')"
 echo "ok: installed $(find "$folder" -type f | wc -l) files and the start-menu entry"
 
 start_xvfb
