@@ -158,8 +158,9 @@ rm -f "$windows_build"/tavrold-*-win64.exe
 installer=$(ls "$windows_build"/tavrold-*-win64.exe)
 step "installer: $installer ($(du -h "$installer" | cut -f1))"
 
-step "Linux build (the simulated meter and tavrold-cli the test compares with)"
-tavrold_build build -DTAVROLD_WINDOWS_BUILD="$windows_build"
+step "Linux build: the simulated meter, tavrold-cli (the test compares with it) and grab-window"
+TAVROLD_TARGETS="tavrold-sim tavrold-cli grab-window" \
+    tavrold_build build -DTAVROLD_WINDOWS_BUILD="$windows_build"
 
 step "Windows end-to-end test under Wine (ctest -L windows)"
 status=0
