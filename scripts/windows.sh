@@ -132,11 +132,12 @@ else
 fi
 
 step "programs: configuring $windows_build against $qt"
+mkdir -p "$windows_build"
 cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DTAVROLD_BUILD_TESTS=OFF >"$windows_build.configure.log" 2>&1 || {
-    tail -n 40 "$windows_build.configure.log" >&2
+    -DTAVROLD_BUILD_TESTS=OFF >"$windows_build/configure.log" 2>&1 || {
+    tail -n 40 "$windows_build/configure.log" >&2
     exit 1
 }
 step "programs: compiling tavrold.exe and tavrold-cli.exe"
