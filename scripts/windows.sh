@@ -116,7 +116,7 @@ else
         tail -n 60 "$work/configure.log" >&2
         exit 1
     }
-    step "Qt: compiling (the long step: 15 to 30 minutes on two cores)"
+    step "Qt: compiling (the long step: 25 to 45 minutes on two cores)"
     nice -n 19 cmake --build "$work/build" --parallel "$jobs" >"$work/build.log" 2>&1 || {
         grep -B2 -A10 -m5 'error' "$work/build.log" >&2 || tail -n 60 "$work/build.log" >&2
         exit 1
