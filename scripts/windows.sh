@@ -138,6 +138,10 @@ cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DTAVROLD_BUILD_TESTS=OFF >"$windows_build/configure.log" 2>&1 || {
     tail -n 40 "$windows_build/configure.log" >&2
+    if grep -q 'Qt6Charts' "$windows_build/configure.log"; then
+        echo "windows.sh: the program needs Qt Charts, which the Qt in $qt lacks:" \
+            "no Qt Charts is built for Windows here (Debian's qt6-charts source could not be fetched)." >&2
+    fi
     exit 1
 }
 step "programs: compiling tavrold.exe and tavrold-cli.exe"
