@@ -133,15 +133,18 @@ fi
 
 step "programs: configuring $windows_build against $qt"
 mkdir -p "$windows_build"
+# Debian's mirror serves no source of Qt Charts, so the Qt built here has
+# none: the program is then built without the window "Verlauf".
+trend=ON
+if [ ! -d "$qt/lib/cmake/Qt6Charts" ]; then
+    trend=OFF
+    step "programs: no Qt Charts in $qt: built without the window \"Verlauf\""
+fi
 cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DTAVROLD_BUILD_TESTS=OFF >"$windows_build/configure.log" 2>&1 || {
+    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=$trend >"$windows_build/configure.log" 2>&1 || {
     tail -n 40 "$windows_build/configure.log" >&2
-    if grep -q 'Qt6Charts' "$windows_build/configure.log"; then
-        echo "windows.sh: the program needs Qt Charts, which the Qt in $qt lacks:" \
-            "no Qt Charts is built for Windows here (Debian's qt6-charts source could not be fetched)." >&2
-    fi
     exit 1
 }
 step "programs: compiling tavrold.exe and tavrold-cli.exe"

@@ -3,7 +3,9 @@
 #include "modem.h"
 #include "portscan.h"
 #include "protocol.h"
+#ifdef TAVROLD_TREND_WINDOW
 #include "trendwindow.h"
+#endif
 #include "ui_mainwindow.h"
 
 #include <QLabel>
@@ -32,9 +34,14 @@ MainWindow::MainWindow(QWidget *parent)
 
     // "Verlauf" is a window of its own beside this one; closing it only hides
     // it, and it does not keep the program running once this window closes.
+#ifdef TAVROLD_TREND_WINDOW
     trendWindow = new TrendWindow(history);
     trendWindow->setAttribute(Qt::WA_QuitOnClose, false);
     connect(ui->actionVerlauf, &QAction::triggered, trendWindow, &TrendWindow::showAndRaise);
+#else
+    // Built without Qt Charts: "Option" stays empty, as it was before the window came.
+    ui->actionVerlauf->setVisible(false);
+#endif
 
     scanTimer = new QTimer(this);
     // Each step of the search waits at least as long as it says: a coarse
@@ -65,7 +72,9 @@ MainWindow::~MainWindow()
 {
     // Tell the meter to stop streaming while the channel still exists.
     modem->writeString(QString::fromLatin1(Protocol::StopCommand));
+#ifdef TAVROLD_TREND_WINDOW
     delete trendWindow;
+#endif
     delete ui;
     delete pollTimer;
     // Deleting the channel closes the port.

@@ -3,7 +3,9 @@
 #include "livedisplay.h"
 #include "modem.h"
 #include "protocol.h"
+#ifdef TAVROLD_TREND_WINDOW
 #include "trendwindow.h"
+#endif
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -102,8 +104,10 @@ void MainWindow::getrs232()
     if (update.recording)
         ui->labelzsatz->setText(*update.recording);
     showDownloadProgress();
+#ifdef TAVROLD_TREND_WINDOW
     if (update.newReadings)
         trendWindow->historyChanged();
+#endif
 
     pollTimer->start(100);
 }
