@@ -253,8 +253,8 @@ int main(int argc, char *argv[])
             "main",
             "Simulated power meter for Tavrolinde. Serves a pseudo-terminal linked as a COM name "
             "in the ports folder (%1) and answers the program's commands as the meter does:\n"
-            "  #v;  \"M\" and the firmware number; ends streaming and a download and drops\n"
-            "       what waits unread on the line, as a meter probed anew\n"
+            "  #v;  \"M\" and the firmware number, between two messages; streaming and a\n"
+            "       download go on, and what waits unread on the line stays there\n"
             "  #o;  RMS and PEP levels five times a second, a status message once a second\n"
             "  #d;  a download header and the recorded data sets, in recording order\n"
             "  #c;  stops sending\n"
