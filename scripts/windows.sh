@@ -13,10 +13,17 @@
 #      Windows end-to-end test compares with;
 #   5. the Windows end-to-end test (ctest -L windows) under Wine.
 # Prints a line per step with the time since the start.
-set -euo pipefail
+set -eEuo pipefail
+# No step ends the script without saying where and why.
+trap 'rc=$?; echo "windows.sh: line $LINENO: \"$BASH_COMMAND\" failed (exit status $rc)" >&2' ERR
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 . scripts/deps.sh
+. scripts/windows/sources.sh
+
+# Root writes the package sources itself; anyone else through sudo.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 
 started=$(date +%s)
 step() { echo "-- Windows [$(($(date +%s) - started)) s]: $*"; }
@@ -29,25 +36,19 @@ step "packages"
 tavrold_install_deps windows
 
 # apt-get source needs deb-src entries: the same mirrors and suites as the
-# binary packages, in files of their own.
+# binary packages, in files of their own (scripts/windows/sources.sh).
 tavrold_enable_sources() {
     if apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package: qt6-base'; then
         return 0
     fi
-    local list=/etc/apt/sources.list.d/tavrold-deb-src
-    step "adding source package entries ($list.*)"
-    local file
-    for file in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$file" ] && [ "$file" != "$list.sources" ] && grep -q '^Types: deb$' "$file" || continue
-        sed 's/^Types: deb$/Types: deb-src/' "$file"
-        echo
-    done >"$list.sources"
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-        sed -n 's/^deb /deb-src /p' >"$list.list"
-    [ -s "$list.list" ] || rm -f "$list.list"
-    apt-get update -qq
+    local apt_etc
+    eval "$(apt-config shell apt_etc Dir::Etc/d)"
+    step "adding source package entries (${apt_etc%/}/sources.list.d/tavrold-deb-src.*)"
+    SUDO=$sudo tavrold_source_entries "${apt_etc%/}" || exit 1
+    $sudo apt-get update -qq
     if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package: qt6-base'; then
-        echo "windows.sh: apt-get knows no source package qt6-base even with $list.*" >&2
+        echo "windows.sh: apt-get knows no source package qt6-base even with the deb-src entries" \
+            "in ${apt_etc%/}/sources.list.d/tavrold-deb-src.*" >&2
         exit 1
     fi
 }
