@@ -76,57 +76,111 @@ qt_options=(
 )
 qt_patches=("$top"/scripts/windows/qtbase-*.patch)
 toolchain=$top/cmake/mingw-w64-x86_64.cmake
+# Where the Linux Qt keeps its CMake files: Qt's host tools (moc, rcc, uic)
+# come from there.
+host_cmake=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake
+
+# Qt Charts (the window "Verlauf"): a tarball of its source named by
+# TAVROLD_QTCHARTS_SOURCE, checked against this checksum, or else Debian's
+# source package qt6-charts.
+qtcharts_tarball_sha256=e3686c776025ca22f2a3a31d6940a06089502854a50c6d46648aa7cb05e0fa07
+qtcharts_source=${TAVROLD_QTCHARTS_SOURCE:-}
 
 tavrold_enable_sources
 qtbase_version=$(source_version qt6-base)
 compiler_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
+if [ -n "$qtcharts_source" ]; then
+    [ -f "$qtcharts_source" ] || {
+        echo "windows.sh: TAVROLD_QTCHARTS_SOURCE names $qtcharts_source, which is no file" >&2
+        exit 1
+    }
+    sum=$(sha256sum "$qtcharts_source" | cut -d' ' -f1)
+    [ "$sum" = "$qtcharts_tarball_sha256" ] || {
+        echo "windows.sh: $qtcharts_source has the SHA-256 $sum, not $qtcharts_tarball_sha256" \
+            "(Qt Charts 6.4.2)" >&2
+        exit 1
+    }
+    qtcharts_id="tarball $sum"
+else
+    qtcharts_version=$(source_version qt6-charts)
+    qtcharts_id="package qt6-charts $qtcharts_version"
+fi
 key=$(
     {
         echo "qtbase $qtbase_version"
+        echo "qtcharts $qtcharts_id"
         echo "compiler $compiler_version"
         echo "options ${qt_options[*]}"
         cat "${qt_patches[@]}" "$toolchain"
     } | sha256sum | cut -c1-12
 )
 qt=$cache_root/qt-mingw-${qtbase_version%%+*}-$key
+work=${TMPDIR:-/var/tmp}/tavrold-qt-$key
+
+# Runs a long build step with its output in a log; on failure shows the
+# log's errors (or its end) and stops.
+logged() { # log command...
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 && return 0
+    grep -B2 -A10 -m5 -E 'error|Error' "$log" >&2 || tail -n 60 "$log" >&2
+    echo "windows.sh: $* failed; the whole log: $log" >&2
+    exit 1
+}
 
 if [ -f "$qt/.complete" ]; then
-    step "Qt $qtbase_version for MinGW-w64: reusing $qt"
+    step "Qt $qtbase_version with Qt Charts for MinGW-w64: reusing $qt"
 else
-    work=${TMPDIR:-/var/tmp}/tavrold-qt-$key
-    rm -rf "$work" "$qt"
-    mkdir -p "$work" "$qt"
-    step "Qt: fetching the source package qt6-base $qtbase_version"
-    (cd "$work" && apt-get source -qq qt6-base >/dev/null 2>"$work/source.log") || {
-        cat "$work/source.log" >&2
-        exit 1
-    }
-    src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -n 1)
-    for patch in "${qt_patches[@]}"; do
-        patch -d "$src" -p1 -s <"$patch"
-    done
-    # Qt's CMake files name the toolchain file; the cache keeps its own copy.
-    cp "$toolchain" "$qt/mingw-w64-x86_64.cmake"
-    step "Qt: configuring ($qt)"
-    mkdir -p "$work/build"
-    (cd "$work/build" &&
-        "$src/configure" -prefix "$qt" -qt-host-path /usr "${qt_options[@]}" -- -G Ninja \
+    mkdir -p "$cache_root"
+    # qtbase first; a run that stopped after it goes on with Qt Charts.
+    if [ ! -f "$qt/.qtbase-complete" ]; then
+        rm -rf "$work" "$qt"
+        mkdir -p "$work" "$qt"
+        step "Qt: fetching the source package qt6-base $qtbase_version"
+        (cd "$work" && logged "$work/source.log" apt-get source -qq qt6-base)
+        src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -n 1)
+        for patch in "${qt_patches[@]}"; do
+            patch -d "$src" -p1 -s <"$patch"
+        done
+        # Qt's CMake files name the toolchain file; the cache keeps its own copy.
+        cp "$toolchain" "$qt/mingw-w64-x86_64.cmake"
+        step "Qt: configuring ($qt)"
+        mkdir -p "$work/build"
+        (cd "$work/build" && logged "$work/configure.log" \
+            "$src/configure" -prefix "$qt" -qt-host-path /usr "${qt_options[@]}" -- -G Ninja \
             -DCMAKE_TOOLCHAIN_FILE="$qt/mingw-w64-x86_64.cmake" \
-            -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-            >"$work/configure.log" 2>&1) || {
-        tail -n 60 "$work/configure.log" >&2
-        exit 1
-    }
-    step "Qt: compiling (the long step: 25 to 45 minutes on two cores)"
-    nice -n 19 cmake --build "$work/build" --parallel "$jobs" >"$work/build.log" 2>&1 || {
-        grep -B2 -A10 -m5 'error' "$work/build.log" >&2 || tail -n 60 "$work/build.log" >&2
-        exit 1
-    }
-    step "Qt: installing into $qt"
-    cmake --install "$work/build" >"$work/install.log" 2>&1 || {
-        tail -n 40 "$work/install.log" >&2
-        exit 1
-    }
+            -DQT_HOST_PATH_CMAKE_DIR="$host_cmake")
+        step "Qt: compiling qtbase (the long step: 25 to 45 minutes on two cores)"
+        logged "$work/build.log" nice -n 19 cmake --build "$work/build" --parallel "$jobs"
+        step "Qt: installing qtbase into $qt"
+        logged "$work/install.log" cmake --install "$work/build"
+        touch "$qt/.qtbase-complete"
+        rm -rf "$work"
+    fi
+    rm -rf "$work"
+    mkdir -p "$work"
+    if [ -n "$qtcharts_source" ]; then
+        step "Qt Charts: unpacking $qtcharts_source"
+        tar -xJf "$qtcharts_source" -C "$work"
+    else
+        step "Qt Charts: fetching the source package qt6-charts $qtcharts_version"
+        (cd "$work" && apt-get source -qq qt6-charts >"$work/source.log" 2>&1) || {
+            cat "$work/source.log" >&2
+            echo "windows.sh: no source of Qt Charts: set TAVROLD_QTCHARTS_SOURCE to the tarball" \
+                "qtcharts-everywhere-src-6.4.2.tar.xz (SHA-256 $qtcharts_tarball_sha256)," \
+                "or make Debian's source package qt6-charts $qtcharts_version available" \
+                "to apt-get source" >&2
+            exit 1
+        }
+    fi
+    charts_src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qt*charts*' | head -n 1)
+    step "Qt Charts: configuring and compiling (2 to 4 minutes)"
+    logged "$work/charts-configure.log" cmake -S "$charts_src" -B "$work/charts" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
+        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+    logged "$work/charts-build.log" nice -n 19 cmake --build "$work/charts" --parallel "$jobs"
+    logged "$work/charts-install.log" cmake --install "$work/charts"
     touch "$qt/.complete"
     rm -rf "$work"
     step "Qt: done ($(du -sh "$qt" | cut -f1))"
@@ -134,17 +188,10 @@ fi
 
 step "programs: configuring $windows_build against $qt"
 mkdir -p "$windows_build"
-# Debian's mirror serves no source of Qt Charts, so the Qt built here has
-# none: the program is then built without the window "Verlauf".
-trend=ON
-if [ ! -d "$qt/lib/cmake/Qt6Charts" ]; then
-    trend=OFF
-    step "programs: no Qt Charts in $qt: built without the window \"Verlauf\""
-fi
 cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=$trend >"$windows_build/configure.log" 2>&1 || {
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
+    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=ON >"$windows_build/configure.log" 2>&1 || {
     tail -n 40 "$windows_build/configure.log" >&2
     exit 1
 }
