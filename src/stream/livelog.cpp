@@ -51,12 +51,13 @@ QByteArray LiveLog::csvHeader()
                              "attenuator_dB;recording");
 }
 
-QByteArray LiveLog::levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead)
+QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
+                                 bool audioHead)
 {
     const QByteArray volts = number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
     const QByteArray watts =
         audioHead ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
-    return timeStamp(when) + (kind == Kind::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
+    return timeStamp(when) + (kind == Protocol::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
            (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
 }
 
@@ -65,54 +66,33 @@ QByteArray LiveLog::header() const
     return format == Format::JsonLines ? QByteArray() : csvHeader();
 }
 
-QByteArray LiveLog::take(int messageType, const QString &messageText, const QDateTime &when)
+QByteArray LiveLog::readingLine(const MeterStream::Reading &reading, const QDateTime &when) const
 {
-    switch (messageType) {
-    case Protocol::RmsLevel:
-    case Protocol::PepLevel:
-        return levelLine(messageType == Protocol::RmsLevel ? Kind::Rms : Kind::Pep, messageText,
-                         when);
-    case Protocol::Status:
-        return statusLine(messageText, timeStamp(when));
-    default:
-        return QByteArray();
-    }
-}
-
-// A level message: the level with the blanks taken out, as the window reads
-// it, with the head in force when the message ended.
-QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDateTime &when)
-{
-    const double level = Protocol::readLevel(messageText);
-    const bool audio = LiveDisplay::isAudioHead(headType);
+    const double level = reading.level;
+    const bool audio = reading.audioHead;
     if (format == Format::Csv)
-        return levelCsvLine(when, kind, level, audio);
-    return jsonLine(
-        {{"time", QString::fromLatin1(timeStamp(when))},
-         {"kind", kind == Kind::Rms ? "rms" : "pep"},
-         {"level", jsonNumber(level)},
-         {"unit", audio ? "dBV" : "dBm"},
-         {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
-         {"power_W", audio ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
+        return levelCsvLine(when, reading.kind, level, audio);
+    return jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
+                     {"kind", reading.kind == Protocol::Rms ? "rms" : "pep"},
+                     {"level", jsonNumber(level)},
+                     {"unit", audio ? "dBV" : "dBm"},
+                     {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
+                     {"power_W", audio ? QJsonValue()
+                                       : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
 }
 
-// A status message: its sections read as they stand, as the window reads
-// them. The head counts at once for the levels that follow.
-QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &time)
+// The recording as the window shows it: unknown until a status says 0 or 1.
+QByteArray LiveLog::statusLine(const MeterStream::Status &status, const QDateTime &when) const
 {
-    const Protocol::StatusReport status = Protocol::readStatus(messageText);
-    headType = status.headType;
-    if (const auto text = LiveDisplay::recordingText(status.recordingState))
-        recording = !text->isEmpty();
-
-    const QString head = LiveDisplay::headName(headType);
+    const QString head = LiveDisplay::headName(status.headType);
+    const std::optional<bool> &recording = status.recording;
     if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
-        return time + ";status;;;;;" + head.toUtf8() + ';' +
+        return timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
                QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
                shortest(status.attenuatorDb) + ';' + shown;
     }
-    return jsonLine({{"time", QString::fromLatin1(time)},
+    return jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
                      {"kind", "status"},
                      {"head", head},
                      {"number", status.serialNumber},

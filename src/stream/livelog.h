@@ -1,18 +1,16 @@
 #ifndef LIVELOG_H
 #define LIVELOG_H
 
+#include "meterstream.h"
+
 #include <QByteArray>
 #include <QDateTime>
-#include <QString>
 
-#include <optional>
-
-// The live readings as lines of a log: one line per RMS level, PEP level and
-// status message, as CSV (';' between fields, a header line first) or as
-// JSON Lines. Levels are in dBm, or in dBV while an audio head is fitted
-// (the head of the last status message, an RF head before the first); the
-// voltage is in volts, the power in watts and empty for an audio head.
-// Numbers always use '.' as decimal point.
+// The live readings as lines of a log: one line per reading and status of
+// the meter's stream, as CSV (';' between fields, a header line first) or as
+// JSON Lines. Levels are in dBm or dBV as the stream reads them; the voltage
+// is in volts, the power in watts and empty for an audio head. Numbers always
+// use '.' as decimal point.
 class LiveLog
 {
 public:
@@ -20,27 +18,21 @@ public:
 
     explicit LiveLog(Format format) : format(format) {}
 
-    enum class Kind { Rms, Pep };
-
     // The CSV log's header line and the CSV line of one RMS or PEP reading:
     // the one writer for every CSV file of readings (the command-line tool's
     // live log and the trend window's saved history).
     static QByteArray csvHeader();
-    static QByteArray levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead);
+    static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
+                                   bool audioHead);
 
     // The line before all others; empty for JSON Lines.
     QByteArray header() const;
-    // The line for one message of the meter's stream, stamped with `when`;
-    // empty for messages that are not logged (download headers, data sets).
-    QByteArray take(int messageType, const QString &messageText, const QDateTime &when);
+    // The line of one reading or status, stamped with `when`.
+    QByteArray readingLine(const MeterStream::Reading &reading, const QDateTime &when) const;
+    QByteArray statusLine(const MeterStream::Status &status, const QDateTime &when) const;
 
 private:
-    QByteArray levelLine(Kind kind, const QString &messageText, const QDateTime &when);
-    QByteArray statusLine(const QString &messageText, const QByteArray &time);
-
     Format format;
-    int headType = 0;
-    std::optional<bool> recording; // as the window shows it: only 0 and 1 change it
 };
 
 #endif // LIVELOG_H

@@ -349,8 +349,7 @@ QByteArray TrendWindow::historyCsv(const ReadingHistory &history)
         }
         bytes += LiveLog::levelCsvLine(
             QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds),
-            r.kind() == ReadingHistory::Rms ? LiveLog::Kind::Rms : LiveLog::Kind::Pep, r.level(),
-            r.unit() == ReadingHistory::Unit::Dbv);
+            r.kind(), r.level(), r.unit() == ReadingHistory::Unit::Dbv);
         bytes += '\n';
     }
     return bytes;

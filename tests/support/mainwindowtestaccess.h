@@ -7,11 +7,11 @@
 #include <QList>
 #include <QtGlobal>
 
-#include <climits>
 #include <QString>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
+#include <climits>
 
 // The tests' way into the main window (a friend of MainWindow): its private
 // slots and steps, called as the timers and the decoder call them, and its
@@ -61,38 +61,23 @@ struct MainWindowTestAccess
 
     // Stream decoder and meter status.
     static QTimer *pollTimer(const MainWindow &m) { return m.pollTimer; }
-    static int rxHead(const MainWindow &m) { return m.rxHead; }
-    static int rxTail(const MainWindow &m) { return m.rxTail; }
-    // Puts bytes into the receive ring as the intake of one run would.
+    static int rxHead(const MainWindow &m) { return m.stream.rxHead; }
+    static int rxTail(const MainWindow &m) { return m.stream.rxTail; }
+    // Puts bytes into the receive ring as the intake of one poll does.
     static void putInRing(MainWindow &m, const char *bytes, int count)
     {
-        for (int i = 0; i < count; ++i) {
-            m.rxRing[m.rxHead] = bytes[i];
-            if (++m.rxHead >= MainWindow::RxRingSize)
-                m.rxHead = 0;
-        }
+        m.stream.take(bytes, count);
     }
-    // The decoder and the meter status as a new window starts them, the ring
-    // empty at its start, as when the meter has just been found.
-    static void resetDecoder(MainWindow &m)
-    {
-        m.rxHead = m.rxTail = 0;
-        m.inMessage = false;
-        m.messageType = -1;
-        m.messageText.clear();
-        m.recordingActive = 0;
-        m.serialNumber = 0;
-        m.headType = 0;
-        m.maxLevelDbm = 5.0;
-        m.attenuatorDb = 0.0;
-    }
-    static int messageType(const MainWindow &m) { return m.messageType; }
-    static QString messageText(const MainWindow &m) { return m.messageText; }
-    static bool inMessage(const MainWindow &m) { return m.inMessage; }
-    static int serialNumber(const MainWindow &m) { return m.serialNumber; }
-    static int headType(const MainWindow &m) { return m.headType; }
-    static double maxLevelDbm(const MainWindow &m) { return m.maxLevelDbm; }
-    static double attenuatorDb(const MainWindow &m) { return m.attenuatorDb; }
+    // The stream and the meter status as a new window starts them, the ring
+    // empty, as when the meter has just been found.
+    static void resetDecoder(MainWindow &m) { m.stream = MeterStream(); }
+    static int messageType(const MainWindow &m) { return m.stream.messageType; }
+    static QString messageText(const MainWindow &m) { return m.stream.messageText; }
+    static bool inMessage(const MainWindow &m) { return m.stream.inMessage; }
+    static int serialNumber(const MainWindow &m) { return m.stream.serialNumber; }
+    static int headType(const MainWindow &m) { return m.stream.headType; }
+    static double maxLevelDbm(const MainWindow &m) { return m.stream.maxLevelDbm; }
+    static double attenuatorDb(const MainWindow &m) { return m.stream.attenuatorDb; }
 
     // Record store.
     static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }

@@ -8,8 +8,8 @@
 #include "downloadsession.h"
 #include "exitcode.h"
 #include "livelog.h"
-#include "messagestream.h"
 #include "metersession.h"
+#include "meterstream.h"
 #include "protocol.h"
 #include "recordformat.h"
 #include "stopsignal.h"
@@ -24,14 +24,28 @@
 
 namespace {
 
-QString tr(const char *text)
+// The commands, with the tool's texts in one translation context.
+class Tool
 {
-    return QCoreApplication::translate("tavrold-cli", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
+
+public:
+    static int probe(const CliArguments &arguments);
+    static int live(const CliArguments &arguments);
+    static int download(const CliArguments &arguments);
+
+private:
+    class Progress;
+    enum class Read { Bytes, Quiet, Lost };
+    static Read readStream(Modem &modem, MeterStream &stream, int waitMs,
+                           MeterStream::Receiver &receiver, qint64 *bytesRead = nullptr);
+    static int writeData(const QByteArray &line, bool *failed = nullptr);
+    static bool save(const QString &output, const QByteArray &bytes);
+};
 
 // Writes data to standard output; a reader that has gone (`| head`) is no
 // failure.
-int writeData(const QByteArray &line, bool *failed = nullptr)
+int Tool::writeData(const QByteArray &line, bool *failed)
 {
     bool brokenPipe = false;
     if (Console::dataLine(line, &brokenPipe) || brokenPipe) {
@@ -46,7 +60,7 @@ int writeData(const QByteArray &line, bool *failed = nullptr)
 }
 
 // "probe": finds the meter and prints its port and firmware ("COM3 FW:2.xx").
-int probe(const CliArguments &arguments)
+int Tool::probe(const CliArguments &arguments)
 {
     MeterSession session(arguments);
     if (!session.connect())
@@ -56,50 +70,94 @@ int probe(const CliArguments &arguments)
             .toLatin1());
 }
 
-// "live": switches the meter to streaming and writes a line per level and
-// status message until --duration or --count is reached, a stop signal
-// comes or the meter goes away.
-int live(const CliArguments &arguments)
+// Waits up to waitMs for bytes without using the processor meanwhile, takes
+// in all that have come and decodes them: Bytes when some came, Quiet when
+// none came in time, Lost when the device has gone.
+Tool::Read Tool::readStream(Modem &modem, MeterStream &stream, int waitMs,
+                            MeterStream::Receiver &receiver, qint64 *bytesRead)
+{
+    if (!modem.waitForReadyRead(waitMs))
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    // A full-speed line delivers some kilobytes between two wake-ups; at
+    // 9600 baud a wake-up brings a message or two.
+    char buffer[8192];
+    const int count = modem.readBytes(buffer, int(sizeof buffer));
+    if (count <= 0)
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    if (bytesRead)
+        *bytesRead += count;
+    stream.feed(buffer, count, receiver);
+    return Read::Bytes;
+}
+
+// "live": switches the meter to streaming and writes a line per reading and
+// status until --duration or --count is reached, a stop signal comes or the
+// meter goes away.
+int Tool::live(const CliArguments &arguments)
 {
     MeterSession session(arguments);
     if (!session.connect())
         return ExitNoMeter;
 
-    LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
-                                                                    : LiveLog::Format::Csv);
-    bool failed = false;
-    int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
+    // The log's lines, as long as more are wanted and the output takes them.
+    class LogWriter : public MeterStream::Receiver
+    {
+    public:
+        LogWriter(const CliArguments &arguments)
+            : log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                                                                      : LiveLog::Format::Csv),
+              count(arguments.count)
+        {
+            if (!log.header().isEmpty())
+                result = writeData(log.header(), &failed);
+        }
+        bool enough() const { return failed || (count > 0 && lines >= count); }
+        void reading(const MeterStream::Reading &reading) override
+        {
+            if (!enough())
+                write(log.readingLine(reading, QDateTime::currentDateTime()));
+        }
+        void status(const MeterStream::Status &status) override
+        {
+            if (!enough())
+                write(log.statusLine(status, QDateTime::currentDateTime()));
+        }
+        int result = ExitOk;
+
+    private:
+        void write(const QByteArray &line)
+        {
+            result = writeData(line, &failed);
+            lines += failed ? 0 : 1;
+        }
+        LiveLog log;
+        qint64 count;
+        qint64 lines = 0;
+        bool failed = false;
+    };
+
+    LogWriter writer(arguments);
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
 
     const QDeadlineTimer deadline = arguments.durationMs > 0
                                         ? QDeadlineTimer(arguments.durationMs, Qt::PreciseTimer)
                                         : QDeadlineTimer(QDeadlineTimer::Forever);
-    qint64 lines = 0;
-    const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
-    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        const QByteArray line =
-            enough() ? QByteArray() : log.take(type, text, QDateTime::currentDateTime());
-        if (!line.isEmpty()) {
-            result = writeData(line, &failed);
-            lines += failed ? 0 : 1;
-        }
-    };
-    MessageStream stream(session.channel());
-    while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
+    MeterStream stream;
+    while (!writer.enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
         const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (stream.readFor(wait, onMessage) == MessageStream::Read::Lost) {
+        if (readStream(session.channel(), stream, wait, writer) == Read::Lost) {
             Console::message(
                 tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
-            return result == ExitOk ? ExitNoMeter : result;
+            return writer.result == ExitOk ? ExitNoMeter : writer.result;
         }
     }
-    return result;
+    return writer.result;
 }
 
 // Standard output for "-", else the file, written as the window's
 // "Speichern" writes it.
-bool save(const QString &output, const QByteArray &bytes)
+bool Tool::save(const QString &output, const QByteArray &bytes)
 {
     QString error;
     if (output == QLatin1String("-")) {
@@ -114,10 +172,10 @@ bool save(const QString &output, const QByteArray &bytes)
 }
 
 // How far a download has come, on standard error: on a terminal a bar that
-// redraws its line, with the time the rest takes at 9600 baud (11 bits a
-// byte) at the bytes a data set has taken so far; in a log a line at every
+// redraws its line, with the time the rest takes on the line at the bytes a
+// data set has taken so far; in a log a line at every
 // further tenth.
-class Progress
+class Tool::Progress
 {
 public:
     explicit Progress(const CliArguments &arguments)
@@ -135,7 +193,10 @@ public:
                 return;
             sinceDrawn.start();
             const int filled = all > 0 ? int(qMin<qint64>(30, got * 30 / all)) : 30;
-            const qint64 secondsLeft = got > 0 ? (all - got) * dataSetBytes * 11 / got / 9600 : 0;
+            const qint64 secondsLeft = got > 0 ? (all - got) * dataSetBytes *
+                                                     Protocol::LineBitsPerByte / got /
+                                                     Protocol::LineBaud
+                                               : 0;
             Console::progress(QStringLiteral("\r[") + QString(filled, QLatin1Char('#')) +
                               QString(30 - filled, QLatin1Char('-')) + QStringLiteral("] ") +
                               download.progressText() +
@@ -167,7 +228,7 @@ private:
 // rules; a complete one is written as the file the window's "Speichern"
 // writes. One that breaks off (no data set for 5 s, the meter gone, a stop
 // signal) writes nothing, unless --partial asks for what came.
-int download(const CliArguments &arguments)
+int Tool::download(const CliArguments &arguments)
 {
     const QFileInfo target(arguments.output);
     if (arguments.output != QLatin1String("-") && target.isDir()) {
@@ -192,31 +253,52 @@ int download(const CliArguments &arguments)
     DownloadSession &download = *result;
     QElapsedTimer clock;
     clock.start();
-    Progress progress(arguments);
-    qint64 dataSetBytes = 0; // on the line: '@', type letter, text, ';'
-    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        if (download.isComplete())
-            return;
-        if (type == Protocol::DownloadHeader)
-            download.takeHeader(text, clock.elapsed());
-        else if (type == Protocol::DataSet)
-            download.takeDataSet(text, clock.elapsed(), [] {});
-        else
-            return; // live readings of a meter that still streams
-        dataSetBytes += type == Protocol::DataSet ? text.size() + 3 : 0;
-        progress.update(download, dataSetBytes);
+    // The download's messages; live readings of a meter that still streams
+    // are passed over.
+    class Taker : public MeterStream::Receiver
+    {
+    public:
+        Taker(DownloadSession &download, const QElapsedTimer &clock, Progress &progress)
+            : download(download), clock(clock), progress(progress)
+        {
+        }
+        void downloadHeader(const QString &text) override
+        {
+            if (!download.isComplete()) {
+                download.takeHeader(text, clock.elapsed());
+                progress.update(download, dataSetBytes);
+            }
+        }
+        void dataSet(const QString &text) override
+        {
+            if (!download.isComplete()) {
+                download.takeDataSet(text, clock.elapsed(), [] {});
+                dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
+                progress.update(download, dataSetBytes);
+            }
+        }
+
+    private:
+        DownloadSession &download;
+        const QElapsedTimer &clock;
+        Progress &progress;
+        qint64 dataSetBytes = 0;
     };
+    Progress progress(arguments);
+    Taker taker(download, clock, progress);
 
     session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
     download.start(true, clock.elapsed());
-    MessageStream stream(session.channel());
+    MeterStream stream;
+    qint64 bytesRead = 0;
     QString why;
     while (!download.isComplete()) {
         if (StopSignal::requested()) {
             why = tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
             why = tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (stream.readFor(StopSignal::SliceMs, onMessage) == MessageStream::Read::Lost) {
+        } else if (readStream(session.channel(), stream, StopSignal::SliceMs, taker, &bytesRead) ==
+                   Read::Lost) {
             download.lose();
             why = tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
@@ -241,7 +323,7 @@ int download(const CliArguments &arguments)
         Console::message(tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
                              .arg(download.progressText())
                              .arg(download.recordIntervalSec)
-                             .arg(stream.bytesRead())
+                             .arg(bytesRead)
                              .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3));
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
@@ -262,7 +344,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!parseArguments(QCoreApplication::arguments(), &arguments, &error)) {
         Console::message(error);
-        Console::message(tr("Hilfe: tavrold-cli --help"));
+        Console::message(Tool::tr("Hilfe: tavrold-cli --help"));
         return ExitBadUsage;
     }
     StopSignal::install();
@@ -274,11 +356,11 @@ int main(int argc, char *argv[])
         std::fputs((versionText() + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
         return ExitOk;
     case CliArguments::Command::Probe:
-        return probe(arguments);
+        return Tool::probe(arguments);
     case CliArguments::Command::Live:
-        return live(arguments);
+        return Tool::live(arguments);
     case CliArguments::Command::Download:
-        return download(arguments);
+        return Tool::download(arguments);
     default:
         return ExitBadUsage;
     }

@@ -25,7 +25,8 @@ bool MeterSession::connect()
     // On a terminal the port being tried shows on one line, as in the
     // window's status bar; in a log it would only be noise.
     if (!arguments.quiet && Console::isTerminal(stderr))
-        finder.onTrying = [this](const QString &name) { showTrying(name); };
+        QObject::connect(&finder, &MeterSearch::trying,
+                         [this](const QString &name) { showTrying(name); });
     connected = search(finder);
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
