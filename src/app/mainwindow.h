@@ -58,7 +58,6 @@ private:
 
     // The live display (src/stream/decoder.cpp).
     struct DisplayUpdate;
-    void showUpdate(const DisplayUpdate &update);
     void clearLiveValues();
 
     // Record store steps (src/records/recordstore.cpp).

@@ -24,7 +24,6 @@ struct MainWindow::DisplayUpdate : MeterStream::Receiver
     void reading(const MeterStream::Reading &r) override
     {
         levels[r.kind] = r;
-        seen[r.kind] = true;
         window.history.append(pollMs, r.kind, LiveDisplay::shownLevel(r.level),
                               r.audioHead ? ReadingHistory::Unit::Dbv : ReadingHistory::Unit::Dbm);
         newReadings = true;
@@ -35,8 +34,7 @@ struct MainWindow::DisplayUpdate : MeterStream::Receiver
 
     MainWindow &window;
     const qint64 pollMs = QDateTime::currentMSecsSinceEpoch(); // when the poll took them in
-    MeterStream::Reading levels[Protocol::LevelKindCount];
-    bool seen[Protocol::LevelKindCount] = {};
+    std::optional<MeterStream::Reading> levels[Protocol::LevelKindCount];
     bool newReadings = false;
     std::optional<MeterStream::Status> lastStatus;
 };
@@ -86,18 +84,10 @@ void MainWindow::getrs232()
 
     DisplayUpdate update(*this);
     stream.decode(update);
-    showUpdate(update);
-    pollTimer->start(PollMs);
-}
-
-void MainWindow::showUpdate(const DisplayUpdate &update)
-{
-    if (update.seen[Protocol::Rms])
-        showLevelTexts(ui->labelNdbmrms, ui->labelNvoltrms, ui->labelNwattrms,
-                       update.levels[Protocol::Rms]);
-    if (update.seen[Protocol::Pep])
-        showLevelTexts(ui->labelNdbmpep, ui->labelNvoltpep, ui->labelNwattpep,
-                       update.levels[Protocol::Pep]);
+    if (const auto &rms = update.levels[Protocol::Rms])
+        showLevelTexts(ui->labelNdbmrms, ui->labelNvoltrms, ui->labelNwattrms, *rms);
+    if (const auto &pep = update.levels[Protocol::Pep])
+        showLevelTexts(ui->labelNdbmpep, ui->labelNvoltpep, ui->labelNwattpep, *pep);
     if (update.lastStatus)
         showStatusTexts(ui, *update.lastStatus);
     showDownloadProgress();
@@ -105,6 +95,7 @@ void MainWindow::showUpdate(const DisplayUpdate &update)
     if (update.newReadings)
         trendWindow->historyChanged();
 #endif
+    pollTimer->start(PollMs);
 }
 
 // The live values as before the first reading: only their units, so that no

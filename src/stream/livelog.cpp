@@ -66,37 +66,43 @@ QByteArray LiveLog::header() const
     return format == Format::JsonLines ? QByteArray() : csvHeader();
 }
 
-QByteArray LiveLog::readingLine(const MeterStream::Reading &reading, const QDateTime &when) const
+void LiveLog::reading(const MeterStream::Reading &reading)
 {
+    const QDateTime when = QDateTime::currentDateTime();
     const double level = reading.level;
     const bool audio = reading.audioHead;
-    if (format == Format::Csv)
-        return levelCsvLine(when, reading.kind, level, audio);
-    return jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
-                     {"kind", reading.kind == Protocol::Rms ? "rms" : "pep"},
-                     {"level", jsonNumber(level)},
-                     {"unit", audio ? "dBV" : "dBm"},
-                     {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
-                     {"power_W", audio ? QJsonValue()
-                                       : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
+    if (format == Format::Csv) {
+        lines << levelCsvLine(when, reading.kind, level, audio);
+        return;
+    }
+    lines << jsonLine(
+        {{"time", QString::fromLatin1(timeStamp(when))},
+         {"kind", reading.kind == Protocol::Rms ? "rms" : "pep"},
+         {"level", jsonNumber(level)},
+         {"unit", audio ? "dBV" : "dBm"},
+         {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
+         {"power_W",
+          audio ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
 }
 
 // The recording as the window shows it: unknown until a status says 0 or 1.
-QByteArray LiveLog::statusLine(const MeterStream::Status &status, const QDateTime &when) const
+void LiveLog::status(const MeterStream::Status &status)
 {
+    const QDateTime when = QDateTime::currentDateTime();
     const QString head = LiveDisplay::headName(status.headType);
     const std::optional<bool> &recording = status.recording;
     if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
-        return timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
-               QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
-               shortest(status.attenuatorDb) + ';' + shown;
+        lines << timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
+                     QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
+                     ';' + shortest(status.attenuatorDb) + ';' + shown;
+        return;
     }
-    return jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
-                     {"kind", "status"},
-                     {"head", head},
-                     {"number", status.serialNumber},
-                     {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
-                     {"attenuator_dB", jsonNumber(status.attenuatorDb)},
-                     {"recording", recording ? QJsonValue(*recording) : QJsonValue()}});
+    lines << jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
+                       {"kind", "status"},
+                       {"head", head},
+                       {"number", status.serialNumber},
+                       {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
+                       {"attenuator_dB", jsonNumber(status.attenuatorDb)},
+                       {"recording", recording ? QJsonValue(*recording) : QJsonValue()}});
 }

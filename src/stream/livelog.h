@@ -4,14 +4,16 @@
 #include "meterstream.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 
-// The live readings as lines of a log: one line per reading and status of
-// the meter's stream, as CSV (';' between fields, a header line first) or as
-// JSON Lines. Levels are in dBm or dBV as the stream reads them; the voltage
-// is in volts, the power in watts and empty for an audio head. Numbers always
-// use '.' as decimal point.
-class LiveLog
+#include <utility>
+
+// The live readings as lines of a log: one line per reading and status the
+// meter's stream hands it, stamped with the time it came, as CSV (';' between fields, a header line
+// first) or as JSON Lines. Levels are in dBm or dBV as the stream reads them; the voltage is in
+// volts, the power in watts and empty for an audio head. Numbers always use '.' as decimal point.
+class LiveLog : public MeterStream::Receiver
 {
 public:
     enum class Format { Csv, JsonLines };
@@ -27,12 +29,15 @@ public:
 
     // The line before all others; empty for JSON Lines.
     QByteArray header() const;
-    // The line of one reading or status, stamped with `when`.
-    QByteArray readingLine(const MeterStream::Reading &reading, const QDateTime &when) const;
-    QByteArray statusLine(const MeterStream::Status &status, const QDateTime &when) const;
+    // The lines of the readings and status since the last call.
+    QByteArrayList takeLines() { return std::exchange(lines, {}); }
+
+    void reading(const MeterStream::Reading &reading) override;
+    void status(const MeterStream::Status &status) override;
 
 private:
     Format format;
+    QByteArrayList lines;
 };
 
 #endif // LIVELOG_H

@@ -75,22 +75,19 @@ void MeterStream::restart()
     messageText.clear();
 }
 
-MeterStream::Status MeterStream::status() const
-{
-    return {headType, serialNumber, maxLevelDbm, attenuatorDb, recordingActive, recording};
-}
-
 void MeterStream::messageEnded(Receiver &receiver)
 {
     switch (messageType) {
     case Protocol::RmsLevel:
     case Protocol::PepLevel:
-        receiver.reading({Protocol::LevelKind(messageType), Protocol::readLevel(messageText),
-                          headType, LiveDisplay::isAudioHead(headType)});
+        // The level with the blanks taken out, with the head in force now.
+        receiver.reading({Protocol::LevelKind(messageType),
+                          Protocol::readDecimal(Protocol::withoutBlanks(messageText)),
+                          meterStatus.headType, LiveDisplay::isAudioHead(meterStatus.headType)});
         break;
     case Protocol::Status:
         takeStatus();
-        receiver.status(status());
+        receiver.status(meterStatus);
         break;
     case Protocol::DownloadHeader:
         receiver.downloadHeader(messageText);
@@ -103,17 +100,18 @@ void MeterStream::messageEnded(Receiver &receiver)
     }
 }
 
-// Head, number, maximum level, attenuator and recording state, read as they
+// "head*number*maximum level*attenuator*recording", its sections read as they
 // stand (blanks are not removed here). The head counts at once for the
 // readings that follow.
 void MeterStream::takeStatus()
 {
-    const Protocol::StatusReport report = Protocol::readStatus(messageText);
-    headType = report.headType;
-    serialNumber = report.serialNumber;
-    maxLevelDbm = report.maxLevelDbm;
-    attenuatorDb = report.attenuatorDb;
-    recordingActive = report.recordingState;
-    if (recordingActive == 0 || recordingActive == 1)
-        recording = recordingActive == 1;
+    using namespace Protocol;
+    Status &s = meterStatus;
+    s.headType = readInteger(section(messageText, 0));
+    s.serialNumber = readInteger(section(messageText, 1));
+    s.maxLevelDbm = readDecimal(section(messageText, 2));
+    s.attenuatorDb = readDecimal(section(messageText, 3));
+    s.recordingActive = readInteger(section(messageText, 4));
+    if (s.recordingActive == 0 || s.recordingActive == 1)
+        s.recording = s.recordingActive == 1;
 }

@@ -32,13 +32,14 @@ public:
         bool audioHead = false;
     };
 
-    // A status message as read, with the recording as it is shown: only the
+    // The meter's status as status messages set it (before the first: head
+    // 0, maximum level 5 dBm), with the recording as it is shown: only the
     // states 0 and 1 change it, and it is unknown before the first of them.
     struct Status
     {
         int headType = 0;
         int serialNumber = 0;
-        double maxLevelDbm = 0.0;
+        double maxLevelDbm = 5.0;
         double attenuatorDb = 0.0;
         int recordingActive = 0;
         std::optional<bool> recording;
@@ -67,7 +68,8 @@ public:
     void restart();
 
     bool isEmpty() const { return rxHead == rxTail; }
-    Status status() const;
+    // The meter's status as the last status message left it.
+    const Status &status() const { return meterStatus; }
 
 private:
     friend struct MainWindowTestAccess;
@@ -83,12 +85,7 @@ private:
     int messageType = Protocol::NoMessageType; // no type letter seen yet: nothing is handed on
     QString messageText;
 
-    int headType = 0;
-    int serialNumber = 0;
-    double maxLevelDbm = 5.0;
-    double attenuatorDb = 0.0;
-    int recordingActive = 0;
-    std::optional<bool> recording;
+    Status meterStatus;
 };
 
 #endif // METERSTREAM_H

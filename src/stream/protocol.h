@@ -52,6 +52,12 @@ enum MessageType {
     Status = 4          // 's'
 };
 
+// The type letters, in the order of the types.
+inline constexpr char TypeLetters[] = {'a', 'b', 'k', 'd', 's'};
+inline constexpr char typeLetter(MessageType type)
+{
+    return TypeLetters[type];
+}
 // The message type a byte selects, or NoMessageType for any other byte.
 int messageTypeOf(char c);
 
@@ -66,22 +72,6 @@ double readDecimal(const QString &text);
 int readInteger(const QString &text);
 // A decimal cut toward zero to a whole number; 0 when it does not fit.
 int readTruncated(const QString &text);
-
-// The level of an RMS or PEP level message: its value text without blanks,
-// read as a decimal.
-double readLevel(const QString &text);
-
-// A status message "head*number*maximum level*attenuator*recording", its
-// sections read as they stand (blanks are not removed here).
-struct StatusReport
-{
-    int headType = 0;
-    int serialNumber = 0;
-    double maxLevelDbm = 0.0;
-    double attenuatorDb = 0.0;
-    int recordingState = 0; // 1 while the meter records, 0 when not
-};
-StatusReport readStatus(const QString &text);
 
 // Section `index` of a text split at '*'; a missing section is empty.
 QString section(const QString &text, int index);

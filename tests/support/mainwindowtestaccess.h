@@ -74,10 +74,11 @@ struct MainWindowTestAccess
     static int messageType(const MainWindow &m) { return m.stream.messageType; }
     static QString messageText(const MainWindow &m) { return m.stream.messageText; }
     static bool inMessage(const MainWindow &m) { return m.stream.inMessage; }
-    static int serialNumber(const MainWindow &m) { return m.stream.serialNumber; }
-    static int headType(const MainWindow &m) { return m.stream.headType; }
-    static double maxLevelDbm(const MainWindow &m) { return m.stream.maxLevelDbm; }
-    static double attenuatorDb(const MainWindow &m) { return m.stream.attenuatorDb; }
+    static QString messageText(const MeterStream &s) { return s.messageText; }
+    static int serialNumber(const MainWindow &m) { return m.stream.status().serialNumber; }
+    static int headType(const MainWindow &m) { return m.stream.status().headType; }
+    static double maxLevelDbm(const MainWindow &m) { return m.stream.status().maxLevelDbm; }
+    static double attenuatorDb(const MainWindow &m) { return m.stream.status().attenuatorDb; }
 
     // Record store.
     static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }

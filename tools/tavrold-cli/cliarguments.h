@@ -1,6 +1,7 @@
 #ifndef CLIARGUMENTS_H
 #define CLIARGUMENTS_H
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -9,6 +10,9 @@
 // options, checked before anything touches a port.
 struct CliArguments
 {
+    Q_DECLARE_TR_FUNCTIONS(CliArguments)
+
+public:
     enum class Command { None, Probe, Live, Download, Help, Version };
     enum class Format { Csv, JsonLines };
 

@@ -24,28 +24,15 @@
 
 namespace {
 
-// The commands, with the tool's texts in one translation context.
-class Tool
+// The tool's texts.
+struct Cli
 {
     Q_DECLARE_TR_FUNCTIONS(TavroldCli)
-
-public:
-    static int probe(const CliArguments &arguments);
-    static int live(const CliArguments &arguments);
-    static int download(const CliArguments &arguments);
-
-private:
-    class Progress;
-    enum class Read { Bytes, Quiet, Lost };
-    static Read readStream(Modem &modem, MeterStream &stream, int waitMs,
-                           MeterStream::Receiver &receiver, qint64 *bytesRead = nullptr);
-    static int writeData(const QByteArray &line, bool *failed = nullptr);
-    static bool save(const QString &output, const QByteArray &bytes);
 };
 
 // Writes data to standard output; a reader that has gone (`| head`) is no
 // failure.
-int Tool::writeData(const QByteArray &line, bool *failed)
+int writeData(const QByteArray &line, bool *failed = nullptr)
 {
     bool brokenPipe = false;
     if (Console::dataLine(line, &brokenPipe) || brokenPipe) {
@@ -55,12 +42,12 @@ int Tool::writeData(const QByteArray &line, bool *failed)
     }
     if (failed)
         *failed = true;
-    Console::message(tr("Die Ausgabe konnte nicht geschrieben werden."));
+    Console::message(Cli::tr("Die Ausgabe konnte nicht geschrieben werden."));
     return ExitFileNotWritten;
 }
 
 // "probe": finds the meter and prints its port and firmware ("COM3 FW:2.xx").
-int Tool::probe(const CliArguments &arguments)
+int probe(const CliArguments &arguments)
 {
     MeterSession session(arguments);
     if (!session.connect())
@@ -70,11 +57,13 @@ int Tool::probe(const CliArguments &arguments)
             .toLatin1());
 }
 
+enum class Read { Bytes, Quiet, Lost };
+
 // Waits up to waitMs for bytes without using the processor meanwhile, takes
 // in all that have come and decodes them: Bytes when some came, Quiet when
 // none came in time, Lost when the device has gone.
-Tool::Read Tool::readStream(Modem &modem, MeterStream &stream, int waitMs,
-                            MeterStream::Receiver &receiver, qint64 *bytesRead)
+Read readStream(Modem &modem, MeterStream &stream, int waitMs, MeterStream::Receiver &receiver,
+                qint64 *bytesRead = nullptr)
 {
     if (!modem.waitForReadyRead(waitMs))
         return modem.deviceLost() ? Read::Lost : Read::Quiet;
@@ -93,96 +82,96 @@ Tool::Read Tool::readStream(Modem &modem, MeterStream &stream, int waitMs,
 // "live": switches the meter to streaming and writes a line per reading and
 // status until --duration or --count is reached, a stop signal comes or the
 // meter goes away.
-int Tool::live(const CliArguments &arguments)
+int live(const CliArguments &arguments)
 {
     MeterSession session(arguments);
     if (!session.connect())
         return ExitNoMeter;
 
-    // The log's lines, as long as more are wanted and the output takes them.
-    class LogWriter : public MeterStream::Receiver
-    {
-    public:
-        LogWriter(const CliArguments &arguments)
-            : log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
-                                                                      : LiveLog::Format::Csv),
-              count(arguments.count)
-        {
-            if (!log.header().isEmpty())
-                result = writeData(log.header(), &failed);
-        }
-        bool enough() const { return failed || (count > 0 && lines >= count); }
-        void reading(const MeterStream::Reading &reading) override
-        {
-            if (!enough())
-                write(log.readingLine(reading, QDateTime::currentDateTime()));
-        }
-        void status(const MeterStream::Status &status) override
-        {
-            if (!enough())
-                write(log.statusLine(status, QDateTime::currentDateTime()));
-        }
-        int result = ExitOk;
-
-    private:
-        void write(const QByteArray &line)
-        {
-            result = writeData(line, &failed);
-            lines += failed ? 0 : 1;
-        }
-        LiveLog log;
-        qint64 count;
-        qint64 lines = 0;
-        bool failed = false;
-    };
-
-    LogWriter writer(arguments);
+    LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                                                                    : LiveLog::Format::Csv);
+    bool failed = false;
+    int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
 
     const QDeadlineTimer deadline = arguments.durationMs > 0
                                         ? QDeadlineTimer(arguments.durationMs, Qt::PreciseTimer)
                                         : QDeadlineTimer(QDeadlineTimer::Forever);
+    qint64 lines = 0;
+    const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
     MeterStream stream;
-    while (!writer.enough() && !StopSignal::requested() && !deadline.hasExpired()) {
+    while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
         const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (readStream(session.channel(), stream, wait, writer) == Read::Lost) {
+        if (readStream(session.channel(), stream, wait, log) == Read::Lost) {
             Console::message(
-                tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
-            return writer.result == ExitOk ? ExitNoMeter : writer.result;
+                Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
+            return result == ExitOk ? ExitNoMeter : result;
+        }
+        for (const QByteArray &line : log.takeLines()) {
+            if (enough())
+                break;
+            result = writeData(line, &failed);
+            lines += failed ? 0 : 1;
         }
     }
-    return writer.result;
+    return result;
 }
 
 // Standard output for "-", else the file, written as the window's
 // "Speichern" writes it.
-bool Tool::save(const QString &output, const QByteArray &bytes)
+bool save(const QString &output, const QByteArray &bytes)
 {
     QString error;
     if (output == QLatin1String("-")) {
         if (Console::rawData(bytes))
             return true;
-        error = tr("Standardausgabe");
+        error = Cli::tr("Standardausgabe");
     } else if (Records::writeFile(output, bytes, &error)) {
         return true;
     }
-    Console::message(tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
+    Console::message(Cli::tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
     return false;
 }
 
-// How far a download has come, on standard error: on a terminal a bar that
-// redraws its line, with the time the rest takes on the line at the bytes a
-// data set has taken so far; in a log a line at every
-// further tenth.
-class Tool::Progress
+// The download's messages, taken by the window's rules (live readings of a
+// meter that still streams are passed over), and how far it has come, on
+// standard error: on a terminal a bar that redraws its line, with the time
+// the rest takes on the line at the bytes a data set has taken so far; in a
+// log a line at every further tenth.
+class DownloadReader : public MeterStream::Receiver
 {
 public:
-    explicit Progress(const CliArguments &arguments)
-        : shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
+    DownloadReader(const CliArguments &arguments, DownloadSession &download)
+        : download(download), shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
     {
+        clock.start();
     }
-    void update(const DownloadSession &download, qint64 dataSetBytes)
+    void downloadHeader(const QString &text) override
+    {
+        if (!download.isComplete()) {
+            download.takeHeader(text, clock.elapsed());
+            update();
+        }
+    }
+    void dataSet(const QString &text) override
+    {
+        if (!download.isComplete()) {
+            download.takeDataSet(text, clock.elapsed(), [] {});
+            dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
+            update();
+        }
+    }
+    void finish()
+    {
+        if (redraw && sinceDrawn.isValid())
+            Console::progress(QStringLiteral("\n"));
+    }
+
+    QElapsedTimer clock;
+
+private:
+    void update()
     {
         if (!shown || !download.headerSeen())
             return;
@@ -200,7 +189,7 @@ public:
             Console::progress(QStringLiteral("\r[") + QString(filled, QLatin1Char('#')) +
                               QString(30 - filled, QLatin1Char('-')) + QStringLiteral("] ") +
                               download.progressText() +
-                              tr(", noch %1:%2")
+                              Cli::tr(", noch %1:%2")
                                   .arg(secondsLeft / 60)
                                   .arg(secondsLeft % 60, 2, 10, QLatin1Char('0')) +
                               QStringLiteral("\033[K"));
@@ -211,13 +200,9 @@ public:
             Console::message(download.progressText());
         tenthsShown = qMax(tenths, tenthsShown);
     }
-    void finish()
-    {
-        if (redraw && sinceDrawn.isValid())
-            Console::progress(QStringLiteral("\n"));
-    }
 
-private:
+    DownloadSession &download;
+    qint64 dataSetBytes = 0;
     bool shown;
     bool redraw;
     int tenthsShown = 0;
@@ -228,18 +213,18 @@ private:
 // rules; a complete one is written as the file the window's "Speichern"
 // writes. One that breaks off (no data set for 5 s, the meter gone, a stop
 // signal) writes nothing, unless --partial asks for what came.
-int Tool::download(const CliArguments &arguments)
+int download(const CliArguments &arguments)
 {
     const QFileInfo target(arguments.output);
     if (arguments.output != QLatin1String("-") && target.isDir()) {
-        Console::message(
-            tr("Datei %1 kann nicht geschrieben werden: %1 ist ein Ordner.").arg(arguments.output));
+        Console::message(Cli::tr("Datei %1 kann nicht geschrieben werden: %1 ist ein Ordner.")
+                             .arg(arguments.output));
         return ExitFileNotWritten;
     }
     if (arguments.output != QLatin1String("-") && !target.exists() &&
         !QFileInfo(target.absolutePath()).isWritable()) {
-        Console::message(tr("Datei %1 kann nicht geschrieben werden: kein Ordner, in den sie "
-                            "geschrieben werden kann.")
+        Console::message(Cli::tr("Datei %1 kann nicht geschrieben werden: kein Ordner, in den sie "
+                                 "geschrieben werden kann.")
                              .arg(arguments.output));
         return ExitFileNotWritten;
     }
@@ -251,41 +236,8 @@ int Tool::download(const CliArguments &arguments)
     // 2 x 16000 values: not on the stack.
     const auto result = std::make_unique<DownloadSession>();
     DownloadSession &download = *result;
-    QElapsedTimer clock;
-    clock.start();
-    // The download's messages; live readings of a meter that still streams
-    // are passed over.
-    class Taker : public MeterStream::Receiver
-    {
-    public:
-        Taker(DownloadSession &download, const QElapsedTimer &clock, Progress &progress)
-            : download(download), clock(clock), progress(progress)
-        {
-        }
-        void downloadHeader(const QString &text) override
-        {
-            if (!download.isComplete()) {
-                download.takeHeader(text, clock.elapsed());
-                progress.update(download, dataSetBytes);
-            }
-        }
-        void dataSet(const QString &text) override
-        {
-            if (!download.isComplete()) {
-                download.takeDataSet(text, clock.elapsed(), [] {});
-                dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
-                progress.update(download, dataSetBytes);
-            }
-        }
-
-    private:
-        DownloadSession &download;
-        const QElapsedTimer &clock;
-        Progress &progress;
-        qint64 dataSetBytes = 0;
-    };
-    Progress progress(arguments);
-    Taker taker(download, clock, progress);
+    DownloadReader reader(arguments, download);
+    const QElapsedTimer &clock = reader.clock;
 
     session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
     download.start(true, clock.elapsed());
@@ -294,33 +246,35 @@ int Tool::download(const CliArguments &arguments)
     QString why;
     while (!download.isComplete()) {
         if (StopSignal::requested()) {
-            why = tr("Abgebrochen.");
+            why = Cli::tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
-            why = tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (readStream(session.channel(), stream, StopSignal::SliceMs, taker, &bytesRead) ==
+            why = Cli::tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
+        } else if (readStream(session.channel(), stream, StopSignal::SliceMs, reader, &bytesRead) ==
                    Read::Lost) {
             download.lose();
-            why = tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
+            why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
         if (!why.isEmpty())
             break;
     }
-    progress.finish();
+    reader.finish();
     const QByteArray file = download.csvFile(arguments.start);
     if (!download.isComplete()) {
-        Console::message(tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
+        Console::message(
+            Cli::tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
         if (!arguments.partial) {
-            Console::message(tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
+            Console::message(
+                Cli::tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
             return ExitDownloadIncomplete;
         }
         if (!save(arguments.output, file))
             return ExitFileNotWritten;
         if (!arguments.quiet)
-            Console::message(tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
+            Console::message(Cli::tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
         return ExitDownloadIncomplete;
     }
     if (!arguments.quiet)
-        Console::message(tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
+        Console::message(Cli::tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
                              .arg(download.progressText())
                              .arg(download.recordIntervalSec)
                              .arg(bytesRead)
@@ -328,7 +282,7 @@ int Tool::download(const CliArguments &arguments)
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
     if (!arguments.quiet)
-        Console::message(tr("Gespeichert: %1").arg(arguments.output));
+        Console::message(Cli::tr("Gespeichert: %1").arg(arguments.output));
     return ExitOk;
 }
 
@@ -344,7 +298,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!parseArguments(QCoreApplication::arguments(), &arguments, &error)) {
         Console::message(error);
-        Console::message(Tool::tr("Hilfe: tavrold-cli --help"));
+        Console::message(Cli::tr("Hilfe: tavrold-cli --help"));
         return ExitBadUsage;
     }
     StopSignal::install();
@@ -356,11 +310,11 @@ int main(int argc, char *argv[])
         std::fputs((versionText() + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
         return ExitOk;
     case CliArguments::Command::Probe:
-        return Tool::probe(arguments);
+        return probe(arguments);
     case CliArguments::Command::Live:
-        return Tool::live(arguments);
+        return live(arguments);
     case CliArguments::Command::Download:
-        return Tool::download(arguments);
+        return download(arguments);
     default:
         return ExitBadUsage;
     }
