@@ -11,7 +11,6 @@
 #include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
-#include <climits>
 
 // The tests' way into the main window (a friend of MainWindow): its private
 // slots and steps, called as the timers and the decoder call them, and its
@@ -88,17 +87,19 @@ struct MainWindowTestAccess
     static const int *rmsValues(const MainWindow &m) { return m.download.rmsValues; }
     static int *pepValues(MainWindow &m) { return m.download.pepValues; }
     static const int *pepValues(const MainWindow &m) { return m.download.pepValues; }
-    // A download that has brought lastIndex + 1 data sets: the last index,
-    // the interval and the first data sets from `values` (rms, pep, rms, pep
-    // ...); the other slots are left alone.
+    // A download that has brought lastIndex + 1 data sets, through the store's
+    // own steps: the header, then the data sets of `values` (rms, pep, rms,
+    // pep ...), and 0*0 for the rest.
     static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values = {})
     {
-        m.download.lastRecordIndex = lastIndex;
-        m.download.recordIntervalSec = interval;
-        m.download.recordCount = int(qBound(qint64(0), qint64(lastIndex) + 1, qint64(INT_MAX)));
-        for (int i = 0; i + 1 < values.size(); i += 2) {
-            m.download.rmsValues[i / 2] = values.at(i);
-            m.download.pepValues[i / 2] = values.at(i + 1);
+        m.download.start(false, 0);
+        m.download.takeHeader(QStringLiteral("%1*%2").arg(lastIndex).arg(interval), 0);
+        for (qsizetype i = 0; i <= lastIndex; ++i) {
+            const bool given = 2 * i + 1 < values.size();
+            m.download.takeDataSet(QStringLiteral("%1*%2")
+                                       .arg(given ? values.at(2 * i) : 0)
+                                       .arg(given ? values.at(2 * i + 1) : 0),
+                                   0, [] {});
         }
     }
 
