@@ -171,6 +171,7 @@ void TestCsvExport::cleanupTestCase()
 void TestCsvExport::init()
 {
     setStoredPath(QVariant());
+    QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).remove(QStringLiteral("dezimalkomma"));
     dir = new QTemporaryDir;
     window = new MainWindow;
     Access::meterFound(*window);
