@@ -82,6 +82,8 @@ private:
     QTimer *scanTimer;
     // When and where the meter was lost, shown until a meter answers again.
     QLabel *lossLabel;
+    // Why the last port that exists would not open ("Kein Zugriff auf ...").
+    QLabel *accessLabel;
 
     // Stream decoder.
     QTimer *pollTimer;

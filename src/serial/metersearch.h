@@ -65,6 +65,13 @@ public:
     static QString searchingText(const QString &port);
     static QString foundText(const QString &port);
 
+    // The ports in the order to search them: the port the meter was found
+    // on last time first (the setting "port"), then the others from COM1
+    // on. COM1 to COM20 in order when none is remembered.
+    static QStringList portsLastFoundFirst();
+    // Remembers the port the meter answered on, for the next search.
+    static void rememberPort(const QString &port);
+
     // Told the name of each port just before it is opened.
     std::function<void(const QString &)> onTrying;
 

@@ -77,8 +77,10 @@ int live(const CliArguments &arguments)
     qint64 lines = 0;
     const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
     const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        const QByteArray line =
+        QByteArray line =
             enough() ? QByteArray() : log.take(type, text, QDateTime::currentDateTime());
+        if (arguments.decimalComma)
+            line = Records::withDecimalComma(line);
         if (!line.isEmpty()) {
             result = writeData(line, &failed);
             lines += failed ? 0 : 1;
@@ -224,7 +226,8 @@ int download(const CliArguments &arguments)
             break;
     }
     progress.finish();
-    const QByteArray file = download.csvFile(arguments.start);
+    const QByteArray csv = download.csvFile(arguments.start);
+    const QByteArray file = arguments.decimalComma ? Records::withDecimalComma(csv) : csv;
     if (!download.isComplete()) {
         Console::message(tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
         if (!arguments.partial) {
