@@ -4,6 +4,11 @@
 //   QT_QPA_PLATFORM=offscreen tests/bench_listing
 // Goals: the one-go build under 100 ms and at least 20 times faster than
 // appending row by row (checked only in builds without sanitizers).
+// eventLoopGap: the longest time the window's event loop is held up (between
+// two passes of it) when "Refresh" lists the
+// full store with the window "Verlauf" open, the browser's document laid out
+// as today and with a plain-text layout, and their ratio. Under a real X
+// server: QT_QPA_PLATFORM=xcb xvfb-run -a tests/bench_listing eventLoopGap
 
 #include "benchmark.h"
 #include "mainwindow.h"
@@ -11,7 +16,10 @@
 #include "portssandbox.h"
 #include "rowbyrowlisting.h"
 
+#include <QAction>
 #include <QElapsedTimer>
+#include <QPlainTextDocumentLayout>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -45,13 +53,15 @@ private slots:
     void cleanupTestCase();
     void build_data();
     void build();
-    void eventLoopAfterOneGo();
+    void eventLoopGap_data();
+    void eventLoopGap();
 
 private:
     PortsSandbox *sandbox = nullptr;
     MainWindow *window = nullptr;
     QTextBrowser *view = nullptr;
     qint64 bestNs[2] = {-1, -1}; // one go, row by row
+    qint64 gapMs[2] = {-1, -1};  // today's layout, plain-text layout
 };
 
 void BenchListing::initTestCase()
@@ -96,25 +106,45 @@ void BenchListing::build()
     QCOMPARE(view->document()->blockCount(), MainWindow::RecordCapacity + 2);
 }
 
-// The one-go build leaves the layout of the rows below the visible part to
-// the event loop, in steps; this is how long the longest step holds it up.
-void BenchListing::eventLoopAfterOneGo()
+void BenchListing::eventLoopGap_data()
 {
-    window->fuellentxt();
+    QTest::addColumn<int>("layout");
+    QTest::newRow("today's layout") << 0;
+    QTest::newRow("plain-text layout") << 1;
+}
+
+void BenchListing::eventLoopGap()
+{
+    QFETCH(int, layout);
+    window->findChild<QAction *>("actionVerlauf")->trigger();
+    auto *refresh = window->findChild<QPushButton *>("Buttonrefresh");
+    refresh->setEnabled(true);
+    QTextDocument *document = view->document();
+    // The document deletes the layout it had: the plain-text row comes last.
+    if (layout == 1)
+        document->setDocumentLayout(new QPlainTextDocumentLayout(document));
+    view->clear();
+    QTest::qWait(500);
+
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0;
+    qint64 lastWait = 0;
     qint64 longest = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        longest = std::max(longest, now - last);
-        last = now;
+    // A zero timer fires once every pass of the event loop: the longest time
+    // between two of its calls is the longest the loop was held up.
+    QTimer pass;
+    connect(&pass, &QTimer::timeout, this, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - lastWait);
+        lastWait = now;
     });
-    tick.start(1);
+    pass.start(0);
+    QTimer::singleShot(100, refresh, &QPushButton::click);
     QTest::qWait(3000);
-    qInfo("longest pause of the event loop while the rest of the listing is laid out: %lld ms",
-          longest);
+    pass.stop();
+    QCOMPARE(document->blockCount(), MainWindow::RecordCapacity + 2);
+    gapMs[layout] = longest / 1000000;
+    qInfo("longest hold-up of the event loop: %lld ms", gapMs[layout]);
 }
 
 void BenchListing::cleanupTestCase()
@@ -127,6 +157,10 @@ void BenchListing::cleanupTestCase()
     const double rowByRowMs = bestNs[1] / 1e6;
     const double ratio = rowByRowMs / oneGoMs;
     qInfo("16000 rows: one go %.1f ms, row by row %.1f ms, ratio %.1f", oneGoMs, rowByRowMs, ratio);
+    if (gapMs[0] > 0 && gapMs[1] > 0)
+        qInfo("\"Refresh\" of 16000 rows holds the event loop up: today %lld ms, plain-text "
+              "layout %lld ms, ratio %.2f",
+              gapMs[0], gapMs[1], double(gapMs[0]) / double(gapMs[1]));
 #if TAVROLD_TIMING_CHECKS
     QVERIFY2(oneGoMs < 100.0, "the listing of a full store takes 100 ms or more");
     QVERIFY2(ratio >= 20.0, "the one-go listing is less than 20 times faster than appending");

@@ -123,6 +123,8 @@ private slots:
     void fileBytes_data();
     void fileBytes();
     void decimalCommaLocale();
+    void decimalCommaType_data();
+    void decimalCommaType();
     void startLocation_data();
     void startLocation();
     void outcomes_data();
@@ -134,9 +136,11 @@ private slots:
 
 private:
     // Saves through the "&Speichern" action, answering its dialog.
-    DialogSeen save(const QString &typedName, std::function<void()> whileOpen = {})
+    DialogSeen save(const QString &typedName, std::function<void()> whileOpen = {},
+                    const QString &type = QString())
     {
         DialogDriver driver(typedName, std::move(whileOpen));
+        driver.chooseType = type;
         QAction *action = window->findChild<QAction *>("action_Speichern");
         if (!action->isEnabled())
             qWarning("the save action is disabled");
@@ -167,6 +171,7 @@ void TestCsvExport::cleanupTestCase()
 void TestCsvExport::init()
 {
     setStoredPath(QVariant());
+    QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).remove(QStringLiteral("dezimalkomma"));
     dir = new QTemporaryDir;
     window = new MainWindow;
     Access::meterFound(*window);
@@ -256,6 +261,35 @@ void TestCsvExport::decimalCommaLocale()
                                             "    2;14:00:00;-12345.67;0.99\r\n"));
 }
 
+// The second file type: the same file with ',' as decimal point, and the
+// next dialog offers the type chosen last.
+void TestCsvExport::decimalCommaType_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("as always") << "CSV (*.csv)"
+                               << QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
+                                             "    1;13:00:00;1234.56;-0.05\r\n"
+                                             "    2;14:00:00;-12345.67;0.99\r\n");
+    QTest::newRow("decimal comma") << "CSV mit Dezimalkomma (*.csv)"
+                                   << QByteArray("Datensatz;Zeit;RMS;PEP\r\n"
+                                                 "    1;13:00:00;1234,56;-0,05\r\n"
+                                                 "    2;14:00:00;-12345,67;0,99\r\n");
+}
+
+void TestCsvExport::decimalCommaType()
+{
+    QFETCH(QString, type);
+    QFETCH(QByteArray, bytes);
+    Access::setStore(*window, 1, 3600, {123456, -5, -1234567, 99});
+    const QString fileName = dir->filePath(QStringLiteral("typ.csv"));
+    save(fileName, {}, type);
+    QCOMPARE(contents(fileName), bytes);
+    QCOMPARE(save(QString()).type, type);
+    save(QString(), {}, QStringLiteral("CSV (*.csv)")); // cancelled: remembers nothing
+    QCOMPARE(save(QString()).type, type);
+}
+
 // Where the dialog opens: the home folder before the first export, else the
 // remembered path (a file's folder with its name proposed).
 void TestCsvExport::startLocation_data()
@@ -295,7 +329,8 @@ void TestCsvExport::startLocation()
 
     QVERIFY(seen.shown);
     QCOMPARE(seen.caption, QString("Speicher der Daten"));
-    QCOMPARE(seen.filters, QStringList{"CSV (*.csv)"});
+    QCOMPARE(seen.filters, (QStringList{"CSV (*.csv)", "CSV mit Dezimalkomma (*.csv)"}));
+    QCOMPARE(seen.type, QStringLiteral("CSV (*.csv)"));
     QVERIFY(seen.confirmsOverwrite);
     QCOMPARE(seen.directory, directory.replace('@', tmp));
     if (!selected.isEmpty())

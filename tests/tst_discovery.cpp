@@ -8,11 +8,16 @@
 #include "windowrecorder.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Access = MainWindowTestAccess;
 
@@ -21,6 +26,18 @@ namespace {
 using Recorder = WindowRecorder;
 
 const QString Searching = QStringLiteral("Tavrolinde - V2.00 - FW:? - ");
+
+// Acts as a user without rights (nobody) until it goes out of scope.
+struct AsNobody
+{
+    AsNobody() : active(::seteuid(65534) == 0) {}
+    ~AsNobody()
+    {
+        if (active)
+            (void)::seteuid(0);
+    }
+    const bool active;
+};
 
 } // namespace
 
@@ -33,6 +50,9 @@ private slots:
     void title_data();
     void title();
     void streamAroundReplyReachesDecoder();
+    void refusedPortNamed();
+    void lastPortFirst_data();
+    void lastPortFirst();
 };
 
 void TestDiscovery::timeline()
@@ -154,6 +174,75 @@ void TestDiscovery::streamAroundReplyReachesDecoder()
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("labelNdbmrms"))->text(),
              QStringLiteral("-10.0 dBm"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:2.xx - COM1"));
+}
+
+void TestDiscovery::refusedPortNamed()
+{
+    // A user not in the group of COM2's device: the search names it beside
+    // its own texts, goes on, and drops the name once the meter answers.
+    if (::geteuid() != 0)
+        QSKIP("acting as another user needs root");
+    PortsSandbox sandbox;
+    QVERIFY(::chmod(QFile::encodeName(sandbox.root()).constData(), 0755) == 0);
+    PtyMeter refused(sandbox, QStringLiteral("COM2"));
+    PtyMeter meter(sandbox, QStringLiteral("COM3"));
+    meter.setReply("#v;", QByteArray("M\x15", 2));
+    const QByteArray refusedPath = QFile::encodeName(refused.devicePath());
+    QVERIFY(::chmod(refusedPath.constData(), 0) == 0);
+    QVERIFY(::chmod(QFile::encodeName(meter.devicePath()).constData(), 0666) == 0);
+    const QString expected = QStringLiteral("Kein Zugriff auf %1 (COM2): Gruppe %2 fehlt")
+                                 .arg(refused.devicePath(), QFileInfo(refused.devicePath()).group());
+
+    MainWindow window;
+    auto *label = window.findChild<QLabel *>(QStringLiteral("accessLabel"));
+    QVERIFY(label);
+    {
+        AsNobody nobody;
+        QVERIFY(nobody.active);
+        QTRY_COMPARE_WITH_TIMEOUT(label->text(), expected, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
+                                  QStringLiteral("Suche HW :COM3"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 3000);
+    }
+    QCOMPARE(label->text(), QString());
+    QCOMPARE(refused.received(), QByteArray());
+}
+
+void TestDiscovery::lastPortFirst_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("foundOn");
+    QTest::newRow("none stored: from COM1") << QString() << "COM2";
+    QTest::newRow("meter's port stored: asked first") << "COM6"
+                                                      << "COM6";
+    QTest::newRow("stored port gone: from COM1") << "COM9"
+                                                 << "COM2";
+    QTest::newRow("no port name stored") << "/dev/ttyS0"
+                                         << "COM2";
+}
+
+void TestDiscovery::lastPortFirst()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, foundOn);
+    PortsSandbox sandbox;
+    PtyMeter first(sandbox, QStringLiteral("COM2"));
+    PtyMeter later(sandbox, QStringLiteral("COM6"));
+    first.setReply("#v;", QByteArray("M\x15", 2));
+    later.setReply("#v;", QByteArray("M\x15", 2));
+    if (!stored.isEmpty())
+        QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+            .setValue(QStringLiteral("port"), stored);
+
+    MainWindow window;
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 4000);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:2.xx - ") + foundOn);
+    // The other meter was never asked.
+    QCOMPARE((foundOn == QLatin1String("COM2") ? later : first).received(), QByteArray());
+    QCOMPARE(QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+                 .value(QStringLiteral("port"))
+                 .toString(),
+             foundOn);
 }
 
 QTEST_MAIN(TestDiscovery)

@@ -67,9 +67,10 @@ private slots:
     void closingOnlyHides();
 
 private:
-    void clickSaving(const char *button, const QString &fileName)
+    void clickSaving(const char *button, const QString &fileName, const QString &type = QString())
     {
         DialogDriver driver(fileName);
+        driver.chooseType = type;
         trendWindow()->findChild<QPushButton *>(button)->click();
         QVERIFY(driver.seen.shown);
     }
@@ -139,6 +140,16 @@ void TestTrendWindow::everyReadingIsKeptAndSaved()
     }
     // The readings of one poll share its time.
     QCOMPARE(lines[1].left(lines[1].indexOf(';')), lines[4].left(lines[4].indexOf(';')));
+
+    // With a decimal comma the numbers change, and nothing else: the time
+    // stamps keep their milliseconds' point.
+    const QString commaPath = dir.filePath("verlauf-komma.csv");
+    clickSaving("saveHistoryButton", commaPath, QStringLiteral("CSV mit Dezimalkomma (*.csv)"));
+    const QByteArray comma = readFile(commaPath);
+    QVERIFY2(comma.contains(";pep;-5,5;dBm;") && comma.contains(";pep;-6,25;dBm;"),
+             comma.constData());
+    QCOMPARE(comma.count('.'), 5);
+    QCOMPARE(QByteArray(comma).replace(',', '.'), readFile(path));
 }
 
 void TestTrendWindow::zoomStopsFollowing()

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 
 #include "modem.h"
-#include "portscan.h"
 #include "protocol.h"
 #ifdef TAVROLD_TREND_WINDOW
 #include "trendwindow.h"
@@ -14,7 +13,7 @@
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), modem(new Modem),
-      search(*modem, PortScan::portNames())
+      search(*modem, MeterSearch::portsLastFoundFirst())
 {
     versionText = QStringLiteral("V2.00");
     ui->setupUi(this);
@@ -58,6 +57,10 @@ MainWindow::MainWindow(QWidget *parent)
     lossLabel = new QLabel(this);
     lossLabel->setObjectName(QStringLiteral("lossLabel"));
     statusBar()->addPermanentWidget(lossLabel);
+    // A port that is there but may not be opened, named until a meter answers.
+    accessLabel = new QLabel(this);
+    accessLabel->setObjectName(QStringLiteral("accessLabel"));
+    statusBar()->addPermanentWidget(accessLabel);
 
     scanTimer->start(search.nextStepMs());
 }

@@ -79,6 +79,8 @@ private:
     QTimer *scanTimer;
     // When and where the meter was lost, shown until a meter answers again.
     QLabel *lossLabel;
+    // Why the last port that exists would not open ("Kein Zugriff auf ...").
+    QLabel *accessLabel;
 
     // The meter's stream: the receive ring, the message state and the
     // meter's status.

@@ -18,15 +18,25 @@ void MainWindow::datenspeichern()
     QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
     const QString lastPath = settings.value(QStringLiteral("pfad"), QDir::homePath()).toString();
 
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Speicher der Daten"), QFileInfo(lastPath).absoluteFilePath(), tr("CSV (*.csv)"));
+    // Beside the file as it always was, one with ',' as decimal point for
+    // German spreadsheets; the dialog offers the type chosen last.
+    QString type = Records::csvFileType(Records::decimalCommaChosen());
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, tr("Speicher der Daten"),
+                                     QFileInfo(lastPath).absoluteFilePath(),
+                                     Records::csvFileTypes(), &type);
     if (fileName.isEmpty())
         return;
+    const bool decimalComma = type == Records::csvFileType(true);
+    Records::setDecimalCommaChosen(decimalComma);
 
     // The store as it is now: a download may have gone on while the dialog
     // was open.
+    QByteArray bytes = download.csvFile(ui->timeEdit->time());
+    if (decimalComma)
+        bytes = Records::withDecimalComma(bytes);
     QString error;
-    if (!Records::writeFile(fileName, download.csvFile(ui->timeEdit->time()), &error)) {
+    if (!Records::writeFile(fileName, bytes, &error)) {
         statusBar()->showMessage(tr("Nicht gespeichert: %1 (%2)").arg(fileName, error), 0);
         return;
     }

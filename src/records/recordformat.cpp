@@ -1,8 +1,10 @@
 #include "recordformat.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 namespace Records {
 
@@ -139,6 +141,45 @@ private:
     int step;
 };
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Where the decimal point of a number field stands, -1 when the field is not
+// a number with one: blanks before it (a padded "%4.2f"), a sign, digits,
+// '.', digits, and an exponent perhaps ("1.5e-05").
+qsizetype decimalPoint(const char *field, qsizetype size)
+{
+    qsizetype i = 0;
+    while (i < size && field[i] == ' ')
+        ++i;
+    if (i < size && (field[i] == '-' || field[i] == '+'))
+        ++i;
+    const qsizetype digits = i;
+    while (i < size && isDigit(field[i]))
+        ++i;
+    if (i == digits || i == size || field[i] != '.')
+        return -1;
+    const qsizetype point = i++;
+    const qsizetype fraction = i;
+    while (i < size && isDigit(field[i]))
+        ++i;
+    if (i == fraction)
+        return -1;
+    if (i < size && (field[i] == 'e' || field[i] == 'E')) {
+        ++i;
+        if (i < size && (field[i] == '-' || field[i] == '+'))
+            ++i;
+        const qsizetype exponent = i;
+        while (i < size && isDigit(field[i]))
+            ++i;
+        if (i == exponent)
+            return -1;
+    }
+    return i == size ? point : -1;
+}
+
 } // namespace
 
 int shownCount(int lastIndex, int capacity)
@@ -175,6 +216,46 @@ QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const in
         bytes.append(buffer, end - buffer);
     }
     return bytes;
+}
+
+QByteArray withDecimalComma(const QByteArray &csv)
+{
+    QByteArray bytes = csv;
+    char *data = bytes.data();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= bytes.size(); ++i) {
+        if (i < bytes.size() && data[i] != ';' && data[i] != '\r' && data[i] != '\n')
+            continue;
+        const qsizetype point = decimalPoint(data + start, i - start);
+        if (point >= 0)
+            data[start + point] = ',';
+        start = i + 1;
+    }
+    return bytes;
+}
+
+QString csvFileType(bool decimalComma)
+{
+    return decimalComma ? QCoreApplication::translate("Records", "CSV mit Dezimalkomma (*.csv)")
+                        : QCoreApplication::translate("Records", "CSV (*.csv)");
+}
+
+QString csvFileTypes()
+{
+    return csvFileType(false) + QStringLiteral(";;") + csvFileType(true);
+}
+
+bool decimalCommaChosen()
+{
+    return QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+        .value(QStringLiteral("dezimalkomma"), false)
+        .toBool();
+}
+
+void setDecimalCommaChosen(bool decimalComma)
+{
+    QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+        .setValue(QStringLiteral("dezimalkomma"), decimalComma);
 }
 
 bool writeFile(const QString &fileName, const QByteArray &bytes, QString *error)

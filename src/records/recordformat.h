@@ -26,6 +26,20 @@ QString listingText(const QTime &start, int intervalSec, const int *rms, const i
 // data set, each ended by CR LF.
 QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
 
+// The same CSV with ',' as the decimal point of every number, for German
+// spreadsheets, which read "-23.45" as text or a date. Fields stay separated
+// by ';' and lines end as they did; what is not a plain number (the header,
+// times of day, time stamps, names) stays as it is.
+QByteArray withDecimalComma(const QByteArray &csv);
+
+// The file types the save dialogs offer for CSV, the one as always first:
+// "CSV (*.csv)" and "CSV mit Dezimalkomma (*.csv)"; both for a dialog's
+// filter. Which one was chosen last is a setting, shared by every dialog.
+QString csvFileType(bool decimalComma);
+QString csvFileTypes();
+bool decimalCommaChosen();
+void setDecimalCommaChosen(bool decimalComma);
+
 // Writes `bytes` as the whole new content of `fileName`. A regular file is
 // written to a temporary file beside it and put in place only when every
 // byte has been written, so that on failure the old one stays as it was;

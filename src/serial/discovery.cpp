@@ -19,6 +19,13 @@ void MainWindow::fopentty()
         break;
     case MeterSearch::Step::Idle:
         break;
+    case MeterSearch::Step::NotOpened:
+        // A port that is missing says nothing; one the user may not open
+        // says why.
+        if (const QString why = modem->openFailureText(); !why.isEmpty())
+            accessLabel->setText(why);
+        scanTimer->start(search.nextStepMs());
+        break;
     default:
         scanTimer->start(search.nextStepMs());
         break;
@@ -31,6 +38,8 @@ void MainWindow::meterFound()
 {
     scanTimer->stop();
     lossLabel->clear();
+    accessLabel->clear();
+    MeterSearch::rememberPort(search.portName());
     statusBar()->showMessage(MeterSearch::foundText(search.portName()), 0);
     setAText(search.portName());
     modem->writeString(QString::fromLatin1(Protocol::StreamCommand));

@@ -1,7 +1,17 @@
 #include "metersearch.h"
 
 #include "modem.h"
+#include "portscan.h"
 #include "protocol.h"
+
+#include <QSettings>
+
+namespace {
+
+// Beside "pfad", the last file saved.
+const char *const PortKey = "port";
+
+} // namespace
 
 MeterSearch::MeterSearch(Modem &modem, const QStringList &ports) : modem(modem), ports(ports) {}
 
@@ -73,4 +83,22 @@ QString MeterSearch::searchingText(const QString &port)
 QString MeterSearch::foundText(const QString &port)
 {
     return tr("HW gefunden an: ") + port;
+}
+
+QStringList MeterSearch::portsLastFoundFirst()
+{
+    QStringList ports = PortScan::portNames();
+    // Whatever else stands in the setting is not a port the search knows.
+    const QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    const qsizetype last = ports.indexOf(settings.value(QLatin1String(PortKey)).toString());
+    if (last > 0)
+        ports.move(last, 0);
+    return ports;
+}
+
+void MeterSearch::rememberPort(const QString &port)
+{
+    QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    if (settings.value(QLatin1String(PortKey)).toString() != port)
+        settings.setValue(QLatin1String(PortKey), port);
 }

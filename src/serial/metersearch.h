@@ -63,6 +63,13 @@ public:
     static QString searchingText(const QString &port);
     static QString foundText(const QString &port);
 
+    // The ports in the order to search them: the port the meter was found
+    // on last time first (the setting "port"), then the others from COM1
+    // on. COM1 to COM20 in order when none is remembered.
+    static QStringList portsLastFoundFirst();
+    // Remembers the port the meter answered on, for the next search.
+    static void rememberPort(const QString &port);
+
 signals:
     // The name of each port, just before it is opened.
     void trying(const QString &port);

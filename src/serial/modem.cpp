@@ -81,8 +81,12 @@ bool Modem::openPort(const QString &name)
 #endif
     // A failed configuration keeps the handle: the caller's closePort()
     // releases it.
-    portHandle = SerialPort::open(path.constData());
+    portHandle = SerialPort::open(path.constData(), &failure);
     if (portHandle == SerialPort::InvalidHandle || !SerialPort::configure(portHandle)) {
+        if (portHandle != SerialPort::InvalidHandle)
+            failure = SerialPort::OpenFailure::Other;
+        failedName = name;
+        failedDevice = QFile::decodeName(path);
         emit setTtyText(noPort());
         return false;
     }
@@ -92,6 +96,8 @@ bool Modem::openPort(const QString &name)
 
 bool Modem::closePort()
 {
+    // Keeps why the open before failed: the search closes every port that
+    // would not open, and says why afterwards.
     lost = false;
     readBack.clear();
     if (portHandle != SerialPort::InvalidHandle) {
@@ -100,6 +106,28 @@ bool Modem::closePort()
     }
     emit setTtyText(noPort());
     return true;
+}
+
+QString Modem::openFailureText() const
+{
+    switch (failure) {
+    case SerialPort::OpenFailure::NoAccess: {
+        // The device file itself (a link in the ports folder leads to it), and
+        // the group whose members may open it: "dialout" on most systems,
+        // "uucp" on some.
+        QString real = QFileInfo(failedDevice).canonicalFilePath();
+        if (real.isEmpty())
+            real = failedDevice;
+        const QFileInfo device(real);
+        const QString group =
+            device.group().isEmpty() ? QString::number(device.groupId()) : device.group();
+        return tr("Kein Zugriff auf %1 (%2): Gruppe %3 fehlt").arg(real, failedName, group);
+    }
+    case SerialPort::OpenFailure::InUse:
+        return tr("%1 ist von einem anderen Programm belegt").arg(failedName);
+    default:
+        return QString();
+    }
 }
 
 int Modem::readBytes(char *buffer, int maxCount)

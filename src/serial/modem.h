@@ -42,6 +42,15 @@ public:
     // The device that a port name such as "COM3" stands for on this system.
     static QString devicePath(const QString &name);
 
+    // Why the last openPort() failed; None after one that opened. A
+    // closePort() leaves it as it is.
+    SerialPort::OpenFailure openFailure() const { return failure; }
+    // What the user can do something about, for the port that failed last:
+    // "Kein Zugriff auf /dev/ttyUSB0 (COM5): Gruppe dialout fehlt", or
+    // "COM5 ist von einem anderen Programm belegt". Empty when the port is
+    // simply not there, or for any other failure.
+    QString openFailureText() const;
+
 signals:
     void setTtyText(QString text);
 
@@ -49,6 +58,9 @@ private:
     SerialPort::Handle portHandle;
     bool lost = false;
     QByteArray readBack;
+    SerialPort::OpenFailure failure = SerialPort::OpenFailure::None;
+    QString failedName;
+    QString failedDevice;
 };
 
 #endif // MODEM_H

@@ -22,8 +22,18 @@ constexpr const char *windowsDevicePrefix(std::size_t nameLength)
     return nameLength > 4 ? "\\\\.\\" : "";
 }
 
-// Opens the device exclusively. InvalidHandle when it cannot be opened.
-Handle open(const char *devicePath);
+// Why a device would not open, as far as its user can do something about it.
+enum class OpenFailure {
+    None,     // it opened
+    Missing,  // there is no such device
+    NoAccess, // it exists, but this user may not open it (not in its group)
+    InUse,    // another program holds it
+    Other     // anything else (it is no terminal, ...)
+};
+
+// Opens the device exclusively. InvalidHandle when it cannot be opened, and
+// then, if `failure` is given, why.
+Handle open(const char *devicePath, OpenFailure *failure = nullptr);
 // Applies 9600 baud, 8 data bits, no parity, 2 stop bits, raw bytes, no
 // handshake, DTR and RTS inactive, reads that never wait. False on failure;
 // the handle stays open then.

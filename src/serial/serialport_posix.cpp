@@ -35,8 +35,11 @@ bool isHungUp(int fd)
 
 } // namespace
 
-Handle open(const char *devicePath)
+Handle open(const char *devicePath, OpenFailure *failure)
 {
+    OpenFailure ignored;
+    OpenFailure &why = failure ? *failure : ignored;
+    why = OpenFailure::Missing;
     if (!devicePath || !*devicePath)
         return InvalidHandle;
     // O_NONBLOCK: neither the open (no carrier wait) nor any read ever waits.
@@ -44,8 +47,14 @@ Handle open(const char *devicePath)
     do {
         fd = ::open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            why = OpenFailure::NoAccess;
+        else if (errno != ENOENT && errno != ENODEV && errno != ENXIO && errno != ENOTDIR)
+            why = OpenFailure::Other;
         return InvalidHandle;
+    }
+    why = OpenFailure::Other;
 
     // Exclusive use. The advisory lock holds for root as well and for other
     // programs that lock their ports the same way.
@@ -65,6 +74,7 @@ Handle open(const char *devicePath)
     // Other openers (without root) are kept out by the terminal itself. A
     // device that is no terminal refuses this; configure() fails on it then.
     ::ioctl(fd, TIOCEXCL);
+    why = OpenFailure::None;
     return fd;
 }
 

@@ -43,15 +43,34 @@ bool meansDeviceGone(DWORD error)
 
 } // namespace
 
-Handle open(const char *devicePath)
+Handle open(const char *devicePath, OpenFailure *failure)
 {
+    OpenFailure ignored;
+    OpenFailure &why = failure ? *failure : ignored;
+    why = OpenFailure::Missing;
     if (!devicePath || !*devicePath)
         return InvalidHandle;
     // Share mode 0: a port that another program holds cannot be opened.
     const HANDLE h = ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        // Windows refuses a COM port that another program holds with "access
+        // denied"; a port that is not there is not found.
+        switch (::GetLastError()) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            why = OpenFailure::InUse;
+            break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            break;
+        default:
+            why = OpenFailure::Other;
+            break;
+        }
         return InvalidHandle;
+    }
+    why = OpenFailure::None;
     return reinterpret_cast<Handle>(h);
 }
 

@@ -384,18 +384,26 @@ void TrendWindow::saveImage()
 // "Verlauf speichern": every reading the history holds, as CSV.
 void TrendWindow::saveHistory()
 {
-    saveFile(tr("Verlauf speichern"), QStringLiteral("verlauf.csv"), tr("CSV (*.csv)"),
-             [this] { return historyCsv(history); });
+    // As the data sets' dialog: with '.' or, chosen, ',' as decimal point.
+    QString type = Records::csvFileType(Records::decimalCommaChosen());
+    const auto bytes = [this, &type] {
+        const bool decimalComma = type == Records::csvFileType(true);
+        Records::setDecimalCommaChosen(decimalComma);
+        const QByteArray csv = historyCsv(history);
+        return decimalComma ? Records::withDecimalComma(csv) : csv;
+    };
+    saveFile(tr("Verlauf speichern"), QStringLiteral("verlauf.csv"), Records::csvFileTypes(), bytes,
+             &type);
 }
 
 // Asks for a file name and writes the bytes there; an existing file is
 // replaced only once the new one is complete. The line under the chart says
 // how it went.
 void TrendWindow::saveFile(const QString &caption, const QString &name, const QString &filter,
-                           const std::function<QByteArray()> &bytes)
+                           const std::function<QByteArray()> &bytes, QString *type)
 {
     const QString fileName =
-        QFileDialog::getSaveFileName(this, caption, QDir::home().filePath(name), filter);
+        QFileDialog::getSaveFileName(this, caption, QDir::home().filePath(name), filter, type);
     if (fileName.isEmpty())
         return;
     QString error;

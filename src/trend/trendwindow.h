@@ -70,8 +70,9 @@ private:
     void showLiveCursor(qint64 msecs);
     void showRecordingCursor(qint64 msecs);
     QString levelText(double level, ReadingHistory::Unit unit) const;
+    // `type`: the file type the dialog offers, and then the one chosen.
     void saveFile(const QString &caption, const QString &name, const QString &filter,
-                  const std::function<QByteArray()> &bytes);
+                  const std::function<QByteArray()> &bytes, QString *type = nullptr);
     qint64 recordingMs(int n) const;
 
     const ReadingHistory &history;

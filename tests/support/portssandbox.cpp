@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QtGlobal>
 
 #include <unistd.h>
@@ -16,6 +17,10 @@ PortsSandbox::PortsSandbox()
     oldConfigHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir()));
+    // QSettings reads where the settings live only once a run: point it at
+    // this sandbox's folder, so that no test finds what an earlier one
+    // stored (the port the meter was found on, the last file saved).
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir());
     ports = PortScan::portsFolder();
     QDir().mkpath(portsDir());
     QDir().mkpath(configDir());
@@ -33,6 +38,9 @@ PortsSandbox::~PortsSandbox()
         qputenv("XDG_CONFIG_HOME", oldConfigHome);
     else
         qunsetenv("XDG_CONFIG_HOME");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       hadConfigHome ? QFile::decodeName(oldConfigHome)
+                                     : QDir::homePath() + QStringLiteral("/.config"));
 }
 
 QString PortsSandbox::portsDir() const

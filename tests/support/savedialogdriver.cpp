@@ -35,6 +35,7 @@ void DialogDriver::answerDialog()
     seen.directory = dialog->directory().absolutePath();
     seen.selected = dialog->selectedFiles();
     seen.filters = dialog->nameFilters();
+    seen.type = dialog->selectedNameFilter();
     seen.confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
                              dialog->acceptMode() == QFileDialog::AcceptSave;
     if (whileOpen)
@@ -43,6 +44,8 @@ void DialogDriver::answerDialog()
         dialog->reject();
         return;
     }
+    if (!chooseType.isEmpty())
+        dialog->selectNameFilter(chooseType);
     QLineEdit *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
     QVERIFY(edit);
     // Typing goes to the focused name field of the active dialog, as

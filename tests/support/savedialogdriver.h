@@ -16,6 +16,7 @@ struct DialogSeen
     QString directory;
     QStringList selected;
     QStringList filters;
+    QString type; // the file type offered
     bool confirmsOverwrite = false;
     bool askedToReplace = false;
 };
@@ -29,6 +30,8 @@ public:
     explicit DialogDriver(const QString &typedName, std::function<void()> whileOpen = {});
 
     DialogSeen seen;
+    // The file type to choose before accepting; empty: the one offered.
+    QString chooseType;
 
 private:
     void answerDialog();

@@ -147,11 +147,14 @@ std::string whereWeRun()
 std::string openAnswer(int slot, const std::string &path)
 {
     ::SetLastError(0);
-    const SerialPort::Handle handle = SerialPort::open(path.c_str());
+    SerialPort::OpenFailure failure = SerialPort::OpenFailure::None;
+    const SerialPort::Handle handle = SerialPort::open(path.c_str(), &failure);
     const unsigned long error = ::GetLastError();
     slots[slot] = handle;
+    static const char *const reasons[] = {"none", "missing", "noaccess", "inuse", "other"};
     if (handle == SerialPort::InvalidHandle)
-        return "open fail " + path + " " + std::to_string(error);
+        return "open fail " + path + " " + std::to_string(error) + " " +
+               reasons[static_cast<int>(failure)];
     return "open ok " + path;
 }
 

@@ -31,7 +31,7 @@ bool readSeconds(const QString &text, qint64 *msecs)
 CliArguments::Command commandOf(const QString &name)
 {
     static const QStringList live = {"format", "duration", "count"};
-    static const QStringList download = {"o", "output", "start", "partial"};
+    static const QStringList download = {"o", "output", "start", "partial", "decimal-comma"};
     if (live.contains(name))
         return CliArguments::Command::Live;
     if (download.contains(name))
@@ -119,6 +119,10 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     }
     parsed->quiet = parser.isSet("quiet");
     parsed->partial = parser.isSet("partial");
+    parsed->decimalComma = parser.isSet("decimal-comma");
+    if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
+        return fail(
+            CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format jsonl."));
     if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
         return fail(CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
     return true;
@@ -140,7 +144,8 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
                        {"count", "", "N"},
                        {{"o", "output"}, "", "DATEI"},
                        {"start", "", "HH:MM:SS"},
-                       {"partial", ""}});
+                       {"partial", ""},
+                       {"decimal-comma", ""}});
     if (!parser.parse(arguments)) {
         // Qt's own reasons are English; the tool speaks German.
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -170,7 +175,10 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
         return true;
     for (const QString &name : parser.optionNames()) {
         const CliArguments::Command owner = commandOf(name);
-        if (owner != CliArguments::Command::None && owner != parsed->command) {
+        // The CSV of both "live" and "download" may have a decimal comma.
+        const bool csvOption = name == QLatin1String("decimal-comma") &&
+                               parsed->command != CliArguments::Command::Probe;
+        if (owner != CliArguments::Command::None && owner != parsed->command && !csvOption) {
             *error = CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
                          .arg(dashed(name), parser.positionalArguments().first());
             return false;
@@ -209,6 +217,7 @@ QString helpText()
         "  --format csv|jsonl     Ausgabeformat (Vorgabe: csv)\n"
         "  --duration S           nach S Sekunden enden\n"
         "  --count N              nach N Zeilen enden\n"
+        "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
         "  Spalten: time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;\n"
         "  attenuator_dB;recording (kind rms, pep oder status; unit dBm oder dBV;\n"
         "  power_W leer bei NF-Koepfen). Ctrl-C oder SIGTERM beenden sauber.\n"
@@ -217,6 +226,7 @@ QString helpText()
         "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"
         "  --start HH:MM:SS       Startzeit der Aufzeichnung (Vorgabe: 00:00:00)\n"
         "  --partial              unvollstaendigen Download trotzdem speichern\n"
+        "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
         "  Kommt 5 s lang kein Datensatz, endet der Download unvollstaendig.\n"
         "\n"
         "Rueckgabewerte:\n"

@@ -26,6 +26,7 @@ public:
     QString output;        // the CSV file of a download; "-" for standard output
     QTime start{0, 0, 0};  // the recording's start time
     bool partial = false;  // an incomplete download is saved all the same
+    bool decimalComma = false; // CSV numbers with ',' as decimal point
 };
 
 // `arguments` as main() gets them, the program's name first. False with a

@@ -111,7 +111,8 @@ int live(const CliArguments &arguments)
         for (const QByteArray &line : log.takeLines()) {
             if (enough())
                 break;
-            result = writeData(line, &failed);
+            result =
+                writeData(arguments.decimalComma ? Records::withDecimalComma(line) : line, &failed);
             lines += failed ? 0 : 1;
         }
     }
@@ -258,7 +259,8 @@ int download(const CliArguments &arguments)
             break;
     }
     reader.finish();
-    const QByteArray file = download.csvFile(arguments.start);
+    const QByteArray csv = download.csvFile(arguments.start);
+    const QByteArray file = arguments.decimalComma ? Records::withDecimalComma(csv) : csv;
     if (!download.isComplete()) {
         Console::message(
             Cli::tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));

@@ -3,7 +3,6 @@
 #include "cliarguments.h"
 #include "console.h"
 #include "metersearch.h"
-#include "portscan.h"
 #include "protocol.h"
 #include "stopsignal.h"
 
@@ -20,7 +19,7 @@ MeterSession::~MeterSession()
 
 bool MeterSession::connect()
 {
-    MeterSearch finder(modem, arguments.port.isEmpty() ? PortScan::portNames()
+    MeterSearch finder(modem, arguments.port.isEmpty() ? MeterSearch::portsLastFoundFirst()
                                                        : QStringList{arguments.port});
     // On a terminal the port being tried shows on one line, as in the
     // window's status bar; in a log it would only be noise.
@@ -31,6 +30,11 @@ bool MeterSession::connect()
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
     if (!connected) {
+        // Quiet, the ports that may not be opened are named only when they
+        // may be why no meter answered.
+        if (arguments.quiet)
+            for (const QString &why : refusals)
+                Console::message(why);
         if (StopSignal::requested())
             Console::message(tr("Abgebrochen."));
         else if (arguments.port.isEmpty())
@@ -41,6 +45,8 @@ bool MeterSession::connect()
     }
     port = finder.portName();
     firmware = finder.firmwareNumber();
+    if (arguments.port.isEmpty())
+        MeterSearch::rememberPort(port);
     if (!arguments.quiet && arguments.command != CliArguments::Command::Probe)
         Console::message(MeterSearch::foundText(port) + QLatin1Char(' ') +
                          Protocol::firmwareText(firmware));
@@ -64,6 +70,9 @@ bool MeterSession::search(MeterSearch &finder)
             return true;
         case MeterSearch::Step::Probed:
             continue;
+        case MeterSearch::Step::NotOpened:
+            noteRefusal(modem.openFailureText());
+            break;
         default:
             break;
         }
@@ -71,6 +80,20 @@ bool MeterSession::search(MeterSearch &finder)
         if (timeoutMs > 0 ? deadline.hasExpired() : portsTried >= finder.portList().size())
             return false;
     }
+}
+
+// A port that is there but may not be opened is named once, as the window
+// names it in its status bar.
+void MeterSession::noteRefusal(const QString &why)
+{
+    if (why.isEmpty() || refusals.contains(why))
+        return;
+    refusals.append(why);
+    if (arguments.quiet)
+        return;
+    if (statusShown)
+        Console::progress(QStringLiteral("\r\033[K"));
+    Console::message(why);
 }
 
 void MeterSession::showTrying(const QString &name)

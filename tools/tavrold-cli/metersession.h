@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 
 class CliArguments;
 class MeterSearch;
@@ -34,6 +35,7 @@ public:
 private:
     bool search(MeterSearch &search);
     void showTrying(const QString &name);
+    void noteRefusal(const QString &why);
 
     const CliArguments &arguments;
     Modem modem;
@@ -41,6 +43,7 @@ private:
     int firmware = 0;
     bool connected = false;
     bool statusShown = false;
+    QStringList refusals; // each named once
 };
 
 #endif // METERSESSION_H
