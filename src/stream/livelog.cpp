@@ -60,6 +60,30 @@ QByteArray LiveLog::levelCsvLine(const QDateTime &when, Kind kind, double level,
            (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
 }
 
+QJsonObject LiveLog::levelJson(double level, bool audioHead)
+{
+    return {{"level", jsonNumber(level)},
+            {"unit", audioHead ? "dBV" : "dBm"},
+            {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audioHead), ValueDigits)},
+            {"power_W",
+             audioHead ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
+}
+
+QJsonObject LiveLog::statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
+                                std::optional<bool> recording)
+{
+    return {{"head", LiveDisplay::headName(headType)},
+            {"number", number},
+            {"max_level_dBm", jsonNumber(maxLevelDbm)},
+            {"attenuator_dB", jsonNumber(attenuatorDb)},
+            {"recording", recording ? QJsonValue(*recording) : QJsonValue()}};
+}
+
+QString LiveLog::timeText(const QDateTime &when)
+{
+    return QString::fromLatin1(timeStamp(when));
+}
+
 QByteArray LiveLog::header() const
 {
     return format == Format::JsonLines ? QByteArray() : csvHeader();
@@ -87,13 +111,10 @@ QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDate
     const bool audio = LiveDisplay::isAudioHead(headType);
     if (format == Format::Csv)
         return levelCsvLine(when, kind, level, audio);
-    return jsonLine(
-        {{"time", QString::fromLatin1(timeStamp(when))},
-         {"kind", kind == Kind::Rms ? "rms" : "pep"},
-         {"level", jsonNumber(level)},
-         {"unit", audio ? "dBV" : "dBm"},
-         {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
-         {"power_W", audio ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
+    QJsonObject line = levelJson(level, audio);
+    line.insert(QLatin1String("time"), timeText(when));
+    line.insert(QLatin1String("kind"), kind == Kind::Rms ? "rms" : "pep");
+    return jsonLine(line);
 }
 
 // A status message: its sections read as they stand, as the window reads
@@ -112,11 +133,9 @@ QByteArray LiveLog::statusLine(const QString &messageText, const QByteArray &tim
                QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
                shortest(status.attenuatorDb) + ';' + shown;
     }
-    return jsonLine({{"time", QString::fromLatin1(time)},
-                     {"kind", "status"},
-                     {"head", head},
-                     {"number", status.serialNumber},
-                     {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
-                     {"attenuator_dB", jsonNumber(status.attenuatorDb)},
-                     {"recording", recording ? QJsonValue(*recording) : QJsonValue()}});
+    QJsonObject line = statusJson(headType, status.serialNumber, status.maxLevelDbm,
+                                  status.attenuatorDb, recording);
+    line.insert(QLatin1String("time"), QString::fromLatin1(time));
+    line.insert(QLatin1String("kind"), "status");
+    return jsonLine(line);
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -27,6 +28,17 @@ public:
     // live log and the trend window's saved history).
     static QByteArray csvHeader();
     static QByteArray levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead);
+
+    // The JSON fields of one reading ("level", "unit", "voltage_V",
+    // "power_W", null for an audio head) and of one status ("head",
+    // "number", "max_level_dBm", "attenuator_dB", "recording", null until
+    // the meter has said 0 or 1): the one place for their names and numbers,
+    // shared by the JSON lines and the state messages of `publish`.
+    static QJsonObject levelJson(double level, bool audioHead);
+    static QJsonObject statusJson(int headType, int number, double maxLevelDbm,
+                                  double attenuatorDb, std::optional<bool> recording);
+    // Local time with milliseconds and the offset from UTC (ISO 8601).
+    static QString timeText(const QDateTime &when);
 
     // The line before all others; empty for JSON Lines.
     QByteArray header() const;
