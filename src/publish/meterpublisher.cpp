@@ -230,8 +230,9 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     // The interval's power average of RMS, its maximum of PEP; a kind without
     // a reading in it keeps its last level (a state for every reading has one
     // kind only).
+    // The average to 0.01 dB: the meter's own levels have one decimal.
     if (rms.count > 0)
-        rms.last = 10.0 * std::log10(rms.powerSum / rms.count);
+        rms.last = std::round(1000.0 * std::log10(rms.powerSum / rms.count)) / 100.0;
     if (pep.count > 0)
         pep.last = pep.maximum;
     const auto level = [this](const Window &w) {

@@ -11,6 +11,9 @@
 #include "messagestream.h"
 #include "metersession.h"
 #include "protocol.h"
+#ifdef TAVROLD_PUBLISH
+#include "publish.h"
+#endif
 #include "recordformat.h"
 #include "stopsignal.h"
 
@@ -282,6 +285,10 @@ int main(int argc, char *argv[])
         return live(arguments);
     case CliArguments::Command::Download:
         return download(arguments);
+#ifdef TAVROLD_PUBLISH
+    case CliArguments::Command::Publish:
+        return publish(arguments);
+#endif
     default:
         return ExitBadUsage;
     }
