@@ -69,6 +69,7 @@ int live(const CliArguments &arguments)
         return ExitNoMeter;
 
     LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                : arguments.format == CliArguments::Format::Influx  ? LiveLog::Format::Influx
                                                                     : LiveLog::Format::Csv);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
