@@ -152,8 +152,9 @@ LogLine fromInflux(const QByteArray &text)
         const QByteArray value = f.mid(f.indexOf('=') + 1);
         const QString number = QString::fromUtf8(value);
         if (key == "level" || key == "voltage_V" || key == "power_W") {
-            (key == "level" ? line.level : key == "voltage_V" ? line.volts : line.watts) =
-                csvNumber(number);
+            (key == "level"       ? line.level
+             : key == "voltage_V" ? line.volts
+                                  : line.watts) = csvNumber(number);
         } else if (key == "head") {
             ok = ok && value.startsWith('"') && value.endsWith('"');
             line.head = QString::fromUtf8(value.mid(1, value.size() - 2));
@@ -709,10 +710,10 @@ void TestCli::helpAndVersion()
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(help.out);
     for (const char *part :
-         {"probe", "live", "download", "--port COMn", "--timeout S", "--format csv|jsonl",
-          "--duration S", "--count N", "--start HH:MM:SS", "--partial", "0  in Ordnung",
-          "1  kein Messgeraet gefunden", "2  falscher Aufruf", "3  Download unvollstaendig",
-          "4  Datei nicht geschrieben"})
+         {"probe", "live", "download", "publish", "--broker URL", "--password-file", "--interval S",
+          "--port COMn", "--timeout S", "--format csv|jsonl|influx", "--duration S", "--count N",
+          "--start HH:MM:SS", "--partial", "0  in Ordnung", "1  kein Messgeraet gefunden",
+          "2  falscher Aufruf", "3  Download unvollstaendig", "4  Datei nicht geschrieben"})
         QVERIFY2(text.contains(QLatin1String(part)), part);
     // The help is plain ASCII, as the window's texts are.
     for (const char c : help.out)

@@ -36,8 +36,9 @@ QByteArray lastOn(MqttSubscriber &subscriber, const QByteArray &topic)
 
 QStringList brokerArguments(const MqttBroker &broker)
 {
-    return {"--broker", QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()), "--user",
-            MqttBroker::User, "--password-file", broker.passwordFile()};
+    return {"--broker",        QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()),
+            "--user",          MqttBroker::User,
+            "--password-file", broker.passwordFile()};
 }
 
 } // namespace
@@ -88,11 +89,12 @@ void TestCliPublish::refusesBadOptions_data()
     QTest::newRow("not mqtt") << QStringList{"--broker", "http://host"} << QByteArray("mqtt://");
     QTest::newRow("login in the address")
         << QStringList{"--broker", "mqtt://u:pw@host"} << QByteArray("--password-file");
-    QTest::newRow("no password file") << QStringList{"--user", "u", "--password-file", "/nix"}
-                                      << QByteArray("/nix");
+    QTest::newRow("no password file")
+        << QStringList{"--user", "u", "--password-file", "/nix"} << QByteArray("/nix");
     QTest::newRow("TLS options without mqtts")
         << QStringList{"--insecure"} << QByteArray("mqtts://");
-    QTest::newRow("negative interval") << QStringList{"--interval", "-1"} << QByteArray("--interval");
+    QTest::newRow("negative interval")
+        << QStringList{"--interval", "-1"} << QByteArray("--interval");
     QTest::newRow("option of live") << QStringList{"--count", "3"} << QByteArray("--count");
 }
 
@@ -269,12 +271,12 @@ void TestCliPublish::login_data()
                                     << QByteArray("lehnt die Anmeldung ab") << false;
     QTest::newRow("password from the environment")
         << plain << QStringList{} << QByteArray() << QByteArray("verbunden") << true;
-    QTest::newRow("mqtts, the right CA") << secure << QStringList{"--ca-file", "ca.crt"}
-                                         << QByteArray(MqttBroker::Password)
-                                         << QByteArray("Zertifikat geprueft") << true;
-    QTest::newRow("mqtts, a wrong CA") << secure << QStringList{"--ca-file", "wrong-ca.crt"}
-                                       << QByteArray(MqttBroker::Password)
-                                       << QByteArray("Keine Verbindung zum Broker") << false;
+    QTest::newRow("mqtts, the right CA")
+        << secure << QStringList{"--ca-file", "ca.crt"} << QByteArray(MqttBroker::Password)
+        << QByteArray("Zertifikat geprueft") << true;
+    QTest::newRow("mqtts, a wrong CA")
+        << secure << QStringList{"--ca-file", "wrong-ca.crt"} << QByteArray(MqttBroker::Password)
+        << QByteArray("Keine Verbindung zum Broker") << false;
     QTest::newRow("mqtts, another host name")
         << QStringLiteral("mqtts://127.0.0.1:%2") << QStringList{"--ca-file", "ca.crt"}
         << QByteArray(MqttBroker::Password) << QByteArray("Keine Verbindung zum Broker") << false;
@@ -303,8 +305,8 @@ void TestCliPublish::login()
     file.close();
     broker.replace(QLatin1String("%1"), QString::number(this->broker.port()))
         .replace(QLatin1String("%2"), QString::number(this->broker.tlsPort()));
-    arguments << "--broker" << broker
-              << "--user" << MqttBroker::User << "--id" << "bench";
+    arguments << "--broker" << broker << "--user" << MqttBroker::User << "--id"
+              << "bench";
     if (!password.isNull())
         arguments << "--password-file" << file.fileName();
 

@@ -188,9 +188,9 @@ void MeterPublisher::sendDiscovery()
     for (const Entity &entity : Entities) {
         const bool binary = entity.type == Entity::Flag;
         const QByteArray configTopic =
-            (settings.discoveryPrefix + (binary ? QStringLiteral("/binary_sensor/")
-                                                : QStringLiteral("/sensor/")) +
-             id + QLatin1Char('/') + QLatin1String(entity.object) + QStringLiteral("/config"))
+            (settings.discoveryPrefix +
+             (binary ? QStringLiteral("/binary_sensor/") : QStringLiteral("/sensor/")) + id +
+             QLatin1Char('/') + QLatin1String(entity.object) + QStringLiteral("/config"))
                 .toUtf8();
         if (entity.type == Entity::Power && audio) {
             sink({configTopic, QByteArray(), 1, true});
@@ -238,12 +238,12 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     const auto level = [this](const Window &w) {
         return w.last ? QJsonValue(LiveLog::levelJson(*w.last, audio)) : QJsonValue();
     };
-    const QJsonObject state{{"time", LiveLog::timeText(when)},
-                            {"rms", level(rms)},
-                            {"pep", level(pep)},
-                            {"status", LiveLog::statusJson(status->headType, status->serialNumber,
-                                                           status->maxLevelDbm,
-                                                           status->attenuatorDb, recording)}};
+    const QJsonObject state{
+        {"time", LiveLog::timeText(when)},
+        {"rms", level(rms)},
+        {"pep", level(pep)},
+        {"status", LiveLog::statusJson(status->headType, status->serialNumber, status->maxLevelDbm,
+                                       status->attenuatorDb, recording)}};
     rms = Window{0, 0.0, 0.0, rms.last};
     pep = Window{0, 0.0, 0.0, pep.last};
     windowStart = QDateTime();

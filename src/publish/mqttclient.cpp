@@ -69,8 +69,7 @@ private:
 
     QString errorText(int rc, int savedErrno) const;
     bool waitBeforeRetry(int seconds);
-    template <typename Emit>
-    void post(Emit &&emitSignal)
+    template <typename Emit> void post(Emit &&emitSignal)
     {
         if (MqttClient *target = client)
             QMetaObject::invokeMethod(target, std::forward<Emit>(emitSignal), Qt::QueuedConnection);
@@ -209,7 +208,8 @@ void MqttClient::Worker::onConnect(struct mosquitto *mosq, void *self, int rc)
     if (!worker->settings.subscription.isEmpty())
         mosquitto_subscribe(mosq, nullptr, worker->settings.subscription.constData(), 1);
     worker->connected = true;
-    QString description = QStringLiteral("%1:%2").arg(worker->settings.host).arg(worker->settings.port);
+    QString description =
+        QStringLiteral("%1:%2").arg(worker->settings.host).arg(worker->settings.port);
     if (worker->settings.tls)
         description += worker->settings.insecure
                            ? QStringLiteral(" (TLS, Zertifikat NICHT geprueft: --insecure)")
@@ -265,12 +265,14 @@ void MqttClient::stop(int timeoutMs)
     if (!worker)
         return;
     worker->requestStop();
-    if (worker->done.wait_for(std::chrono::milliseconds(timeoutMs)) !=
-        std::future_status::ready) {
+    if (worker->done.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
         // A broker that does not answer a connect in time: the thread and its
         // connection are let go with the process rather than waited for.
         Worker *stuck = worker.release();
-        std::thread([stuck] { stuck->done.wait(); delete stuck; }).detach();
+        std::thread([stuck] {
+            stuck->done.wait();
+            delete stuck;
+        }).detach();
         return;
     }
     worker.reset();

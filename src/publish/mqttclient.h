@@ -27,8 +27,8 @@ public:
         QString host;
         int port = 1883;
         bool tls = false;
-        QString caFile;     // empty: the system's certificate authorities
-        QString certFile;   // client certificate and its key, both or neither
+        QString caFile;   // empty: the system's certificate authorities
+        QString certFile; // client certificate and its key, both or neither
         QString keyFile;
         bool insecure = false; // TLS without checking the server's certificate
         QString user;

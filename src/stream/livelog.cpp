@@ -133,8 +133,8 @@ QByteArray LiveLog::influxLine(const char *kind, const char *unit, const QByteAr
     line += QByteArray(",kind=") + kind;
     if (unit)
         line += QByteArray(",unit=") + unit;
-    return line + ' ' + fields.mid(1) + ' ' +
-           QByteArray::number(when.toMSecsSinceEpoch()) + "000000";
+    return line + ' ' + fields.mid(1) + ' ' + QByteArray::number(when.toMSecsSinceEpoch()) +
+           "000000";
 }
 
 QByteArray LiveLog::take(int messageType, const QString &messageText, const QDateTime &when)
@@ -160,14 +160,13 @@ QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDate
     if (format == Format::Csv)
         return levelCsvLine(when, kind, level, audio);
     if (format == Format::Influx)
-        return influxLine(kind == Kind::Rms ? "rms" : "pep", audio ? "dBV" : "dBm",
-                          influxField("level", level, QLocale::FloatingPointShortest) +
-                              influxField("voltage_V", LiveDisplay::levelVolts(level, audio),
-                                          ValueDigits) +
-                              (audio ? QByteArray()
-                                     : influxField("power_W", LiveDisplay::levelWatts(level),
-                                                   ValueDigits)),
-                          when);
+        return influxLine(
+            kind == Kind::Rms ? "rms" : "pep", audio ? "dBV" : "dBm",
+            influxField("level", level, QLocale::FloatingPointShortest) +
+                influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits) +
+                (audio ? QByteArray()
+                       : influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits)),
+            when);
     QJsonObject line = levelJson(level, audio);
     line.insert(QLatin1String("time"), timeText(when));
     line.insert(QLatin1String("kind"), kind == Kind::Rms ? "rms" : "pep");
@@ -187,18 +186,17 @@ QByteArray LiveLog::statusLine(const QString &messageText, const QDateTime &when
     meterNumber = status.serialNumber;
     const QString head = LiveDisplay::headName(headType);
     if (format == Format::Influx) {
-        const QByteArray shown = recording ? QByteArray(*recording ? ",recording=true"
-                                                                   : ",recording=false")
-                                           : QByteArray();
-        return influxLine("status", nullptr,
-                          ",head=" + influxString(head.toUtf8()) + ",number=" +
-                              QByteArray::number(status.serialNumber) + 'i' +
-                              influxField("max_level_dBm", status.maxLevelDbm,
-                                          QLocale::FloatingPointShortest) +
-                              influxField("attenuator_dB", status.attenuatorDb,
-                                          QLocale::FloatingPointShortest) +
-                              shown,
-                          when);
+        const QByteArray shown =
+            recording ? QByteArray(*recording ? ",recording=true" : ",recording=false")
+                      : QByteArray();
+        return influxLine(
+            "status", nullptr,
+            ",head=" + influxString(head.toUtf8()) +
+                ",number=" + QByteArray::number(status.serialNumber) + 'i' +
+                influxField("max_level_dBm", status.maxLevelDbm, QLocale::FloatingPointShortest) +
+                influxField("attenuator_dB", status.attenuatorDb, QLocale::FloatingPointShortest) +
+                shown,
+            when);
     }
     if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();

@@ -11,10 +11,9 @@
 // The live readings as lines of a log: one line per RMS level, PEP level and
 // status message, as CSV (';' between fields, a header line first) or as
 // JSON Lines, or as InfluxDB's line protocol (measurement "tavrolinde",
-// tags id, kind and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head is fitted
-// (the head of the last status message, an RF head before the first); the
-// voltage is in volts, the power in watts and empty for an audio head.
-// Numbers always use '.' as decimal point.
+// tags id, kind and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head
+// is fitted (the head of the last status message, an RF head before the first); the voltage is in
+// volts, the power in watts and empty for an audio head. Numbers always use '.' as decimal point.
 class LiveLog
 {
 public:
@@ -36,8 +35,8 @@ public:
     // the meter has said 0 or 1): the one place for their names and numbers,
     // shared by the JSON lines and the state messages of `publish`.
     static QJsonObject levelJson(double level, bool audioHead);
-    static QJsonObject statusJson(int headType, int number, double maxLevelDbm,
-                                  double attenuatorDb, std::optional<bool> recording);
+    static QJsonObject statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
+                                  std::optional<bool> recording);
     // Local time with milliseconds and the offset from UTC (ISO 8601).
     static QString timeText(const QDateTime &when);
 
@@ -56,7 +55,7 @@ private:
     Format format;
     int headType = 0;
     std::optional<int> meterNumber; // the meter's, from its last status
-    std::optional<bool> recording; // as the window shows it: only 0 and 1 change it
+    std::optional<bool> recording;  // as the window shows it: only 0 and 1 change it
 };
 
 #endif // LIVELOG_H

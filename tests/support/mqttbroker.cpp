@@ -35,8 +35,8 @@ bool accepting(int port)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(quint16(port));
-    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address),
-                                         sizeof address) == 0;
+    const bool ok =
+        fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     if (fd >= 0)
         ::close(fd);
     return ok;
@@ -44,10 +44,10 @@ bool accepting(int port)
 
 QStringList login(const MqttBroker &broker)
 {
-    return {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-            QString::number(broker.port()), QStringLiteral("-u"),
-            QString::fromLatin1(MqttBroker::User), QStringLiteral("-P"),
-            QString::fromLatin1(MqttBroker::Password)};
+    return {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+            QStringLiteral("-p"), QString::number(broker.port()),
+            QStringLiteral("-u"), QString::fromLatin1(MqttBroker::User),
+            QStringLiteral("-P"), QString::fromLatin1(MqttBroker::Password)};
 }
 
 } // namespace
@@ -131,9 +131,9 @@ bool MqttBroker::launch()
         why = QStringLiteral("mosquitto did not start: ") + broker.errorString();
         return false;
     }
-    if (!QTest::qWaitFor([this] { return accepting(plainPort) && accepting(securePort); },
-                         10000)) {
-        why = QStringLiteral("mosquitto does not listen on %1 and %2").arg(plainPort).arg(securePort);
+    if (!QTest::qWaitFor([this] { return accepting(plainPort) && accepting(securePort); }, 10000)) {
+        why =
+            QStringLiteral("mosquitto does not listen on %1 and %2").arg(plainPort).arg(securePort);
         return false;
     }
     return true;

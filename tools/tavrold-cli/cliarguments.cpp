@@ -45,9 +45,9 @@ CliArguments::Command commandOf(const QString &name)
     static const QStringList live = {"format", "duration", "count"};
     static const QStringList download = {"o", "output", "start", "partial", "decimal-comma"};
     static const QStringList publish = {
-        "broker",   "user",         "password-file", "ca-file",          "cert",
-        "key",      "insecure",     "client-id",     "keepalive",        "topic-prefix",
-        "id",       "discovery-prefix", "no-discovery", "interval"};
+        "broker",       "user",      "password-file", "ca-file",      "cert", "key",
+        "insecure",     "client-id", "keepalive",     "topic-prefix", "id",   "discovery-prefix",
+        "no-discovery", "interval"};
     if (live.contains(name))
         return CliArguments::Command::Live;
     if (publish.contains(name))
@@ -113,8 +113,7 @@ bool readBroker(const QString &text, CliArguments *parsed, QString *error)
 
 // A file the program must read: there and readable, checked before anything
 // is opened.
-bool readableFile(const QCommandLineParser &parser, const char *name, QString *path,
-                  QString *error)
+bool readableFile(const QCommandLineParser &parser, const char *name, QString *path, QString *error)
 {
     if (!parser.isSet(name))
         return true;
@@ -171,12 +170,12 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
     parsed->insecure = parser.isSet("insecure");
     if (parsed->certFile.isEmpty() != parsed->keyFile.isEmpty())
         return fail(tr("--cert und --key gehoeren zusammen."));
-    if (!parsed->tls && (parsed->insecure || !parsed->caFile.isEmpty() ||
-                         !parsed->certFile.isEmpty()))
+    if (!parsed->tls &&
+        (parsed->insecure || !parsed->caFile.isEmpty() || !parsed->certFile.isEmpty()))
         return fail(tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
     parsed->clientId = parser.value("client-id");
-    if (parser.isSet("client-id") && (parsed->clientId.isEmpty() ||
-                                      parsed->clientId.toUtf8().size() > 100))
+    if (parser.isSet("client-id") &&
+        (parsed->clientId.isEmpty() || parsed->clientId.toUtf8().size() > 100))
         return fail(tr("Ungueltige --client-id: 1 bis 100 Bytes."));
     if (parser.isSet("keepalive")) {
         bool ok = false;
@@ -203,8 +202,7 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
         const QString value = parser.value(name);
         const QString why = MeterPublisher::topicPartError(value, qstrcmp(name, "id") == 0);
         if (!why.isEmpty())
-            return fail(tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
-                            .arg(value, dashed(name), why));
+            return fail(tr("Ungueltiger Wert \"%1\" fuer %2: %3.").arg(value, dashed(name), why));
         *(qstrcmp(name, "topic-prefix") == 0 ? &parsed->topicPrefix
           : qstrcmp(name, "id") == 0         ? &parsed->nodeId
                                              : &parsed->discoveryPrefix) = value;

@@ -45,10 +45,9 @@ public:
         case Protocol::RmsLevel:
         case Protocol::PepLevel:
             // The head in force is that of the last status, an RF head before it.
-            publisher.takeReading(messageType == Protocol::RmsLevel ? LiveLog::Kind::Rms
-                                                                    : LiveLog::Kind::Pep,
-                                  Protocol::readLevel(messageText),
-                                  LiveDisplay::isAudioHead(headType), when);
+            publisher.takeReading(
+                messageType == Protocol::RmsLevel ? LiveLog::Kind::Rms : LiveLog::Kind::Pep,
+                Protocol::readLevel(messageText), LiveDisplay::isAudioHead(headType), when);
             break;
         default:
             break;
@@ -73,10 +72,10 @@ MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPu
     settings.insecure = arguments.insecure;
     settings.user = arguments.user;
     settings.password = arguments.password;
-    settings.clientId = arguments.clientId.isEmpty()
-                            ? QStringLiteral("tavrolinde-%1-%2")
-                                  .arg(QSysInfo::machineHostName(), portName)
-                            : arguments.clientId;
+    settings.clientId =
+        arguments.clientId.isEmpty()
+            ? QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName)
+            : arguments.clientId;
     settings.keepAliveSec = arguments.keepAliveSec;
     settings.willTopic = publisher.availabilityTopic();
     settings.willPayload = "offline";
@@ -151,8 +150,8 @@ int publish(const CliArguments &arguments)
     int result = ExitOk;
     while (!StopSignal::requested()) {
         if (stream->readFor(StopSignal::SliceMs, onMessage) == MessageStream::Read::Lost) {
-            Console::message(
-                tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.").arg(session.portName()));
+            Console::message(tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
+                                 .arg(session.portName()));
             publisher.meterLost();
             if (!session.connect(true))
                 break;
