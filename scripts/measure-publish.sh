@@ -79,7 +79,7 @@ while True:
             os.write(master, b"@s0*7*20*0*0;")
             status_at = time.time() + 1.0
         n += 1
-        level = "-%d.%02d" % (20 + (n // 100) % 20, n % 100)
+        level = "-%d.%02d" % (20 + n // 100, n % 100)  # new for 30000 readings
         os.write(master, ("@a%s;" % level).encode())
         log.write("%.6f %s\n" % (time.time(), level))
         os.write(master, b"@b-15.1;")
