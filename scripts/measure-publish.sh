@@ -143,8 +143,9 @@ for line in open(sys.argv[2]):
         lat.append((float(t) - sent[level]) * 1000)
 lat.sort()
 if lat:
-    print("  latency line -> subscriber: %d readings, median %.1f ms, max %.1f ms"
-          % (len(lat), lat[len(lat) // 2], lat[-1]))
+    print("  latency line -> subscriber: %d readings, median %.1f ms, 99 %% %.1f ms, max %.1f ms,"
+          " %d over 200 ms" % (len(lat), lat[len(lat) // 2], lat[len(lat) * 99 // 100], lat[-1],
+                               sum(1 for x in lat if x > 200)))
 EOF
 echo "  its messages:"
 sed 's/^/    /' "$work/cli.log" | sort | uniq -c | sort -rn | head -n 8

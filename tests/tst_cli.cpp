@@ -648,6 +648,9 @@ void TestCli::badUsage_data()
     QTest::newRow("a device path")
         << QStringList{"probe", "--port", "/dev/ttyS0"} << 2 << "Ungueltiger Port \"/dev/ttyS0\"";
     QTest::newRow("no file") << QStringList{"download"} << 2 << "-o DATEI.csv";
+    QTest::newRow("influx with a decimal comma")
+        << QStringList{"live", "--format", "influx", "--decimal-comma"} << 2
+        << "nicht fuer --format influx";
     QTest::newRow("start 25:00:00") << QStringList{"download", "-o", file, "--start", "25:00:00"}
                                     << 2 << "Ungueltige Startzeit \"25:00:00\"";
     QTest::newRow("start 8:30:00") << QStringList{"download", "-o", file, "--start", "8:30:00"} << 2

@@ -269,7 +269,8 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     parsed->partial = parser.isSet("partial");
     parsed->decimalComma = parser.isSet("decimal-comma");
     if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
-        return fail(tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format jsonl."));
+        return fail(tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
+                        .arg(parser.value("format")));
     if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
         return fail(tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
     return parsed->command != CliArguments::Command::Publish ||
