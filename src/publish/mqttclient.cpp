@@ -41,7 +41,8 @@ public:
 
     ~Worker()
     {
-        if (mosq && finished)
+        // Never while the network thread may still use it.
+        if (mosq && (finished || !done.valid()))
             mosquitto_destroy(mosq);
     }
 
