@@ -3,20 +3,21 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
 
 // The live readings as lines of a log: one line per RMS level, PEP level and
 // status message, as CSV (';' between fields, a header line first) or as
-// JSON Lines. Levels are in dBm, or in dBV while an audio head is fitted
-// (the head of the last status message, an RF head before the first); the
-// voltage is in volts, the power in watts and empty for an audio head.
-// Numbers always use '.' as decimal point.
+// JSON Lines, or as InfluxDB's line protocol (measurement "tavrolinde",
+// tags id, kind and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head
+// is fitted (the head of the last status message, an RF head before the first); the voltage is in
+// volts, the power in watts and empty for an audio head. Numbers always use '.' as decimal point.
 class LiveLog
 {
 public:
-    enum class Format { Csv, JsonLines };
+    enum class Format { Csv, JsonLines, Influx };
 
     explicit LiveLog(Format format) : format(format) {}
 
@@ -28,7 +29,18 @@ public:
     static QByteArray csvHeader();
     static QByteArray levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead);
 
-    // The line before all others; empty for JSON Lines.
+    // The JSON fields of one reading ("level", "unit", "voltage_V",
+    // "power_W", null for an audio head) and of one status ("head",
+    // "number", "max_level_dBm", "attenuator_dB", "recording", null until
+    // the meter has said 0 or 1): the one place for their names and numbers,
+    // shared by the JSON lines and the state messages of `publish`.
+    static QJsonObject levelJson(double level, bool audioHead);
+    static QJsonObject statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
+                                  std::optional<bool> recording);
+    // Local time with milliseconds and the offset from UTC (ISO 8601).
+    static QString timeText(const QDateTime &when);
+
+    // The line before all others; empty for JSON Lines and Influx.
     QByteArray header() const;
     // The line for one message of the meter's stream, stamped with `when`;
     // empty for messages that are not logged (download headers, data sets).
@@ -36,11 +48,14 @@ public:
 
 private:
     QByteArray levelLine(Kind kind, const QString &messageText, const QDateTime &when);
-    QByteArray statusLine(const QString &messageText, const QByteArray &time);
+    QByteArray statusLine(const QString &messageText, const QDateTime &when);
+    QByteArray influxLine(const char *kind, const char *unit, const QByteArray &fields,
+                          const QDateTime &when) const;
 
     Format format;
     int headType = 0;
-    std::optional<bool> recording; // as the window shows it: only 0 and 1 change it
+    std::optional<int> meterNumber; // the meter's, from its last status
+    std::optional<bool> recording;  // as the window shows it: only 0 and 1 change it
 };
 
 #endif // LIVELOG_H

@@ -9,8 +9,8 @@
 // options, checked before anything touches a port.
 struct CliArguments
 {
-    enum class Command { None, Probe, Live, Download, Help, Version };
-    enum class Format { Csv, JsonLines };
+    enum class Command { None, Probe, Live, Download, Publish, Help, Version };
+    enum class Format { Csv, JsonLines, Influx };
 
     Command command = Command::None;
     QString port;         // empty: search COM1 to COM20
@@ -23,6 +23,24 @@ struct CliArguments
     QTime start{0, 0, 0};  // the recording's start time
     bool partial = false;  // an incomplete download is saved all the same
     bool decimalComma = false; // CSV numbers with ',' as decimal point
+
+    // publish: the broker, the login and the topics.
+    QString brokerHost = QStringLiteral("localhost");
+    int brokerPort = 1883;
+    bool tls = false;
+    QString user;
+    QByteArray password; // from --password-file or TAVROLD_MQTT_PASSWORD, never the command line
+    QString caFile;
+    QString certFile;
+    QString keyFile;
+    bool insecure = false;
+    QString clientId; // empty: tavrolinde-<host>-<port>
+    int keepAliveSec = 30;
+    QString topicPrefix = QStringLiteral("tavrolinde");
+    QString nodeId; // empty: meter<number>
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+    bool discovery = true;
+    qint64 intervalMs = 1000; // 0: a state for every reading
 };
 
 // `arguments` as main() gets them, the program's name first. False with a

@@ -11,6 +11,9 @@
 #include "messagestream.h"
 #include "metersession.h"
 #include "protocol.h"
+#ifdef TAVROLD_PUBLISH
+#include "publish.h"
+#endif
 #include "recordformat.h"
 #include "stopsignal.h"
 
@@ -66,6 +69,7 @@ int live(const CliArguments &arguments)
         return ExitNoMeter;
 
     LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                : arguments.format == CliArguments::Format::Influx  ? LiveLog::Format::Influx
                                                                     : LiveLog::Format::Csv);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
@@ -282,6 +286,10 @@ int main(int argc, char *argv[])
         return live(arguments);
     case CliArguments::Command::Download:
         return download(arguments);
+#ifdef TAVROLD_PUBLISH
+    case CliArguments::Command::Publish:
+        return publish(arguments);
+#endif
     default:
         return ExitBadUsage;
     }

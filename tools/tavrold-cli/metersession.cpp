@@ -17,7 +17,7 @@ MeterSession::~MeterSession()
     modem.closePort();
 }
 
-bool MeterSession::connect()
+bool MeterSession::connect(bool untilFound)
 {
     MeterSearch finder(modem, arguments.port.isEmpty() ? MeterSearch::portsLastFoundFirst()
                                                        : QStringList{arguments.port});
@@ -25,7 +25,7 @@ bool MeterSession::connect()
     // window's status bar; in a log it would only be noise.
     if (!arguments.quiet && Console::isTerminal(stderr))
         finder.onTrying = [this](const QString &name) { showTrying(name); };
-    connected = search(finder);
+    connected = search(finder, untilFound);
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
     if (!connected) {
@@ -55,13 +55,15 @@ bool MeterSession::connect()
 // The window's search, with waits instead of its timer. Unlike the window it
 // gives up: after one pass over the ports, or once --timeout has run out
 // (going round again until then), or on a stop request.
-bool MeterSession::search(MeterSearch &finder)
+bool MeterSession::search(MeterSearch &finder, bool untilFound)
 {
     const qint64 timeoutMs = arguments.timeoutMs;
     const QDeadlineTimer deadline =
         timeoutMs > 0 ? QDeadlineTimer(timeoutMs) : QDeadlineTimer(QDeadlineTimer::Forever);
     qsizetype portsTried = 0;
     for (;;) {
+        if (betweenSteps)
+            betweenSteps();
         if (!StopSignal::sleep(finder.nextStepMs()))
             return false;
         switch (finder.step()) {
@@ -76,6 +78,8 @@ bool MeterSession::search(MeterSearch &finder)
             break;
         }
         ++portsTried;
+        if (untilFound)
+            continue;
         if (timeoutMs > 0 ? deadline.hasExpired() : portsTried >= finder.portList().size())
             return false;
     }

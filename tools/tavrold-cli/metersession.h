@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class CliArguments;
 class MeterSearch;
 
@@ -25,15 +27,20 @@ public:
     MeterSession &operator=(const MeterSession &) = delete;
 
     // Runs the search, telling the user on standard error; false (with a
-    // message) when no meter answered.
-    bool connect();
+    // message) when no meter answered. untilFound: the search goes round
+    // without end, and only a stop request ends it (a meter that was lost).
+    bool connect(bool untilFound = false);
+
+    // Runs between the search's steps (a command that serves something else
+    // meanwhile).
+    std::function<void()> betweenSteps;
 
     Modem &channel() { return modem; }
     QString portName() const { return port; }
     int firmwareNumber() const { return firmware; }
 
 private:
-    bool search(MeterSearch &search);
+    bool search(MeterSearch &search, bool untilFound);
     void showTrying(const QString &name);
     void noteRefusal(const QString &why);
 
