@@ -8,7 +8,8 @@
 #     copyright and the changelog; its Depends from the programs' libraries;
 # and, as root, installs it, finds every file in place, runs the command-line
 # tool, starts the window from its desktop entry under a virtual X server,
-# closes it, removes the package and finds nothing of it left.
+# checks the service unit (systemd-analyze verify), closes the window, purges
+# the package and finds nothing of it left.
 #
 # Without an argument it first builds the programs as a package is built:
 # Release, with Debian's hardening flags, without the tests, in build-package/.
@@ -43,7 +44,7 @@ installed=0
 cleanup() {
     for pid in $app_pid $x_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     if [ $installed -eq 1 ]; then
-        DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 \
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=300 \
             tavrold >/dev/null 2>&1 || true
     fi
     rm -rf "$work"
@@ -78,11 +79,17 @@ expected=(
     /usr/share/metainfo/$id.metainfo.xml
     /usr/share/doc/tavrold/copyright /usr/share/doc/tavrold/changelog.gz
     /usr/share/tavrold/images/appicon.ico /usr/share/tavrold/images/copy.png
+    /lib/systemd/system/tavrold-publish.service /etc/default/tavrold-publish
 )
 for path in "${expected[@]}"; do
     [ -f "$root$path" ] || fail "$path missing in the package"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no Qt dependency"
+dpkg-deb -f "$deb" Depends | grep -q libmosquitto1 || fail "no libmosquitto dependency"
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/default/tavrold-publish ||
+    fail "/etc/default/tavrold-publish is not a conffile"
+grep -q '^#.*--password-file' "$root/etc/default/tavrold-publish" ||
+    fail "the service's defaults do not show the options"
 
 # A manual page names in SEE ALSO only pages the package has.
 for page in "$root"/usr/share/man/man1/*.1.gz; do
@@ -135,6 +142,14 @@ dir=$(sed -n 's/^Path=//p' "$entry")
 [ -f "$dir/images/appicon.ico" ] || fail "no images/ in $dir"
 echo "ok: installed, every file in place"
 
+# The service: a valid unit (its program and options in place), not enabled.
+systemd-analyze verify --man=no /lib/systemd/system/tavrold-publish.service ||
+    fail "systemd-analyze verify: tavrold-publish.service"
+[ -e /etc/systemd/system/multi-user.target.wants/tavrold-publish.service ] &&
+    fail "the package enabled tavrold-publish.service"
+echo "ok: tavrold-publish.service verifies, exposure $(systemd-analyze security --offline=true \
+    /lib/systemd/system/tavrold-publish.service 2>/dev/null | sed -n 's/.*Overall exposure level[^:]*: //p')"
+
 # Every COM name blocked: the installed program must not touch real ports.
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 tavrold_runtime_dir "$work"
@@ -174,11 +189,12 @@ app_pid=""
 echo "ok: its program starts from the desktop entry's folder, silently, and closes"
 
 # --- Removed --------------------------------------------------------------------
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 tavrold \
-    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get remove"; }
+# Purged: the service's options (a conffile) go too.
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=300 tavrold \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
 installed=0
 state=$(dpkg-query -W -f='${db:Status-Status}' tavrold 2>/dev/null || echo not-installed)
-[ "$state" = not-installed ] || fail "after apt remove, dpkg still knows the package: $state"
+[ "$state" = not-installed ] || fail "after apt purge, dpkg still knows the package: $state"
 left=""
 while read -r path; do
     case $path in
@@ -187,5 +203,5 @@ while read -r path; do
     *) [ -e "$path" ] && left+=" $path" ;;
     esac
 done < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}')
-[ -z "$left" ] || fail "apt remove left: $left"
-echo "ok: apt remove leaves nothing of the package"
+[ -z "$left" ] || fail "apt purge left: $left"
+echo "ok: apt purge leaves nothing of the package"

@@ -12,6 +12,8 @@ tavrold_run_packages=(
     qt6-charts-dev libqt6opengl6-dev
     fontconfig fonts-dejavu-core
     xvfb xauth xdotool x11-utils
+    # MQTT for `tavrold-cli publish`.
+    libmosquitto-dev
 )
 
 # Only the tests need these: the Debian package check (the package's checker
@@ -23,6 +25,9 @@ tavrold_test_packages=(
     g++-mingw-w64-x86-64
     wine wine64
     clang libclang-rt-dev
+    # A real broker and its clients for the publish tests, openssl for their
+    # certificates, systemd-analyze for the service unit.
+    mosquitto mosquitto-clients openssl systemd
 )
 
 # Only the Windows build needs these (scripts/windows.sh): Qt's source

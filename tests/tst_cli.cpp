@@ -23,6 +23,7 @@
 #include <cmath>
 #include <csignal>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -115,6 +116,65 @@ LogLine fromJson(const QByteArray &text)
     return line;
 }
 
+// A line of InfluxDB's line protocol: "tavrolinde,id=..,kind=..[,unit=..]
+// field=value,... nanoseconds"; string fields are quoted and may hold blanks.
+LogLine fromInflux(const QByteArray &text)
+{
+    LogLine line;
+    const qsizetype tagsEnd = text.indexOf(' ');
+    const qsizetype fieldsEnd = text.lastIndexOf(' ');
+    if (tagsEnd < 0 || fieldsEnd <= tagsEnd)
+        return line;
+    QList<QByteArray> tags = text.left(tagsEnd).split(',');
+    bool ok = tags.takeFirst() == "tavrolinde";
+    for (const QByteArray &tag : std::as_const(tags)) {
+        const QList<QByteArray> pair = tag.split('=');
+        ok = ok && pair.size() == 2;
+        if (pair.value(0) == "kind")
+            line.kind = QString::fromUtf8(pair.value(1));
+        else if (pair.value(0) == "unit")
+            line.unit = QString::fromUtf8(pair.value(1));
+        else
+            ok = ok && pair.value(0) == "id" && pair.value(1).startsWith("meter");
+    }
+    QList<QByteArray> fields;
+    bool quoted = false;
+    QByteArray field;
+    for (char c : text.mid(tagsEnd + 1, fieldsEnd - tagsEnd - 1) + ',') {
+        quoted = c == '"' ? !quoted : quoted;
+        if (c == ',' && !quoted)
+            fields.append(std::exchange(field, QByteArray()));
+        else
+            field += c;
+    }
+    for (const QByteArray &f : std::as_const(fields)) {
+        const QByteArray key = f.left(f.indexOf('='));
+        const QByteArray value = f.mid(f.indexOf('=') + 1);
+        const QString number = QString::fromUtf8(value);
+        if (key == "level" || key == "voltage_V" || key == "power_W") {
+            (key == "level"       ? line.level
+             : key == "voltage_V" ? line.volts
+                                  : line.watts) = csvNumber(number);
+        } else if (key == "head") {
+            ok = ok && value.startsWith('"') && value.endsWith('"');
+            line.head = QString::fromUtf8(value.mid(1, value.size() - 2));
+        } else if (key == "number") {
+            ok = ok && value.endsWith('i');
+            line.number = number.chopped(1);
+        } else if (key == "recording") {
+            line.recording = value == "true" ? QStringLiteral("1") : QStringLiteral("0");
+        } else {
+            (key == "max_level_dBm" ? line.maxLevel : line.attenuator) = number;
+        }
+    }
+    const QByteArray nanoseconds = text.mid(fieldsEnd + 1);
+    ok = ok && nanoseconds.endsWith("000000");
+    line.time = QDateTime::fromMSecsSinceEpoch(nanoseconds.chopped(6).toLongLong(), Qt::UTC)
+                    .toString(Qt::ISODateWithMs);
+    line.wellFormed = ok;
+    return line;
+}
+
 // The data lines of the log (the CSV header checked and left out).
 QList<LogLine> logLines(const QByteArray &out, const QString &format)
 {
@@ -131,7 +191,7 @@ QList<LogLine> logLines(const QByteArray &out, const QString &format)
             result.append(fromCsv(l));
     } else {
         for (const QByteArray &l : std::as_const(lines))
-            result.append(fromJson(l));
+            result.append(format == QLatin1String("influx") ? fromInflux(l) : fromJson(l));
     }
     return result;
 }
@@ -347,6 +407,8 @@ void TestCli::liveFromSimulator_data()
     QTest::newRow("csv, AD8362 NF (audio)") << "csv" << 1 << "AD8362 NF";
     QTest::newRow("jsonl, AD8307") << "jsonl" << 2 << "AD8307";
     QTest::newRow("jsonl, AD8307 NF (audio)") << "jsonl" << 3 << "AD8307 NF";
+    QTest::newRow("influx, AD8361 linear") << "influx" << 5 << "AD8361 linear";
+    QTest::newRow("influx, AD8362 NF (audio)") << "influx" << 1 << "AD8362 NF";
 }
 
 void TestCli::liveFromSimulator()
@@ -399,6 +461,7 @@ void TestCli::liveMessages_data()
     QTest::addColumn<QString>("format");
     QTest::newRow("csv") << "csv";
     QTest::newRow("jsonl") << "jsonl";
+    QTest::newRow("influx") << "influx";
 }
 
 // The message rules as the window applies them, on a stream of our own: the
@@ -585,6 +648,9 @@ void TestCli::badUsage_data()
     QTest::newRow("a device path")
         << QStringList{"probe", "--port", "/dev/ttyS0"} << 2 << "Ungueltiger Port \"/dev/ttyS0\"";
     QTest::newRow("no file") << QStringList{"download"} << 2 << "-o DATEI.csv";
+    QTest::newRow("influx with a decimal comma")
+        << QStringList{"live", "--format", "influx", "--decimal-comma"} << 2
+        << "nicht fuer --format influx";
     QTest::newRow("start 25:00:00") << QStringList{"download", "-o", file, "--start", "25:00:00"}
                                     << 2 << "Ungueltige Startzeit \"25:00:00\"";
     QTest::newRow("start 8:30:00") << QStringList{"download", "-o", file, "--start", "8:30:00"} << 2
@@ -647,10 +713,10 @@ void TestCli::helpAndVersion()
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(help.out);
     for (const char *part :
-         {"probe", "live", "download", "--port COMn", "--timeout S", "--format csv|jsonl",
-          "--duration S", "--count N", "--start HH:MM:SS", "--partial", "0  in Ordnung",
-          "1  kein Messgeraet gefunden", "2  falscher Aufruf", "3  Download unvollstaendig",
-          "4  Datei nicht geschrieben"})
+         {"probe", "live", "download", "publish", "--broker URL", "--password-file", "--interval S",
+          "--port COMn", "--timeout S", "--format csv|jsonl|influx", "--duration S", "--count N",
+          "--start HH:MM:SS", "--partial", "0  in Ordnung", "1  kein Messgeraet gefunden",
+          "2  falscher Aufruf", "3  Download unvollstaendig", "4  Datei nicht geschrieben"})
         QVERIFY2(text.contains(QLatin1String(part)), part);
     // The help is plain ASCII, as the window's texts are.
     for (const char c : help.out)

@@ -40,6 +40,39 @@ QByteArray timeStamp(const QDateTime &when)
     return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
 }
 
+// Tag values of the line protocol: ',', '=' and ' ' escaped with '\'; a
+// line end would end the line, so it becomes a blank.
+QByteArray influxTag(const QByteArray &value)
+{
+    QByteArray out;
+    for (char c : value) {
+        if (c == ',' || c == '=' || c == ' ' || c == '\\')
+            out += '\\';
+        out += c == '\n' || c == '\r' ? ' ' : c;
+    }
+    return out;
+}
+
+// A string field: in double quotes, with '"' and '\' escaped.
+QByteArray influxString(const QByteArray &value)
+{
+    QByteArray out = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c == '\n' || c == '\r' ? ' ' : c;
+    }
+    return out + '"';
+}
+
+// A float field, or nothing where the value is not finite (the protocol has
+// no NaN nor infinity).
+QByteArray influxField(const char *key, double value, int digits)
+{
+    const QByteArray text = number(value, digits);
+    return text.isEmpty() ? QByteArray() : QByteArray(",") + key + '=' + text;
+}
+
 // Significant digits of voltages and powers: more than any meter resolves.
 constexpr int ValueDigits = 6;
 
@@ -61,9 +94,48 @@ QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind
            (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
 }
 
+QJsonObject LiveLog::levelJson(double level, bool audioHead)
+{
+    return {{"level", jsonNumber(level)},
+            {"unit", audioHead ? "dBV" : "dBm"},
+            {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audioHead), ValueDigits)},
+            {"power_W",
+             audioHead ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
+}
+
+QJsonObject LiveLog::statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
+                                std::optional<bool> recording)
+{
+    return {{"head", LiveDisplay::headName(headType)},
+            {"number", number},
+            {"max_level_dBm", jsonNumber(maxLevelDbm)},
+            {"attenuator_dB", jsonNumber(attenuatorDb)},
+            {"recording", recording ? QJsonValue(*recording) : QJsonValue()}};
+}
+
+QString LiveLog::timeText(const QDateTime &when)
+{
+    return QString::fromLatin1(timeStamp(when));
+}
+
 QByteArray LiveLog::header() const
 {
-    return format == Format::JsonLines ? QByteArray() : csvHeader();
+    return format == Format::Csv ? csvHeader() : QByteArray();
+}
+
+// "tavrolinde,id=meter7,kind=rms,unit=dBm level=-20.1,... 1700000000000000000";
+// the id once a status has given the meter's number. `fields` begins with ','.
+QByteArray LiveLog::influxLine(const char *kind, const char *unit, const QByteArray &fields,
+                               const QDateTime &when) const
+{
+    QByteArray line = "tavrolinde";
+    if (meterNumber)
+        line += ",id=" + influxTag("meter" + QByteArray::number(*meterNumber));
+    line += QByteArray(",kind=") + kind;
+    if (unit)
+        line += QByteArray(",unit=") + unit;
+    return line + ' ' + fields.mid(1) + ' ' + QByteArray::number(when.toMSecsSinceEpoch()) +
+           "000000";
 }
 
 void LiveLog::reading(const MeterStream::Reading &reading)
@@ -71,38 +143,54 @@ void LiveLog::reading(const MeterStream::Reading &reading)
     const QDateTime when = QDateTime::currentDateTime();
     const double level = reading.level;
     const bool audio = reading.audioHead;
+    const char *kind = reading.kind == Protocol::Rms ? "rms" : "pep";
     if (format == Format::Csv) {
         lines << levelCsvLine(when, reading.kind, level, audio);
-        return;
+    } else if (format == Format::Influx) {
+        lines << influxLine(
+            kind, audio ? "dBV" : "dBm",
+            influxField("level", level, QLocale::FloatingPointShortest) +
+                influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits) +
+                (audio ? QByteArray()
+                       : influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits)),
+            when);
+    } else {
+        QJsonObject line = levelJson(level, audio);
+        line.insert(QLatin1String("time"), timeText(when));
+        line.insert(QLatin1String("kind"), kind);
+        lines << jsonLine(line);
     }
-    lines << jsonLine(
-        {{"time", QString::fromLatin1(timeStamp(when))},
-         {"kind", reading.kind == Protocol::Rms ? "rms" : "pep"},
-         {"level", jsonNumber(level)},
-         {"unit", audio ? "dBV" : "dBm"},
-         {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audio), ValueDigits)},
-         {"power_W",
-          audio ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}});
 }
 
 // The recording as the window shows it: unknown until a status says 0 or 1.
 void LiveLog::status(const MeterStream::Status &status)
 {
     const QDateTime when = QDateTime::currentDateTime();
-    const QString head = LiveDisplay::headName(status.headType);
     const std::optional<bool> &recording = status.recording;
-    if (format == Format::Csv) {
+    meterNumber = status.serialNumber;
+    const QString head = LiveDisplay::headName(status.headType);
+    if (format == Format::Influx) {
+        const QByteArray shown =
+            recording ? QByteArray(*recording ? ",recording=true" : ",recording=false")
+                      : QByteArray();
+        lines << influxLine(
+            "status", nullptr,
+            ",head=" + influxString(head.toUtf8()) +
+                ",number=" + QByteArray::number(status.serialNumber) + 'i' +
+                influxField("max_level_dBm", status.maxLevelDbm, QLocale::FloatingPointShortest) +
+                influxField("attenuator_dB", status.attenuatorDb, QLocale::FloatingPointShortest) +
+                shown,
+            when);
+    } else if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
         lines << timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
                      QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
                      ';' + shortest(status.attenuatorDb) + ';' + shown;
-        return;
+    } else {
+        QJsonObject line = statusJson(status.headType, status.serialNumber, status.maxLevelDbm,
+                                      status.attenuatorDb, recording);
+        line.insert(QLatin1String("time"), timeText(when));
+        line.insert(QLatin1String("kind"), "status");
+        lines << jsonLine(line);
     }
-    lines << jsonLine({{"time", QString::fromLatin1(timeStamp(when))},
-                       {"kind", "status"},
-                       {"head", head},
-                       {"number", status.serialNumber},
-                       {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
-                       {"attenuator_dB", jsonNumber(status.attenuatorDb)},
-                       {"recording", recording ? QJsonValue(*recording) : QJsonValue()}});
 }

@@ -6,17 +6,22 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QDateTime>
+#include <QJsonObject>
+#include <QString>
 
+#include <optional>
 #include <utility>
 
 // The live readings as lines of a log: one line per reading and status the
 // meter's stream hands it, stamped with the time it came, as CSV (';' between fields, a header line
-// first) or as JSON Lines. Levels are in dBm or dBV as the stream reads them; the voltage is in
-// volts, the power in watts and empty for an audio head. Numbers always use '.' as decimal point.
+// first) or as JSON Lines, or as InfluxDB's line protocol (measurement "tavrolinde", tags id, kind
+// and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head is fitted
+// (the head of the last status message, an RF head before the first); the voltage is in volts, the
+// power in watts and empty for an audio head. Numbers always use '.' as decimal point.
 class LiveLog : public MeterStream::Receiver
 {
 public:
-    enum class Format { Csv, JsonLines };
+    enum class Format { Csv, JsonLines, Influx };
 
     explicit LiveLog(Format format) : format(format) {}
 
@@ -27,7 +32,18 @@ public:
     static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
                                    bool audioHead);
 
-    // The line before all others; empty for JSON Lines.
+    // The JSON fields of one reading ("level", "unit", "voltage_V",
+    // "power_W", null for an audio head) and of one status ("head",
+    // "number", "max_level_dBm", "attenuator_dB", "recording", null until
+    // the meter has said 0 or 1): the one place for their names and numbers,
+    // shared by the JSON lines and the state messages of `publish`.
+    static QJsonObject levelJson(double level, bool audioHead);
+    static QJsonObject statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
+                                  std::optional<bool> recording);
+    // Local time with milliseconds and the offset from UTC (ISO 8601).
+    static QString timeText(const QDateTime &when);
+
+    // The line before all others; empty for JSON Lines and Influx.
     QByteArray header() const;
     // The lines of the readings and status since the last call.
     QByteArrayList takeLines() { return std::exchange(lines, {}); }
@@ -36,7 +52,11 @@ public:
     void status(const MeterStream::Status &status) override;
 
 private:
+    QByteArray influxLine(const char *kind, const char *unit, const QByteArray &fields,
+                          const QDateTime &when) const;
+
     Format format;
+    std::optional<int> meterNumber; // the meter's, from its last status
     QByteArrayList lines;
 };
 

@@ -100,6 +100,11 @@ public:
             timeoutMs);
     }
 
+    qint64 pid() const
+    {
+        return process.processId();
+    }
+
     void signal(int signalNumber)
     {
         ::kill(pid_t(process.processId()), signalNumber);

@@ -4,7 +4,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
+
+#ifdef TAVROLD_PUBLISH
+#include "meterpublisher.h"
+#endif
 
 #include <cmath>
 
@@ -32,8 +39,14 @@ CliArguments::Command commandOf(const QString &name)
 {
     static const QStringList live = {"format", "duration", "count"};
     static const QStringList download = {"o", "output", "start", "partial", "decimal-comma"};
+    static const QStringList publish = {
+        "broker",       "user",      "password-file", "ca-file",      "cert", "key",
+        "insecure",     "client-id", "keepalive",     "topic-prefix", "id",   "discovery-prefix",
+        "no-discovery", "interval"};
     if (live.contains(name))
         return CliArguments::Command::Live;
+    if (publish.contains(name))
+        return CliArguments::Command::Publish;
     if (download.contains(name))
         return CliArguments::Command::Download;
     return CliArguments::Command::None;
@@ -42,16 +55,23 @@ CliArguments::Command commandOf(const QString &name)
 bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
 {
     if (words.isEmpty()) {
-        *error = CliArguments::tr("Kein Befehl angegeben (probe, live oder download).");
+        *error = CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish).");
         return false;
     }
-    static const QStringList names = {"probe", "live", "download", "help"};
+    static const QStringList names = {"probe", "live", "download", "publish", "help"};
     static const CliArguments::Command commands[] = {
         CliArguments::Command::Probe, CliArguments::Command::Live, CliArguments::Command::Download,
-        CliArguments::Command::Help};
+        CliArguments::Command::Publish, CliArguments::Command::Help};
     const qsizetype at = names.indexOf(words.first());
+#ifndef TAVROLD_PUBLISH
+    if (words.first() == QLatin1String("publish")) {
+        *error =
+            CliArguments::tr("Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto).");
+        return false;
+    }
+#endif
     if (at < 0) {
-        *error = CliArguments::tr("Unbekannter Befehl \"%1\" (probe, live oder download).")
+        *error = CliArguments::tr("Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
                      .arg(words.first());
         return false;
     }
@@ -60,6 +80,137 @@ bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
         return false;
     }
     parsed->command = commands[at];
+    return true;
+}
+
+// mqtt://host[:port] or mqtts://host[:port]; a login in the address would
+// show in `ps`, so there is none.
+bool readBroker(const QString &text, CliArguments *parsed, QString *error)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    QString why;
+    if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
+        url.host().isEmpty())
+        why = CliArguments::tr("erwartet mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]");
+    else if (!url.userInfo().isEmpty())
+        why = CliArguments::tr(
+            "Name und Passwort gehoeren in --user und --password-file, nicht in die Adresse");
+    else if (!url.path().isEmpty() && url.path() != QLatin1String("/"))
+        why = CliArguments::tr("eine Adresse ohne Pfad");
+    if (!why.isEmpty()) {
+        *error = CliArguments::tr("Ungueltiger Broker \"%1\": %2.").arg(text, why);
+        return false;
+    }
+    parsed->tls = scheme == QLatin1String("mqtts");
+    parsed->brokerHost = url.host();
+    parsed->brokerPort = url.port(parsed->tls ? 8883 : 1883);
+    return true;
+}
+
+// A file the program must read: there and readable, checked before anything
+// is opened.
+bool readableFile(const QCommandLineParser &parser, const char *name, QString *path, QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    *path = parser.value(name);
+    const QFileInfo info(*path);
+    if (info.isFile() && info.isReadable())
+        return true;
+    *error = CliArguments::tr("Die Datei \"%1\" fuer %2 kann nicht gelesen werden.")
+                 .arg(*path, dashed(name));
+    return false;
+}
+
+// The password: the first line of --password-file, else the environment's
+// TAVROLD_MQTT_PASSWORD. Never taken from the command line, never shown.
+bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+{
+    QString file;
+    if (!readableFile(parser, "password-file", &file, error))
+        return false;
+    if (!file.isEmpty()) {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly)) {
+            *error =
+                CliArguments::tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file);
+            return false;
+        }
+        parsed->password = in.readLine(4096);
+        while (parsed->password.endsWith('\n') || parsed->password.endsWith('\r'))
+            parsed->password.chop(1);
+    } else if (qEnvironmentVariableIsSet("TAVROLD_MQTT_PASSWORD")) {
+        parsed->password = qgetenv("TAVROLD_MQTT_PASSWORD");
+    } else {
+        parsed->password = QByteArray(); // null: no password
+    }
+    if (!parsed->password.isNull() && parsed->user.isEmpty()) {
+        *error = CliArguments::tr("Ein Passwort braucht --user NAME.");
+        return false;
+    }
+    return true;
+}
+
+bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+{
+    const auto fail = [error](const QString &text) {
+        *error = text;
+        return false;
+    };
+    if (parser.isSet("broker") && !readBroker(parser.value("broker"), parsed, error))
+        return false;
+    parsed->user = parser.value("user");
+    if (!readPassword(parser, parsed, error) ||
+        !readableFile(parser, "ca-file", &parsed->caFile, error) ||
+        !readableFile(parser, "cert", &parsed->certFile, error) ||
+        !readableFile(parser, "key", &parsed->keyFile, error))
+        return false;
+    parsed->insecure = parser.isSet("insecure");
+    if (parsed->certFile.isEmpty() != parsed->keyFile.isEmpty())
+        return fail(CliArguments::tr("--cert und --key gehoeren zusammen."));
+    if (!parsed->tls &&
+        (parsed->insecure || !parsed->caFile.isEmpty() || !parsed->certFile.isEmpty()))
+        return fail(
+            CliArguments::tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
+    parsed->clientId = parser.value("client-id");
+    if (parser.isSet("client-id") &&
+        (parsed->clientId.isEmpty() || parsed->clientId.toUtf8().size() > 100))
+        return fail(CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
+    if (parser.isSet("keepalive")) {
+        bool ok = false;
+        parsed->keepAliveSec = parser.value("keepalive").toInt(&ok, 10);
+        if (!ok || parsed->keepAliveSec < 5 || parsed->keepAliveSec > 65535)
+            return fail(
+                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
+                                 "Sekunden.")
+                    .arg(parser.value("keepalive")));
+    }
+    if (parser.isSet("interval")) {
+        bool ok = false;
+        const double seconds = parser.value("interval").toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+            return fail(
+                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
+                                 "Sekunden.")
+                    .arg(parser.value("interval")));
+        parsed->intervalMs = qint64(std::ceil(seconds * 1000.0));
+    }
+    parsed->discovery = !parser.isSet("no-discovery");
+#ifdef TAVROLD_PUBLISH
+    for (const char *name : {"topic-prefix", "id", "discovery-prefix"}) {
+        if (!parser.isSet(name))
+            continue;
+        const QString value = parser.value(name);
+        const QString why = MeterPublisher::topicPartError(value, qstrcmp(name, "id") == 0);
+        if (!why.isEmpty())
+            return fail(CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
+                            .arg(value, dashed(name), why));
+        *(qstrcmp(name, "topic-prefix") == 0 ? &parsed->topicPrefix
+          : qstrcmp(name, "id") == 0         ? &parsed->nodeId
+                                             : &parsed->discoveryPrefix) = value;
+    }
+#endif
     return true;
 }
 
@@ -96,11 +247,16 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     }
     if (parser.isSet("format")) {
         const QString value = parser.value("format");
-        if (value != QLatin1String("csv") && value != QLatin1String("jsonl"))
+        static const QStringList names = {"csv", "jsonl", "influx"};
+        static const CliArguments::Format formats[] = {CliArguments::Format::Csv,
+                                                       CliArguments::Format::JsonLines,
+                                                       CliArguments::Format::Influx};
+        const qsizetype at = names.indexOf(value);
+        if (at < 0)
             return fail(
-                CliArguments::tr("Ungueltiges Format \"%1\": erwartet csv oder jsonl.").arg(value));
-        parsed->format = value == QLatin1String("csv") ? CliArguments::Format::Csv
-                                                       : CliArguments::Format::JsonLines;
+                CliArguments::tr("Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.")
+                    .arg(value));
+        parsed->format = formats[at];
     }
     if (parser.isSet("start")) {
         static const QRegularExpression shape(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
@@ -121,11 +277,12 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     parsed->partial = parser.isSet("partial");
     parsed->decimalComma = parser.isSet("decimal-comma");
     if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
-        return fail(
-            CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format jsonl."));
+        return fail(CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
+                        .arg(parser.value("format")));
     if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
         return fail(CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
-    return true;
+    return parsed->command != CliArguments::Command::Publish ||
+           readPublishValues(parser, parsed, error);
 }
 
 } // namespace
@@ -145,7 +302,21 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
                        {{"o", "output"}, "", "DATEI"},
                        {"start", "", "HH:MM:SS"},
                        {"partial", ""},
-                       {"decimal-comma", ""}});
+                       {"decimal-comma", ""},
+                       {"broker", "", "URL"},
+                       {"user", "", "NAME"},
+                       {"password-file", "", "FILE"},
+                       {"ca-file", "", "FILE"},
+                       {"cert", "", "FILE"},
+                       {"key", "", "FILE"},
+                       {"insecure", ""},
+                       {"client-id", "", "ID"},
+                       {"keepalive", "", "S"},
+                       {"topic-prefix", "", "PREFIX"},
+                       {"id", "", "ID"},
+                       {"discovery-prefix", "", "PREFIX"},
+                       {"no-discovery", ""},
+                       {"interval", "", "S"}});
     if (!parser.parse(arguments)) {
         // Qt's own reasons are English; the tool speaks German.
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -204,6 +375,7 @@ QString helpText()
         "  probe                  Messgeraet suchen; gibt Port und Firmware aus\n"
         "                         (\"COM3 FW:2.xx\")\n"
         "  live                   laufende Messwerte zeilenweise auf die Standardausgabe\n"
+        "  publish                laufende Messwerte an einen MQTT-Broker senden\n"
         "  download -o DATEI.csv  Aufzeichnung herunterladen und als CSV speichern\n"
         "\n"
         "Optionen fuer alle Befehle:\n"
@@ -214,7 +386,8 @@ QString helpText()
         "  --version              Version ausgeben\n"
         "\n"
         "live:\n"
-        "  --format csv|jsonl     Ausgabeformat (Vorgabe: csv)\n"
+        "  --format csv|jsonl|influx  Ausgabeformat (Vorgabe: csv; influx: InfluxDB-\n"
+        "                         Zeilenprotokoll, Zeit in Nanosekunden seit 1970)\n"
         "  --duration S           nach S Sekunden enden\n"
         "  --count N              nach N Zeilen enden\n"
         "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
@@ -228,6 +401,29 @@ QString helpText()
         "  --partial              unvollstaendigen Download trotzdem speichern\n"
         "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
         "  Kommt 5 s lang kein Datensatz, endet der Download unvollstaendig.\n"
+        "\n"
+        "publish (bis Ctrl-C oder SIGTERM):\n"
+        "  --broker URL           mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]\n"
+        "                         (Vorgabe: mqtt://localhost; Port 1883 bzw. 8883)\n"
+        "  --user NAME            Anmeldename beim Broker\n"
+        "  --password-file DATEI  Passwort aus der ersten Zeile der Datei; sonst aus\n"
+        "                         der Umgebungsvariablen TAVROLD_MQTT_PASSWORD\n"
+        "  --ca-file DATEI        Zertifizierungsstelle des Brokers (Vorgabe: die des\n"
+        "                         Systems); Zertifikat und Hostname werden geprueft\n"
+        "  --cert DATEI, --key DATEI  Client-Zertifikat und sein Schluessel\n"
+        "  --insecure             Zertifikat des Brokers NICHT pruefen\n"
+        "  --client-id ID         Vorgabe: tavrolinde-<Rechner>-<Port>\n"
+        "  --keepalive S          Vorgabe: 30\n"
+        "  --topic-prefix P       Vorgabe: tavrolinde\n"
+        "  --id ID                Vorgabe: meter<Nummer> aus der Statusmeldung\n"
+        "  --interval S           ein Zustand alle S Sekunden (Vorgabe: 1; 0: jeder\n"
+        "                         Messwert). RMS ist der Leistungsmittelwert der RMS-\n"
+        "                         Werte des Intervalls, PEP das Maximum seiner PEP-Werte.\n"
+        "  --discovery-prefix P   Home-Assistant-Discovery (Vorgabe: homeassistant)\n"
+        "  --no-discovery         keine Discovery senden\n"
+        "  Themen: P/ID/state (JSON), P/ID/availability (online/offline, gehalten).\n"
+        "  Ist der Broker fort, wird es nach 1 s bis 60 s wieder versucht; die Zustaende\n"
+        "  dieser Zeit entfallen. Geht das Messgeraet verloren, wird es wieder gesucht.\n"
         "\n"
         "Rueckgabewerte:\n"
         "  0  in Ordnung\n"

@@ -13,20 +13,38 @@ struct CliArguments
     Q_DECLARE_TR_FUNCTIONS(CliArguments)
 
 public:
-    enum class Command { None, Probe, Live, Download, Help, Version };
-    enum class Format { Csv, JsonLines };
+    enum class Command { None, Probe, Live, Download, Publish, Help, Version };
+    enum class Format { Csv, JsonLines, Influx };
 
     Command command = Command::None;
     QString port;         // empty: search COM1 to COM20
     qint64 timeoutMs = 0; // 0: one pass over the ports
     bool quiet = false;   // no messages but errors
     Format format = Format::Csv;
-    qint64 durationMs = 0; // 0: no time limit
-    qint64 count = 0;      // 0: no line limit
-    QString output;        // the CSV file of a download; "-" for standard output
-    QTime start{0, 0, 0};  // the recording's start time
-    bool partial = false;  // an incomplete download is saved all the same
+    qint64 durationMs = 0;     // 0: no time limit
+    qint64 count = 0;          // 0: no line limit
+    QString output;            // the CSV file of a download; "-" for standard output
+    QTime start{0, 0, 0};      // the recording's start time
+    bool partial = false;      // an incomplete download is saved all the same
     bool decimalComma = false; // CSV numbers with ',' as decimal point
+
+    // publish: the broker, the login and the topics.
+    QString brokerHost = QStringLiteral("localhost");
+    int brokerPort = 1883;
+    bool tls = false;
+    QString user;
+    QByteArray password; // from --password-file or TAVROLD_MQTT_PASSWORD, never the command line
+    QString caFile;
+    QString certFile;
+    QString keyFile;
+    bool insecure = false;
+    QString clientId; // empty: tavrolinde-<host>-<port>
+    int keepAliveSec = 30;
+    QString topicPrefix = QStringLiteral("tavrolinde");
+    QString nodeId; // empty: meter<number>
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+    bool discovery = true;
+    qint64 intervalMs = 1000; // 0: a state for every reading
 };
 
 // `arguments` as main() gets them, the program's name first. False with a

@@ -11,6 +11,9 @@
 #include "metersession.h"
 #include "meterstream.h"
 #include "protocol.h"
+#ifdef TAVROLD_PUBLISH
+#include "publish.h"
+#endif
 #include "recordformat.h"
 #include "stopsignal.h"
 
@@ -57,28 +60,6 @@ int probe(const CliArguments &arguments)
             .toLatin1());
 }
 
-enum class Read { Bytes, Quiet, Lost };
-
-// Waits up to waitMs for bytes without using the processor meanwhile, takes
-// in all that have come and decodes them: Bytes when some came, Quiet when
-// none came in time, Lost when the device has gone.
-Read readStream(Modem &modem, MeterStream &stream, int waitMs, MeterStream::Receiver &receiver,
-                qint64 *bytesRead = nullptr)
-{
-    if (!modem.waitForReadyRead(waitMs))
-        return modem.deviceLost() ? Read::Lost : Read::Quiet;
-    // A full-speed line delivers some kilobytes between two wake-ups; at
-    // 9600 baud a wake-up brings a message or two.
-    char buffer[8192];
-    const int count = modem.readBytes(buffer, int(sizeof buffer));
-    if (count <= 0)
-        return modem.deviceLost() ? Read::Lost : Read::Quiet;
-    if (bytesRead)
-        *bytesRead += count;
-    stream.feed(buffer, count, receiver);
-    return Read::Bytes;
-}
-
 // "live": switches the meter to streaming and writes a line per reading and
 // status until --duration or --count is reached, a stop signal comes or the
 // meter goes away.
@@ -89,6 +70,7 @@ int live(const CliArguments &arguments)
         return ExitNoMeter;
 
     LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
+                : arguments.format == CliArguments::Format::Influx  ? LiveLog::Format::Influx
                                                                     : LiveLog::Format::Csv);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
@@ -103,7 +85,7 @@ int live(const CliArguments &arguments)
     while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
         const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (readStream(session.channel(), stream, wait, log) == Read::Lost) {
+        if (session.read(stream, wait, log) == MeterSession::Read::Lost) {
             Console::message(
                 Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
             return result == ExitOk ? ExitNoMeter : result;
@@ -250,8 +232,8 @@ int download(const CliArguments &arguments)
             why = Cli::tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
             why = Cli::tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (readStream(session.channel(), stream, StopSignal::SliceMs, reader, &bytesRead) ==
-                   Read::Lost) {
+        } else if (session.read(stream, StopSignal::SliceMs, reader, &bytesRead) ==
+                   MeterSession::Read::Lost) {
             download.lose();
             why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
@@ -317,6 +299,10 @@ int main(int argc, char *argv[])
         return live(arguments);
     case CliArguments::Command::Download:
         return download(arguments);
+#ifdef TAVROLD_PUBLISH
+    case CliArguments::Command::Publish:
+        return publish(arguments);
+#endif
     default:
         return ExitBadUsage;
     }

@@ -17,7 +17,7 @@ MeterSession::~MeterSession()
     modem.closePort();
 }
 
-bool MeterSession::connect()
+bool MeterSession::connect(bool untilFound)
 {
     MeterSearch finder(modem, arguments.port.isEmpty() ? MeterSearch::portsLastFoundFirst()
                                                        : QStringList{arguments.port});
@@ -26,7 +26,7 @@ bool MeterSession::connect()
     if (!arguments.quiet && Console::isTerminal(stderr))
         QObject::connect(&finder, &MeterSearch::trying,
                          [this](const QString &name) { showTrying(name); });
-    connected = search(finder);
+    connected = search(finder, untilFound);
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
     if (!connected) {
@@ -56,13 +56,15 @@ bool MeterSession::connect()
 // The window's search, with waits instead of its timer. Unlike the window it
 // gives up: after one pass over the ports, or once --timeout has run out
 // (going round again until then), or on a stop request.
-bool MeterSession::search(MeterSearch &finder)
+bool MeterSession::search(MeterSearch &finder, bool untilFound)
 {
     const qint64 timeoutMs = arguments.timeoutMs;
     const QDeadlineTimer deadline =
         timeoutMs > 0 ? QDeadlineTimer(timeoutMs) : QDeadlineTimer(QDeadlineTimer::Forever);
     qsizetype portsTried = 0;
     for (;;) {
+        if (betweenSteps)
+            betweenSteps();
         if (!StopSignal::sleep(finder.nextStepMs()))
             return false;
         switch (finder.step()) {
@@ -77,6 +79,8 @@ bool MeterSession::search(MeterSearch &finder)
             break;
         }
         ++portsTried;
+        if (untilFound)
+            continue;
         if (timeoutMs > 0 ? deadline.hasExpired() : portsTried >= finder.portList().size())
             return false;
     }
@@ -101,4 +105,21 @@ void MeterSession::showTrying(const QString &name)
     statusShown = true;
     Console::progress(QLatin1Char('\r') + MeterSearch::searchingText(name) +
                       QStringLiteral("\033[K"));
+}
+
+MeterSession::Read MeterSession::read(MeterStream &stream, int waitMs,
+                                      MeterStream::Receiver &receiver, qint64 *bytesRead)
+{
+    if (!modem.waitForReadyRead(waitMs))
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    // A full-speed line delivers some kilobytes between two wake-ups; at
+    // 9600 baud a wake-up brings a message or two.
+    char buffer[8192];
+    const int count = modem.readBytes(buffer, int(sizeof buffer));
+    if (count <= 0)
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    if (bytesRead)
+        *bytesRead += count;
+    stream.feed(buffer, count, receiver);
+    return Read::Bytes;
 }

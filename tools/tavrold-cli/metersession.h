@@ -1,11 +1,14 @@
 #ifndef METERSESSION_H
 #define METERSESSION_H
 
+#include "meterstream.h"
 #include "modem.h"
 
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class CliArguments;
 class MeterSearch;
@@ -25,15 +28,27 @@ public:
     MeterSession &operator=(const MeterSession &) = delete;
 
     // Runs the search, telling the user on standard error; false (with a
-    // message) when no meter answered.
-    bool connect();
+    // message) when no meter answered. untilFound: the search goes round
+    // without end, and only a stop request ends it (a meter that was lost).
+    bool connect(bool untilFound = false);
+
+    // Runs between the search's steps (a command that serves something else
+    // meanwhile).
+    std::function<void()> betweenSteps;
+
+    // Waits up to waitMs for bytes without using the processor meanwhile,
+    // takes in all that have come and decodes them: Bytes when some came,
+    // Quiet when none came in time, Lost when the device has gone.
+    enum class Read { Bytes, Quiet, Lost };
+    Read read(MeterStream &stream, int waitMs, MeterStream::Receiver &receiver,
+              qint64 *bytesRead = nullptr);
 
     Modem &channel() { return modem; }
     QString portName() const { return port; }
     int firmwareNumber() const { return firmware; }
 
 private:
-    bool search(MeterSearch &search);
+    bool search(MeterSearch &search, bool untilFound);
     void showTrying(const QString &name);
     void noteRefusal(const QString &why);
 

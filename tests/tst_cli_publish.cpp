@@ -1,0 +1,336 @@
+// `tavrold-cli publish` as a bench user meets it: the built tool between a
+// meter (a pseudo-terminal the test speaks for, or the simulated meter) and a
+// real mosquitto broker started by the test, watched with mosquitto_sub.
+
+#include "clitool.h"
+#include "mqttbroker.h"
+#include "portssandbox.h"
+#include "sandboxedmeter.h"
+#include "simulatorprocess.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cmath>
+#include <csignal>
+
+namespace {
+
+QJsonObject json(const QByteArray &payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+// The last message on a topic.
+QByteArray lastOn(MqttSubscriber &subscriber, const QByteArray &topic)
+{
+    QByteArray payload;
+    for (const MqttSubscriber::Message &m : subscriber.messages())
+        if (m.topic == topic)
+            payload = m.payload;
+    return payload;
+}
+
+QStringList brokerArguments(const MqttBroker &broker)
+{
+    return {"--broker",        QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()),
+            "--user",          MqttBroker::User,
+            "--password-file", broker.passwordFile()};
+}
+
+} // namespace
+
+class TestCliPublish : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void refusesBadOptions_data();
+    void refusesBadOptions();
+    void statesAndDiscovery_data();
+    void statesAndDiscovery();
+    void availabilityFollowsTheMeter();
+    void reconnectsToARestartedBroker();
+    void login_data();
+    void login();
+
+private:
+    MqttBroker broker;
+};
+
+void TestCliPublish::initTestCase()
+{
+    if (CliTool::program().isEmpty() || SimulatorProcess::program().isEmpty())
+        QSKIP("tavrold-cli or tavrold-sim is not built here");
+    for (const char *program : {"mosquitto", "mosquitto_sub", "mosquitto_passwd", "openssl"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty() &&
+            !QFile::exists(QStringLiteral("/usr/sbin/") + QLatin1String(program)))
+            QFAIL(qPrintable(QStringLiteral("%1 is missing (scripts/deps.sh installs it)")
+                                 .arg(QLatin1String(program))));
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+}
+
+void TestCliPublish::refusesBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+
+    const QString longId(101, QLatin1Char('x'));
+    QTest::newRow("'+' in the id") << QStringList{"--id", "a+b"} << QByteArray("--id");
+    QTest::newRow("'#' in the prefix") << QStringList{"--topic-prefix", "t/#"} << QByteArray("'#'");
+    QTest::newRow("'/' in the id") << QStringList{"--id", "a/b"} << QByteArray("'/'");
+    QTest::newRow("id of 101 bytes") << QStringList{"--id", longId} << QByteArray("100 Bytes");
+    QTest::newRow("'+' in the discovery prefix")
+        << QStringList{"--discovery-prefix", "h+"} << QByteArray("--discovery-prefix");
+    QTest::newRow("not mqtt") << QStringList{"--broker", "http://host"} << QByteArray("mqtt://");
+    QTest::newRow("login in the address")
+        << QStringList{"--broker", "mqtt://u:pw@host"} << QByteArray("--password-file");
+    QTest::newRow("no password file")
+        << QStringList{"--user", "u", "--password-file", "/nix"} << QByteArray("/nix");
+    QTest::newRow("TLS options without mqtts")
+        << QStringList{"--insecure"} << QByteArray("mqtts://");
+    QTest::newRow("negative interval")
+        << QStringList{"--interval", "-1"} << QByteArray("--interval");
+    QTest::newRow("option of live") << QStringList{"--count", "3"} << QByteArray("--count");
+}
+
+// Refused at once, with exit status 2, before any port is opened.
+void TestCliPublish::refusesBadOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+
+    SandboxedMeter meter(QStringLiteral("COM1"));
+    CliTool tool;
+    QVERIFY(tool.run(QStringList{"publish", "--port", "COM1"} + arguments, 10000));
+    QCOMPARE(tool.exitCode(), 2);
+    QVERIFY2(tool.err.contains(message), tool.err.constData());
+    QVERIFY(meter.meter.received().isEmpty());
+}
+
+void TestCliPublish::statesAndDiscovery_data()
+{
+    QTest::addColumn<int>("head");
+    QTest::addColumn<int>("otherHead");
+
+    QTest::newRow("RF head, then an audio head") << 0 << 3;
+    QTest::newRow("audio head, then an RF head") << 1 << 2;
+}
+
+// The state of an interval: RMS as the power average, PEP as the maximum of
+// exactly what the meter sent; discovery retained and well formed, sent
+// again for Home Assistant's "online" and when the head changes its unit.
+void TestCliPublish::statesAndDiscovery()
+{
+    QFETCH(int, head);
+    QFETCH(int, otherHead);
+
+    SandboxedMeter meter(QStringLiteral("COM4"));
+    MqttSubscriber watcher(broker, {"tavrolinde/#", "homeassistant/#"});
+    CliTool tool;
+    QVERIFY(tool.start(QStringList{"publish", "--port", "COM4", "--interval", "1"} +
+                       brokerArguments(broker)));
+    QVERIFY(meter.meter.waitForReceived("#o;", 10000));
+    meter.meter.send(QStringLiteral("@s%1*7*20*10*1;").arg(head).toLatin1());
+    QVERIFY2(tool.waitForError("verbunden"), tool.err.constData());
+    meter.meter.send("@a-10;@a-20;@b-5;@b -8.5;");
+    QVERIFY(watcher.waitFor("tavrolinde/meter7/state"));
+
+    const bool audio = head == 1 || head == 3;
+    const QJsonObject state = json(lastOn(watcher, "tavrolinde/meter7/state"));
+    const QJsonObject rms = state.value("rms").toObject();
+    const QJsonObject pep = state.value("pep").toObject();
+    QCOMPARE(rms.value("level").toDouble(), -12.6); // 10 log10((0.1 + 0.01) / 2)
+    QCOMPARE(pep.value("level").toDouble(), -5.0);
+    QCOMPARE(rms.value("unit").toString(), audio ? "dBV" : "dBm");
+    QCOMPARE(rms.value("power_W").isNull(), audio);
+    if (!audio)
+        QVERIFY(std::abs(rms.value("power_W").toDouble() / (std::pow(10, -1.26) / 1000) - 1) <
+                1e-5);
+    const QJsonObject status = state.value("status").toObject();
+    QCOMPARE(status.value("number").toInt(), 7);
+    QCOMPARE(status.value("attenuator_dB").toDouble(), 10.0);
+    QCOMPARE(status.value("recording").toBool(), true);
+    QVERIFY(state.value("time").toString().contains(QLatin1Char('.')));
+
+    // Retained: a subscriber that comes later is told at once.
+    MqttSubscriber later(broker, {"tavrolinde/meter7/availability", "homeassistant/#"});
+    QVERIFY(later.waitFor("homeassistant/binary_sensor/meter7/recording/config"));
+    QVERIFY(later.waitFor("tavrolinde/meter7/availability", "online"));
+    int configs = 0;
+    for (const MqttSubscriber::Message &m : later.messages()) {
+        QVERIFY(m.retained);
+        if (!m.topic.endsWith("/config"))
+            continue;
+        ++configs;
+        const QJsonObject config = json(m.payload);
+        const QJsonObject device = config.value("device").toObject();
+        QCOMPARE(device.value("name").toString(), QStringLiteral("Tavrolinde 7"));
+        QCOMPARE(device.value("sw_version").toString(), QStringLiteral("2.xx"));
+        QCOMPARE(config.value("state_topic").toString(), QStringLiteral("tavrolinde/meter7/state"));
+        QCOMPARE(config.value("availability_topic").toString(),
+                 QStringLiteral("tavrolinde/meter7/availability"));
+        QVERIFY(config.value("unique_id").toString().contains(QLatin1String("meter7")));
+        QVERIFY(config.value("value_template").toString().contains(QLatin1String("value_json")));
+        QVERIFY(config.value("expire_after").toInt() >= 3);
+        if (m.topic.endsWith("_level/config")) {
+            QCOMPARE(config.value("unit_of_measurement").toString(), audio ? "dBV" : "dBm");
+            QCOMPARE(config.value("device_class").toString(), audio ? "" : "signal_strength");
+            QCOMPARE(config.value("state_class").toString(), QStringLiteral("measurement"));
+        } else if (m.topic.endsWith("_power/config")) {
+            QCOMPARE(config.value("device_class").toString(), QStringLiteral("power"));
+        }
+    }
+    QCOMPARE(configs, audio ? 4 : 6); // an audio head has no power
+
+    // Home Assistant restarted: the discovery comes again.
+    qsizetype seen = watcher.messages().size();
+    QVERIFY(mqttPublish(broker, "homeassistant/status", "online"));
+    QVERIFY(watcher.waitFor("homeassistant/sensor/meter7/rms_level/config", {}, 5000, seen));
+
+    // Another head, another unit: the discovery follows, the state too.
+    seen = watcher.messages().size();
+    meter.meter.send(QStringLiteral("@s%1*7*20*10*0;@a-30;@b-25;").arg(otherHead).toLatin1());
+    QVERIFY(watcher.waitFor("homeassistant/sensor/meter7/rms_level/config", {}, 5000, seen));
+    QCOMPARE(json(lastOn(watcher, "homeassistant/sensor/meter7/rms_level/config"))
+                 .value("unit_of_measurement")
+                 .toString(),
+             audio ? "dBm" : "dBV");
+    QCOMPARE(lastOn(watcher, "homeassistant/sensor/meter7/pep_power/config").isEmpty(), !audio);
+    QVERIFY(QTest::qWaitFor([&] {
+        return json(lastOn(watcher, "tavrolinde/meter7/state"))
+                   .value("rms")
+                   .toObject()
+                   .value("level")
+                   .toDouble() == -30.0;
+    }));
+
+    tool.signal(SIGTERM);
+    QVERIFY(tool.waitForExit(10000));
+    QCOMPARE(tool.exitCode(), 0);
+    QVERIFY(watcher.waitFor("tavrolinde/meter7/availability", "offline", 5000));
+}
+
+// Unplugged: "offline" at once; plugged in again: found, "online".
+void TestCliPublish::availabilityFollowsTheMeter()
+{
+    PortsSandbox sandbox;
+    SimulatorProcess sim(sandbox);
+    QVERIFY(sim.start({"--port", "COM2", "--unplug-after", "3", "--replug-after", "3"}));
+    MqttSubscriber watcher(broker, {"tavrolinde/bench/availability"});
+    CliTool tool;
+    QVERIFY(tool.start(QStringList{"publish", "--id", "bench", "--interval", "0"} +
+                       brokerArguments(broker)));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online"));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "offline", 10000));
+    QVERIFY(tool.err.contains("verloren") || tool.waitForError("verloren", 1000));
+    const qsizetype seen = watcher.messages().size();
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 15000, seen));
+    tool.signal(SIGINT);
+    QVERIFY(tool.waitForExit(10000));
+    QCOMPARE(tool.exitCode(), 0);
+}
+
+// The broker killed while the tool publishes: retried within the back-off,
+// and states come again.
+void TestCliPublish::reconnectsToARestartedBroker()
+{
+    PortsSandbox sandbox;
+    SimulatorProcess sim(sandbox);
+    QVERIFY(sim.start({"--port", "COM3"}));
+    CliTool tool;
+    QVERIFY(tool.start(QStringList{"publish", "--id", "bench"} + brokerArguments(broker)));
+    {
+        MqttSubscriber watcher(broker, {"tavrolinde/bench/state"});
+        QVERIFY(watcher.waitFor("tavrolinde/bench/state"));
+    }
+    broker.kill();
+    QVERIFY(tool.waitForError("Keine Verbindung zum Broker", 5000));
+    QTest::qWait(1500);
+    QVERIFY(broker.restart());
+    MqttSubscriber watcher(broker, {"tavrolinde/bench/#"});
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 10000));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/state", {}, 5000));
+}
+
+void TestCliPublish::login_data()
+{
+    QTest::addColumn<QString>("broker"); // %1 the plain port, %2 the TLS port
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("password"); // in the file; null: in the environment
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("publishes");
+
+    const QString plain = QStringLiteral("mqtt://127.0.0.1:%1");
+    const QString secure = QStringLiteral("mqtts://localhost:%2");
+    QTest::newRow("wrong password") << plain << QStringList{} << QByteArray("wrong")
+                                    << QByteArray("lehnt die Anmeldung ab") << false;
+    QTest::newRow("password from the environment")
+        << plain << QStringList{} << QByteArray() << QByteArray("verbunden") << true;
+    QTest::newRow("mqtts, the right CA")
+        << secure << QStringList{"--ca-file", "ca.crt"} << QByteArray(MqttBroker::Password)
+        << QByteArray("Zertifikat geprueft") << true;
+    QTest::newRow("mqtts, a wrong CA")
+        << secure << QStringList{"--ca-file", "wrong-ca.crt"} << QByteArray(MqttBroker::Password)
+        << QByteArray("Keine Verbindung zum Broker") << false;
+    QTest::newRow("mqtts, another host name")
+        << QStringLiteral("mqtts://127.0.0.1:%2") << QStringList{"--ca-file", "ca.crt"}
+        << QByteArray(MqttBroker::Password) << QByteArray("Keine Verbindung zum Broker") << false;
+    QTest::newRow("mqtts, a wrong CA, --insecure")
+        << secure << QStringList{"--ca-file", "wrong-ca.crt", "--insecure"}
+        << QByteArray(MqttBroker::Password) << QByteArray("NICHT geprueft") << true;
+}
+
+// Every outcome is said on standard error; the password is never on the
+// command line nor in any output.
+void TestCliPublish::login()
+{
+    QFETCH(QString, broker);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, publishes);
+
+    for (QString &a : arguments)
+        if (a.endsWith(QLatin1String(".crt")))
+            a = this->broker.folder() + QLatin1Char('/') + a;
+    QTemporaryDir dir;
+    QFile file(dir.filePath("password"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(password.isNull() ? QByteArray(MqttBroker::Password) : password + '\n');
+    file.close();
+    broker.replace(QLatin1String("%1"), QString::number(this->broker.port()))
+        .replace(QLatin1String("%2"), QString::number(this->broker.tlsPort()));
+    arguments << "--broker" << broker << "--user" << MqttBroker::User << "--id"
+              << "bench";
+    if (!password.isNull())
+        arguments << "--password-file" << file.fileName();
+
+    PortsSandbox sandbox;
+    SimulatorProcess sim(sandbox);
+    QVERIFY(sim.start({"--port", "COM6"}));
+    MqttSubscriber watcher(this->broker, {"tavrolinde/bench/state"});
+    if (password.isNull())
+        qputenv("TAVROLD_MQTT_PASSWORD", MqttBroker::Password);
+    CliTool tool;
+    const bool started = tool.start(QStringList{"publish"} + arguments);
+    qunsetenv("TAVROLD_MQTT_PASSWORD");
+    QVERIFY(started);
+    QVERIFY2(tool.waitForError(message, 15000), tool.err.constData());
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(tool.pid()));
+    QVERIFY(cmdline.open(QIODevice::ReadOnly));
+    QVERIFY(!cmdline.readAll().contains(MqttBroker::Password));
+    QCOMPARE(watcher.waitFor("tavrolinde/bench/state", {}, publishes ? 5000 : 1500), publishes);
+    tool.signal(SIGTERM);
+    QVERIFY(tool.waitForExit(10000));
+    QCOMPARE(tool.exitCode(), 0);
+    QVERIFY(!(tool.out + tool.err).contains(MqttBroker::Password));
+    QVERIFY(!(tool.out + tool.err).contains(password.isEmpty() ? QByteArray("\x01") : password));
+}
+
+QTEST_GUILESS_MAIN(TestCliPublish)
+#include "tst_cli_publish.moc"

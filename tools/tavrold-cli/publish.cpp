@@ -1,0 +1,153 @@
+#include "publish.h"
+
+#include "cliarguments.h"
+#include "console.h"
+#include "exitcode.h"
+#include "livedisplay.h"
+#include "meterpublisher.h"
+#include "metersession.h"
+#include "meterstream.h"
+#include "mqttclient.h"
+#include "protocol.h"
+#include "stopsignal.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QObject>
+#include <QSysInfo>
+
+#include <memory>
+
+namespace {
+
+// The tool's texts.
+struct Cli
+{
+    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
+};
+
+// The stream's readings and status, handed to the publisher as they come.
+class PublisherFeed : public MeterStream::Receiver
+{
+public:
+    explicit PublisherFeed(MeterPublisher &publisher) : publisher(publisher) {}
+    void reading(const MeterStream::Reading &r) override
+    {
+        publisher.takeReading(r.kind, r.level, r.audioHead, QDateTime::currentDateTime());
+    }
+    void status(const MeterStream::Status &s) override
+    {
+        publisher.takeStatus(s, QDateTime::currentDateTime());
+    }
+
+private:
+    MeterPublisher &publisher;
+};
+
+MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
+                                    const QString &portName)
+{
+    MqttClient::Settings settings;
+    settings.host = arguments.brokerHost;
+    settings.port = arguments.brokerPort;
+    settings.tls = arguments.tls;
+    settings.caFile = arguments.caFile;
+    settings.certFile = arguments.certFile;
+    settings.keyFile = arguments.keyFile;
+    settings.insecure = arguments.insecure;
+    settings.user = arguments.user;
+    settings.password = arguments.password;
+    settings.clientId =
+        arguments.clientId.isEmpty()
+            ? QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName)
+            : arguments.clientId;
+    settings.keepAliveSec = arguments.keepAliveSec;
+    settings.willTopic = publisher.availabilityTopic();
+    settings.willPayload = "offline";
+    settings.subscription = publisher.discoveryStatusTopic();
+    return settings;
+}
+
+} // namespace
+
+int publish(const CliArguments &arguments)
+{
+    MeterSession session(arguments);
+    if (!session.connect())
+        return ExitNoMeter;
+
+    MqttClient client;
+    MeterPublisher::Settings settings;
+    settings.topicPrefix = arguments.topicPrefix;
+    settings.id = arguments.nodeId;
+    settings.discoveryPrefix = arguments.discoveryPrefix;
+    settings.discovery = arguments.discovery;
+    settings.intervalMs = arguments.intervalMs;
+    settings.firmwareNumber = session.firmwareNumber();
+    MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
+        client.publish(message.topic, message.payload, message.qos, message.retain);
+    });
+
+    QObject::connect(&client, &MqttClient::connected, &client, [&](const QString &where) {
+        Console::message(Cli::tr("Mit dem Broker verbunden: %1").arg(where));
+        publisher.brokerConnected();
+    });
+    QObject::connect(
+        &client, &MqttClient::disconnected, &client, [](const QString &reason, int retrySec) {
+            Console::message(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in "
+                                     "%2 s)")
+                                 .arg(reason)
+                                 .arg(retrySec));
+        });
+    QObject::connect(
+        &client, &MqttClient::refused, &client, [](const QString &reason, int retrySec) {
+            Console::message(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch "
+                                     "in %2 s)")
+                                 .arg(reason)
+                                 .arg(retrySec));
+        });
+    QObject::connect(&client, &MqttClient::messageReceived, &client,
+                     [&](const QByteArray &topic, const QByteArray &payload) {
+                         publisher.takeMessage(topic, payload);
+                     });
+
+    // The broker is asked for once the topics are known: the last will needs
+    // the id, which may come from the meter's first status.
+    bool clientStarted = false;
+    const auto startClient = [&] {
+        if (clientStarted || publisher.nodeId().isEmpty())
+            return true;
+        QString error;
+        clientStarted =
+            client.start(clientSettings(arguments, publisher, session.portName()), &error);
+        if (!clientStarted)
+            Console::message(Cli::tr("Broker-Einstellungen nicht verwendbar: %1").arg(error));
+        return clientStarted;
+    };
+
+    session.betweenSteps = [] { QCoreApplication::processEvents(); };
+    session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
+    PublisherFeed feed(publisher);
+    auto stream = std::make_unique<MeterStream>();
+    int result = ExitOk;
+    while (!StopSignal::requested()) {
+        if (session.read(*stream, StopSignal::SliceMs, feed) == MeterSession::Read::Lost) {
+            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
+                                 .arg(session.portName()));
+            publisher.meterLost();
+            if (!session.connect(true))
+                break;
+            session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
+            stream = std::make_unique<MeterStream>(); // a new line: the head as at the start
+        }
+        publisher.tick(QDateTime::currentDateTime());
+        if (!startClient()) {
+            result = ExitBadUsage;
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    publisher.stop();
+    client.stop();
+    return result;
+}
