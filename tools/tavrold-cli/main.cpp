@@ -5,6 +5,7 @@
 
 #include "cliarguments.h"
 #include "console.h"
+#include "downloadreader.h"
 #include "downloadsession.h"
 #include "exitcode.h"
 #include "livelog.h"
@@ -116,81 +117,6 @@ bool save(const QString &output, const QByteArray &bytes)
     Console::message(Cli::tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
     return false;
 }
-
-// The download's messages, taken by the window's rules (live readings of a
-// meter that still streams are passed over), and how far it has come, on
-// standard error: on a terminal a bar that redraws its line, with the time
-// the rest takes on the line at the bytes a data set has taken so far; in a
-// log a line at every further tenth.
-class DownloadReader : public MeterStream::Receiver
-{
-public:
-    DownloadReader(const CliArguments &arguments, DownloadSession &download)
-        : download(download), shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
-    {
-        clock.start();
-    }
-    void downloadHeader(const QString &text) override
-    {
-        if (!download.isComplete()) {
-            download.takeHeader(text, clock.elapsed());
-            update();
-        }
-    }
-    void dataSet(const QString &text) override
-    {
-        if (!download.isComplete()) {
-            download.takeDataSet(text, clock.elapsed(), [] {});
-            dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
-            update();
-        }
-    }
-    void finish()
-    {
-        if (redraw && sinceDrawn.isValid())
-            Console::progress(QStringLiteral("\n"));
-    }
-
-    QElapsedTimer clock;
-
-private:
-    void update()
-    {
-        if (!shown || !download.headerSeen())
-            return;
-        const qint64 all = download.announced();
-        const qint64 got = download.received();
-        if (redraw) {
-            if (sinceDrawn.isValid() && sinceDrawn.elapsed() < 100 && download.isRunning())
-                return;
-            sinceDrawn.start();
-            const int filled = all > 0 ? int(qMin<qint64>(30, got * 30 / all)) : 30;
-            const qint64 secondsLeft = got > 0 ? (all - got) * dataSetBytes *
-                                                     Protocol::LineBitsPerByte / got /
-                                                     Protocol::LineBaud
-                                               : 0;
-            Console::progress(QStringLiteral("\r[") + QString(filled, QLatin1Char('#')) +
-                              QString(30 - filled, QLatin1Char('-')) + QStringLiteral("] ") +
-                              download.progressText() +
-                              Cli::tr(", noch %1:%2")
-                                  .arg(secondsLeft / 60)
-                                  .arg(secondsLeft % 60, 2, 10, QLatin1Char('0')) +
-                              QStringLiteral("\033[K"));
-            return;
-        }
-        const int tenths = all > 0 ? int(qMin<qint64>(10, got * 10 / all)) : 10;
-        if (tenths > tenthsShown && download.isRunning())
-            Console::message(download.progressText());
-        tenthsShown = qMax(tenths, tenthsShown);
-    }
-
-    DownloadSession &download;
-    qint64 dataSetBytes = 0;
-    bool shown;
-    bool redraw;
-    int tenthsShown = 0;
-    QElapsedTimer sinceDrawn;
-};
 
 // "download": asks the meter for its recording and takes it by the window's
 // rules; a complete one is written as the file the window's "Speichern"
