@@ -118,6 +118,9 @@ public:
     // came (one point if it holds one reading). Columns cut where a segment
     // ends, so no line crosses a gap.
     std::vector<Line> columnExtremes(Kind kind, qint64 fromMs, qint64 toMs, qint64 columnMs) const;
+    // The statistics of the points of `line` from `fromMs` to `toMs`, both
+    // included (a chart of other readings, such as a downloaded recording).
+    static KindStatistics lineStatistics(const Line &line, qint64 fromMs, qint64 toMs);
 
     static double powerOf(double level);
 
