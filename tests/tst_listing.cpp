@@ -281,7 +281,8 @@ void TestListing::timesMatchStepping()
         for (int i = 0; i < 3000; ++i) {
             t = t.addSecs(interval);
             // A chart's times go on by one interval each, past midnight too.
-            const qint64 on = Records::recordTime(start, interval, i + 1, Records::TimeRun::Continue);
+            const qint64 on =
+                Records::recordTime(start, interval, i + 1, Records::TimeRun::Continue);
             if (on - Records::recordTime(start, interval, i, Records::TimeRun::Continue) !=
                     interval * 1000LL ||
                 (on % 86400000 + 86400000) % 86400000 != t.msecsSinceStartOfDay())

@@ -249,8 +249,8 @@ void TestReadingHistory::cursorShowsTheNearestReadings_data()
     QTest::addColumn<qint64>("atMs"); // after 12:00:00
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("before the first") << qint64(-1000)
-                                      << "12:00:00.000   RMS -10.0 dBm   PEP -5.5 dBm";
+    QTest::newRow("before the first")
+        << qint64(-1000) << "12:00:00.000   RMS -10.0 dBm   PEP -5.5 dBm";
     QTest::newRow("the time of the nearer kind")
         << qint64(140) << "12:00:00.100   RMS -20.0 dBm   PEP -5.5 dBm";
     QTest::newRow("halfway between two of a kind: the earlier")

@@ -20,9 +20,9 @@ LiveSpan LiveSpan::following(const ReadingHistory &history, int span, int pixels
     // it moves a column at a time and the columns before stay as they were
     // drawn.
     result.toMs = (newest / result.columnMs + 1) * result.columnMs;
-    result.fromMs = wholeRun
-                        ? std::min(oldest / result.columnMs * result.columnMs, result.toMs - 60 * 1000)
-                        : result.toMs - spanMs;
+    result.fromMs =
+        wholeRun ? std::min(oldest / result.columnMs * result.columnMs, result.toMs - 60 * 1000)
+                 : result.toMs - spanMs;
     return result;
 }
 

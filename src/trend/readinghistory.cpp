@@ -193,7 +193,7 @@ ReadingHistory::KindStatistics ReadingHistory::StatisticsSum::result() const
 }
 
 ReadingHistory::KindStatistics ReadingHistory::lineStatistics(const Line &line, qint64 fromMs,
-                                                             qint64 toMs)
+                                                              qint64 toMs)
 {
     StatisticsSum sum;
     for (const Point &point : line)

@@ -19,14 +19,14 @@ void RecordingSeries::set(const QTime &start, const DownloadSession &download)
     this->start = start.isValid() ? start : QTime(0, 0);
     intervalSec = download.recordIntervalSec;
     const int count = std::max(download.resultCount(), 0);
-    for (ReadingHistory::Line &line : lines) {
-        line.clear();
-        line.reserve(size_t(count));
-    }
+    ReadingHistory::Line &rms = lines[ReadingHistory::Rms][0];
+    ReadingHistory::Line &pep = lines[ReadingHistory::Pep][0];
+    rms.assign(size_t(count), {});
+    pep.assign(size_t(count), {});
     for (int i = 0; i < count; ++i) {
         const qint64 ms = msecsOf(i + 1);
-        lines[ReadingHistory::Rms].push_back({ms, download.rmsValues[i] / 100.0});
-        lines[ReadingHistory::Pep].push_back({ms, download.pepValues[i] / 100.0});
+        rms[size_t(i)] = {ms, download.rmsValues[i] / 100.0};
+        pep[size_t(i)] = {ms, download.pepValues[i] / 100.0};
     }
 }
 
@@ -39,7 +39,8 @@ ReadingHistory::Statistics RecordingSeries::statistics(qint64 fromMs, qint64 toM
 {
     ReadingHistory::Statistics result;
     for (int k = 0; k < ReadingHistory::KindCount; ++k)
-        result.kinds[k] = ReadingHistory::lineStatistics(lines[k], fromMs, toMs);
+        result.kinds[k] =
+            ReadingHistory::lineStatistics(line(ReadingHistory::Kind(k)), fromMs, toMs);
     return result;
 }
 

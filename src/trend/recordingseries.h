@@ -17,8 +17,13 @@ public:
     // The data sets the download holds, timed from `start`.
     void set(const QTime &start, const DownloadSession &download);
 
-    int count() const { return int(lines[ReadingHistory::Rms].size()); }
-    const ReadingHistory::Line &line(ReadingHistory::Kind kind) const { return lines[kind]; }
+    int count() const { return int(line(ReadingHistory::Rms).size()); }
+    const ReadingHistory::Line &line(ReadingHistory::Kind kind) const { return lines[kind][0]; }
+    // The line of `kind` as the chart takes it: one line of every data set.
+    const std::vector<ReadingHistory::Line> &chartLines(ReadingHistory::Kind kind) const
+    {
+        return lines[kind];
+    }
     // The time of data set n on the chart (0: the start), in milliseconds
     // since the epoch, counted on a day without a change of summer time near
     // it.
@@ -31,7 +36,9 @@ public:
 private:
     QTime start;
     int intervalSec = 1;
-    ReadingHistory::Line lines[ReadingHistory::KindCount];
+    // One line a kind.
+    std::vector<ReadingHistory::Line> lines[ReadingHistory::KindCount] = {
+        std::vector<ReadingHistory::Line>(1), std::vector<ReadingHistory::Line>(1)};
 };
 
 #endif // RECORDINGSERIES_H

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QWidget>
 
@@ -25,16 +26,16 @@ QByteArray TrendExport::chartPng(QWidget *chart)
     return bytes;
 }
 
-QString TrendExport::save(QWidget *parent, const QString &caption, const QString &name,
-                          const QString &filter, const std::function<QByteArray()> &bytes,
-                          QString *type)
+void TrendExport::save(QWidget *parent, QLabel *report, const QString &caption, const QString &name,
+                       const QString &filter, const std::function<QByteArray()> &bytes,
+                       QString *type)
 {
     const QString fileName =
         QFileDialog::getSaveFileName(parent, caption, QDir::home().filePath(name), filter, type);
     if (fileName.isEmpty())
-        return QString();
+        return;
     QString error;
-    return Records::writeFile(fileName, bytes(), &error)
-               ? tr("Gespeichert: %1").arg(fileName)
-               : tr("Nicht gespeichert: %1 (%2)").arg(fileName, error);
+    report->setText(Records::writeFile(fileName, bytes(), &error)
+                        ? tr("Gespeichert: %1").arg(fileName)
+                        : tr("Nicht gespeichert: %1 (%2)").arg(fileName, error));
 }

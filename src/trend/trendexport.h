@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QLabel;
 class QWidget;
 
 // What "Bild speichern" and "Verlauf speichern" write, and the file dialog
@@ -20,12 +21,11 @@ public:
     // of its own, and a picture at twice the screen's pixels serves a report.
     static QByteArray chartPng(QWidget *chart);
     // Asks for a file name and writes the bytes there; an existing file is
-    // replaced only once the new one is complete. What the window says of
-    // it, or nothing when the user chose no file. `type`: the file type the
-    // dialog offers, and then the one chosen.
-    static QString save(QWidget *parent, const QString &caption, const QString &name,
-                        const QString &filter, const std::function<QByteArray()> &bytes,
-                        QString *type = nullptr);
+    // replaced only once the new one is complete. `report` says how it went.
+    // `type`: the file type the dialog offers, and then the one chosen.
+    static void save(QWidget *parent, QLabel *report, const QString &caption, const QString &name,
+                     const QString &filter, const std::function<QByteArray()> &bytes,
+                     QString *type = nullptr);
 };
 
 #endif // TRENDEXPORT_H

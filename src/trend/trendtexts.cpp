@@ -37,8 +37,8 @@ QString TrendTexts::statistics(const ReadingHistory::Statistics &statistics)
 
 QString TrendTexts::levelTitle(ReadingHistory::Unit unit)
 {
-    return tr("Pegel (%1)").arg(unit == ReadingHistory::Unit::Dbv ? QStringLiteral("dBV")
-                                                                  : QStringLiteral("dBm"));
+    return tr("Pegel (%1)")
+        .arg(unit == ReadingHistory::Unit::Dbv ? QStringLiteral("dBV") : QStringLiteral("dBm"));
 }
 
 QString TrendTexts::liveCursor(const ReadingHistory &history, qint64 msecs)

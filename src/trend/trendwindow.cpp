@@ -179,7 +179,12 @@ void TrendWindow::refreshLive()
 
 void TrendWindow::showLiveCursor(qint64 msecs)
 {
-    const QString text = TrendTexts::liveCursor(history, msecs);
+    showCursor(TrendTexts::liveCursor(history, msecs));
+}
+
+// The reading under the mouse; where there is none, the last one stays.
+void TrendWindow::showCursor(const QString &text)
+{
     if (!text.isEmpty())
         cursorLabel->setText(text);
 }
@@ -188,7 +193,7 @@ void TrendWindow::showRecording(const QTime &start, const DownloadSession &downl
 {
     recording.set(start, download);
     for (const ReadingHistory::Kind kind : {ReadingHistory::Rms, ReadingHistory::Pep})
-        recordingChart->setLines(kind, {recording.line(kind)});
+        recordingChart->setLines(kind, recording.chartLines(kind));
     refreshRecording(recording.msecsOf(0), recording.msecsOf(recording.count()));
     if (recordingShown())
         followButton->setEnabled(recording.count() > 0);
@@ -212,18 +217,14 @@ void TrendWindow::refreshRecording(qint64 fromMs, qint64 toMs)
 
 void TrendWindow::showRecordingCursor(qint64 msecs)
 {
-    const QString text = TrendTexts::recordingCursor(recording, msecs);
-    if (!text.isEmpty())
-        cursorLabel->setText(text);
+    showCursor(TrendTexts::recordingCursor(recording, msecs));
 }
 
 void TrendWindow::saveImage()
 {
-    const QString said = TrendExport::save(
-        this, tr("Bild speichern"), QStringLiteral("verlauf.png"), tr("PNG-Bild (*.png)"),
-        [this] { return TrendExport::chartPng(tabs->currentWidget()); });
-    if (!said.isEmpty())
-        cursorLabel->setText(said);
+    TrendExport::save(this, cursorLabel, tr("Bild speichern"), QStringLiteral("verlauf.png"),
+                      tr("PNG-Bild (*.png)"),
+                      [this] { return TrendExport::chartPng(tabs->currentWidget()); });
 }
 
 // "Verlauf speichern": every reading the history holds, as CSV.
@@ -237,9 +238,6 @@ void TrendWindow::saveHistory()
         const QByteArray csv = historyCsv(history);
         return decimalComma ? Records::withDecimalComma(csv) : csv;
     };
-    const QString said =
-        TrendExport::save(this, tr("Verlauf speichern"), QStringLiteral("verlauf.csv"),
-                          Records::csvFileTypes(), bytes, &type);
-    if (!said.isEmpty())
-        cursorLabel->setText(said);
+    TrendExport::save(this, cursorLabel, tr("Verlauf speichern"), QStringLiteral("verlauf.csv"),
+                      Records::csvFileTypes(), bytes, &type);
 }

@@ -53,6 +53,7 @@ private:
     void refreshRecording(qint64 fromMs, qint64 toMs);
     void showLiveCursor(qint64 msecs);
     void showRecordingCursor(qint64 msecs);
+    void showCursor(const QString &text);
     void showStatistics(const QString &text);
     bool recordingShown() const;
 
