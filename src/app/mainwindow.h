@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 QT_BEGIN_NAMESPACE
 class QLabel;
 class QProgressBar;
@@ -18,7 +20,6 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class Modem;
-class TrendWindow;
 struct DisplayUpdate;
 
 // The one main window. It owns everything of a run: the form, the serial
@@ -35,6 +36,14 @@ public:
     // Capacity of the record store and of the receive ring.
     static constexpr int RecordCapacity = DownloadSession::Capacity;
     static constexpr int RxRingSize = 1000;
+
+signals:
+    // A poll has put new readings into the history.
+    void readingsTaken();
+    // The meter has gone from its port; the history has a gap from here.
+    void connectionLost();
+    // The downloaded data sets have been listed, timed from `start`.
+    void recordingListed(const QTime &start, const DownloadSession &download);
 
 public slots:
     void fuellentxt();
@@ -111,9 +120,10 @@ private:
     double attenuatorDb;
 
     // Every RMS and PEP reading of the run, and the window "Verlauf" that
-    // shows it and the downloaded recording.
+    // shows it and the downloaded recording (none where the program is built
+    // without it); the window goes before the history it reads.
     ReadingHistory history;
-    TrendWindow *trendWindow;
+    std::unique_ptr<QWidget> trendWindow;
 };
 
 #endif // MAINWINDOW_H

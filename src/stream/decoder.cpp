@@ -3,9 +3,6 @@
 #include "livedisplay.h"
 #include "modem.h"
 #include "protocol.h"
-#ifdef TAVROLD_TREND_WINDOW
-#include "trendwindow.h"
-#endif
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -104,10 +101,8 @@ void MainWindow::getrs232()
     if (update.recording)
         ui->labelzsatz->setText(*update.recording);
     showDownloadProgress();
-#ifdef TAVROLD_TREND_WINDOW
     if (update.newReadings)
-        trendWindow->historyChanged();
-#endif
+        emit readingsTaken();
 
     pollTimer->start(100);
 }
