@@ -4,6 +4,8 @@
 // the chart's series.
 
 #include "benchmark.h"
+#include "historycsv.h"
+#include "livespan.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "readinghistory.h"
@@ -123,7 +125,7 @@ void BenchTrend::csvOfTheDay()
     QByteArray csv;
     QBENCHMARK_ONCE
     {
-        csv = TrendWindow::historyCsv(*history);
+        csv = historyCsv(*history);
     }
     QCOMPARE(csv.count('\n'), history->size() + 1);
 }
@@ -151,7 +153,7 @@ void BenchTrend::poll()
     auto *chart = window->findChild<TrendChartView *>(QStringLiteral("liveChart"));
     window->findChild<QComboBox *>(QStringLiteral("spanBox"))->setCurrentIndex(span);
     window->refreshLive();
-    const qint64 spanMs = span == 4 ? 24 * 3600 * 1000 : TrendWindow::SpansMs[span];
+    const qint64 spanMs = span == 4 ? 24 * 3600 * 1000 : LiveSpan::SpansMs[span];
 
     // The obvious way draws into a chart of its own.
     TrendChartView naive;

@@ -136,9 +136,14 @@ void TestLifecycle::slotOrder()
         {"fopentty()", QMetaMethod::Private},
         {"datenspeichern()", QMetaMethod::Private},
     };
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), int(expected.size()));
+    // Its signals (what it tells the window "Verlauf") stand apart.
+    QList<QMetaMethod> slotMethods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        if (meta.method(i).methodType() != QMetaMethod::Signal)
+            slotMethods.append(meta.method(i));
+    QCOMPARE(slotMethods.size(), int(expected.size()));
     for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
+        const QMetaMethod &method = slotMethods.at(i);
         QCOMPARE(method.methodSignature(), expected.at(i).first);
         QCOMPARE(method.methodType(), QMetaMethod::Slot);
         QCOMPARE(method.access(), expected.at(i).second);

@@ -258,7 +258,7 @@ void TestListing::formatsMatchPrintf()
 }
 
 // The times of a long listing are those of adding the interval once per data
-// set, as QTime::addSecs counts them.
+// set, as QTime::addSecs counts them; a chart's go on past midnight.
 void TestListing::timesMatchStepping_data()
 {
     QTest::addColumn<int>("interval");
@@ -280,6 +280,13 @@ void TestListing::timesMatchStepping()
         QTime t = start;
         for (int i = 0; i < 3000; ++i) {
             t = t.addSecs(interval);
+            // A chart's times go on by one interval each, past midnight too.
+            const qint64 on =
+                Records::recordTime(start, interval, i + 1, Records::TimeRun::Continue);
+            if (on - Records::recordTime(start, interval, i, Records::TimeRun::Continue) !=
+                    interval * 1000LL ||
+                (on % 86400000 + 86400000) % 86400000 != t.msecsSinceStartOfDay())
+                QFAIL(qPrintable(QStringLiteral("data set %1: %2 ms").arg(i + 1).arg(on)));
             const QString expected = t.toString(QStringLiteral("HH:mm:ss"));
             if (lines.at(i + 2).section('\t', 1, 1) != expected)
                 QCOMPARE(lines.at(i + 2).section('\t', 1, 1), expected);

@@ -1,9 +1,11 @@
 // The history of the run's readings: statistics of a span, the segments a
-// chart draws, the bound on what it keeps, and the columns' extremes the
-// chart is drawn from.
+// chart draws, the bound on what it keeps, the columns' extremes the chart is
+// drawn from, and the reading the mouse points at.
 
 #include "readinghistory.h"
+#include "trendtexts.h"
 
+#include <QDateTime>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -39,6 +41,8 @@ private slots:
     void keepsTheNewestDay();
     void columnsKeepTheirExtremes_data();
     void columnsKeepTheirExtremes();
+    void cursorShowsTheNearestReadings_data();
+    void cursorShowsTheNearestReadings();
 };
 
 void TestReadingHistory::statistics_data()
@@ -238,6 +242,35 @@ void TestReadingHistory::columnsKeepTheirExtremes()
     // Two points a column, and two more where a segment ends inside one.
     for (const auto &[column, points] : pointsPerColumn)
         QVERIFY(points <= (gapEvery ? 4 : 2));
+}
+
+void TestReadingHistory::cursorShowsTheNearestReadings_data()
+{
+    QTest::addColumn<qint64>("atMs"); // after 12:00:00
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("before the first")
+        << qint64(-1000) << "12:00:00.000   RMS -10.0 dBm   PEP -5.5 dBm";
+    QTest::newRow("the time of the nearer kind")
+        << qint64(140) << "12:00:00.100   RMS -20.0 dBm   PEP -5.5 dBm";
+    QTest::newRow("halfway between two of a kind: the earlier")
+        << qint64(100) << "12:00:00.100   RMS -10.0 dBm   PEP -5.5 dBm";
+    QTest::newRow("as near to both kinds: the RMS reading's time")
+        << qint64(250) << "12:00:00.200   RMS -20.0 dBm   PEP -6.5 dBm";
+    QTest::newRow("an audio head after a pause")
+        << qint64(4000) << "12:00:05.000   RMS -30.0 dBV   PEP -6.5 dBm";
+}
+
+void TestReadingHistory::cursorShowsTheNearestReadings()
+{
+    QFETCH(qint64, atMs);
+    QFETCH(QString, text);
+    const qint64 noon = QDateTime(QDate(2024, 3, 1), QTime(12, 0)).toMSecsSinceEpoch();
+    History history;
+    QCOMPARE(TrendTexts::liveCursor(history, noon), QString());
+    appendTurns(history, {-10, -5.5, -20, -6.5}, noon);
+    history.append(noon + 5000, History::Rms, -30, History::Unit::Dbv);
+    QCOMPARE(TrendTexts::liveCursor(history, noon + atMs), text);
 }
 
 QTEST_GUILESS_MAIN(TestReadingHistory)

@@ -1,6 +1,7 @@
 // The window "Verlauf" against a meter on a pseudo-terminal, found by the
 // program's own search: every reading arrives in the history, the saved
-// history and picture, and the chart of a downloaded recording.
+// history and picture, and the chart of a downloaded recording. Each test
+// has a program and a meter of its own.
 
 #include "mainwindow.h"
 #include "readinghistory.h"
@@ -57,8 +58,8 @@ class TestTrendWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void init();
+    void cleanup();
     void opensFromTheOptionMenu();
     void everyReadingIsKeptAndSaved();
     void zoomStopsFollowing();
@@ -67,6 +68,11 @@ private slots:
     void closingOnlyHides();
 
 private:
+    void openTrendWindow()
+    {
+        window->findChild<QAction *>("actionVerlauf")->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(trendWindow()));
+    }
     void clickSaving(const char *button, const QString &fileName, const QString &type = QString())
     {
         DialogDriver driver(fileName);
@@ -80,7 +86,7 @@ private:
     QTemporaryDir dir;
 };
 
-void TestTrendWindow::initTestCase()
+void TestTrendWindow::init()
 {
     meter = new SandboxedMeter(QStringLiteral("COM1"));
     QVERIFY(meter->meter.isValid());
@@ -89,10 +95,12 @@ void TestTrendWindow::initTestCase()
     QVERIFY(meter->meter.waitForReceived("#o;", 10000));
 }
 
-void TestTrendWindow::cleanupTestCase()
+void TestTrendWindow::cleanup()
 {
     delete window;
+    window = nullptr;
     delete meter;
+    meter = nullptr;
 }
 
 void TestTrendWindow::opensFromTheOptionMenu()
@@ -110,6 +118,7 @@ void TestTrendWindow::opensFromTheOptionMenu()
 
 void TestTrendWindow::everyReadingIsKeptAndSaved()
 {
+    openTrendWindow();
     // Four readings in one piece, taken in by one poll; then an audio head.
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     QVERIFY(meter->meter.send("@a-10.0;@b-5.5;@a-20.0;@b-6.25;"));
@@ -154,6 +163,8 @@ void TestTrendWindow::everyReadingIsKeptAndSaved()
 
 void TestTrendWindow::zoomStopsFollowing()
 {
+    openTrendWindow();
+    QVERIFY(meter->meter.send("@a-10.0;@b-5.5;"));
     auto *view = trendWindow()->findChild<QChartView *>("liveChart");
     const auto shownEnd = [view] {
         return static_cast<QDateTimeAxis *>(view->chart()->axes(Qt::Horizontal).first())->max();
@@ -183,6 +194,7 @@ void TestTrendWindow::zoomStopsFollowing()
 
 void TestTrendWindow::pictureIsSaved()
 {
+    openTrendWindow();
     const QString path = dir.filePath("verlauf.png");
     clickSaving("saveImageButton", path);
     QImage image;
@@ -227,13 +239,16 @@ void TestTrendWindow::recordingChart()
 
 void TestTrendWindow::closingOnlyHides()
 {
+    openTrendWindow();
     QWidget *trend = trendWindow();
+    QVERIFY(meter->meter.send("@a-30.0;@a-31.0;"));
+    QTRY_VERIFY(trend->findChild<QLabel *>("statisticsLabel")->text().contains("2 Werte"));
     trend->close();
     QVERIFY(!trend->isVisible());
     QCOMPARE(trendWindow(), trend);
 
     // The history goes on filling while the window is closed.
-    QVERIFY(meter->meter.send("@a-31.0;@a-32.0;"));
+    QVERIFY(meter->meter.send("@a-32.0;@a-33.0;"));
     QTest::qWait(300);
     window->findChild<QAction *>("actionVerlauf")->trigger();
     QVERIFY(trend->isVisible());

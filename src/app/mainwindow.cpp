@@ -2,9 +2,7 @@
 
 #include "modem.h"
 #include "protocol.h"
-#ifdef TAVROLD_TREND_WINDOW
 #include "trendwindow.h"
-#endif
 #include "ui_mainwindow.h"
 
 #include <QLabel>
@@ -34,9 +32,13 @@ MainWindow::MainWindow(QWidget *parent)
     // "Verlauf" is a window of its own beside this one; closing it only hides
     // it, and it does not keep the program running once this window closes.
 #ifdef TAVROLD_TREND_WINDOW
-    trendWindow = new TrendWindow(history);
-    trendWindow->setAttribute(Qt::WA_QuitOnClose, false);
-    connect(ui->actionVerlauf, &QAction::triggered, trendWindow, &TrendWindow::showAndRaise);
+    auto *trend = new TrendWindow(history);
+    trendWindow.reset(trend);
+    trend->setAttribute(Qt::WA_QuitOnClose, false);
+    connect(ui->actionVerlauf, &QAction::triggered, trend, &TrendWindow::showAndRaise);
+    connect(this, &MainWindow::readingsTaken, trend, &TrendWindow::historyChanged);
+    connect(this, &MainWindow::connectionLost, trend, &TrendWindow::historyChanged);
+    connect(this, &MainWindow::recordingListed, trend, &TrendWindow::showRecording);
 #else
     // Built without Qt Charts: "Option" stays empty.
     ui->actionVerlauf->setVisible(false);
@@ -69,9 +71,6 @@ MainWindow::~MainWindow()
 {
     // Tell the meter to stop streaming while the channel still exists.
     modem->writeString(QString::fromLatin1(Protocol::StopCommand));
-#ifdef TAVROLD_TREND_WINDOW
-    delete trendWindow;
-#endif
     delete ui;
     delete pollTimer;
     // Deleting the channel closes the port.

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 QT_BEGIN_NAMESPACE
 class QLabel;
 class QProgressBar;
@@ -19,7 +21,6 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class Modem;
-class TrendWindow;
 
 // The one main window. It owns everything of a run: the form, the serial
 // channel, the two timers, the search for the meter, the meter's stream and
@@ -37,6 +38,14 @@ public:
     static constexpr int RxRingSize = MeterStream::RxRingSize;
     // How often the meter's stream is taken in, from the meter's reply on.
     static constexpr int PollMs = 100;
+
+signals:
+    // A poll has put new readings into the history.
+    void readingsTaken();
+    // The meter has gone from its port; the history has a gap from here.
+    void connectionLost();
+    // The downloaded data sets have been listed, timed from `start`.
+    void recordingListed(const QTime &start, const DownloadSession &download);
 
 public slots:
     void fuellentxt();
@@ -95,9 +104,10 @@ private:
     QProgressBar *downloadProgress = nullptr;
 
     // Every RMS and PEP reading of the run, and the window "Verlauf" that
-    // shows it and the downloaded recording.
+    // shows it and the downloaded recording (none where the program is built
+    // without it); the window goes before the history it reads.
     ReadingHistory history;
-    TrendWindow *trendWindow;
+    std::unique_ptr<QWidget> trendWindow;
 };
 
 #endif // MAINWINDOW_H

@@ -1,8 +1,5 @@
 #include "mainwindow.h"
 
-#ifdef TAVROLD_TREND_WINDOW
-#include "trendwindow.h"
-#endif
 #include "ui_mainwindow.h"
 
 // Lists the downloaded data sets in the "Daten" page: number, time of day,
@@ -19,11 +16,8 @@ void MainWindow::fuellentxt()
     ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(download.recordIntervalSec));
     ui->labelanzahl->setText(download.countText());
     ui->action_Speichern->setEnabled(true);
-#ifdef TAVROLD_TREND_WINDOW
     // The chart of the recording shows the same data sets at the same times.
-    trendWindow->showRecording(start, download.recordIntervalSec, download.rmsValues,
-                               download.pepValues, download.resultCount());
-#endif
+    emit recordingListed(start, download);
 }
 
 // Rebuilds the listing with the start time now in the time edit.

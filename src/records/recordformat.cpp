@@ -8,9 +8,16 @@
 
 namespace Records {
 
-namespace {
+qint64 recordTime(const QTime &start, int intervalSec, int n, TimeRun run)
+{
+    if (!start.isValid())
+        return -1;
+    constexpr qint64 DayMs = 24 * 3600 * 1000;
+    const qint64 ms = start.msecsSinceStartOfDay() + qint64(n) * intervalSec * 1000;
+    return run == TimeRun::Continue ? ms : (ms % DayMs + DayMs) % DayMs;
+}
 
-constexpr int SecsPerDay = 24 * 60 * 60;
+namespace {
 
 // The rows are made with a few small writers into a character buffer instead
 // of printf-style formatting: a full store of 16000 rows then takes a few
@@ -115,31 +122,12 @@ char *putCsvLine(char *p, int number, int secsOfDay, int rms, int pep)
 // and the separators and unit.
 constexpr int RowBufferSize = 80;
 
-int secsOfDay(const QTime &time)
+// The listed time of data set n, in whole seconds of the day (-1: none).
+int listedSecs(const QTime &start, int intervalSec, int n)
 {
-    return time.isValid() ? time.msecsSinceStartOfDay() / 1000 : -1;
+    const qint64 ms = recordTime(start, intervalSec, n, TimeRun::Wrap);
+    return ms < 0 ? -1 : int(ms / 1000);
 }
-
-// Steps a time of day by one interval per data set, as QTime::addSecs does.
-class Clock
-{
-public:
-    Clock(const QTime &start, int intervalSec)
-        : secs(secsOfDay(start)),
-          step(int((qint64(intervalSec) % SecsPerDay + SecsPerDay) % SecsPerDay))
-    {
-    }
-    int next()
-    {
-        if (secs >= 0)
-            secs = (secs + step) % SecsPerDay;
-        return secs;
-    }
-
-private:
-    int secs;
-    int step;
-};
 
 bool isDigit(char c)
 {
@@ -195,11 +183,11 @@ QString listingText(const QTime &start, int intervalSec, const int *rms, const i
     QString text = QStringLiteral("Datensatz \tZeitpunkt \tRMS \tPEP\n");
     text += QString(44, QLatin1Char('='));
     text.reserve(text.size() + qsizetype(count) * 48);
-    Clock clock(start, intervalSec);
     char buffer[RowBufferSize];
     buffer[0] = '\n';
     for (int i = 0; i < count; ++i) {
-        const char *end = putListingRow(buffer + 1, i + 1, clock.next(), rms[i], pep[i]);
+        const char *end =
+            putListingRow(buffer + 1, i + 1, listedSecs(start, intervalSec, i + 1), rms[i], pep[i]);
         text += QLatin1String(buffer, end - buffer);
     }
     return text;
@@ -209,10 +197,10 @@ QByteArray csvFile(const QTime &start, int intervalSec, const int *rms, const in
 {
     QByteArray bytes = QByteArrayLiteral("Datensatz;Zeit;RMS;PEP\r\n");
     bytes.reserve(bytes.size() + qsizetype(count) * 40);
-    Clock clock(start, intervalSec);
     char buffer[RowBufferSize];
     for (int i = 0; i < count; ++i) {
-        const char *end = putCsvLine(buffer, i + 1, clock.next(), rms[i], pep[i]);
+        const char *end =
+            putCsvLine(buffer, i + 1, listedSecs(start, intervalSec, i + 1), rms[i], pep[i]);
         bytes.append(buffer, end - buffer);
     }
     return bytes;

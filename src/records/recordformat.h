@@ -16,10 +16,20 @@ namespace Records {
 // holds (`capacity`).
 int shownCount(int lastIndex, int capacity);
 
+// How the times of a recording run past midnight: as a time of day that
+// wraps round (the listing and the file), or on into the next day (a chart).
+enum class TimeRun { Wrap, Continue };
+
+// The time of data set n (counting from 1; 0 is the start itself): start plus
+// n intervals, in milliseconds since the start of the start's day. With Wrap
+// it stays a time of day, as QTime::addSecs counts (a negative interval goes
+// backwards round the clock); with Continue it runs on past midnight, or
+// before it for a negative interval. -1 for an invalid start.
+qint64 recordTime(const QTime &start, int intervalSec, int n, TimeRun run);
+
 // The listing of the first `count` data sets: header line, rule line, one
-// row per data set, lines joined with '\n'. The time of data set n
-// (counting from 1) is start plus n intervals, as a time of day that wraps
-// around midnight (a negative interval goes backwards).
+// row per data set, lines joined with '\n'. Each row carries its data set's
+// recordTime() as a time of day that wraps round midnight.
 QString listingText(const QTime &start, int intervalSec, const int *rms, const int *pep, int count);
 
 // The CSV file of the first `count` data sets: header line, one line per

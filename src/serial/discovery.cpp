@@ -64,6 +64,7 @@ void MainWindow::meterLost()
             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), search.portName()));
     clearLiveValues();
     history.markGap();
+    emit connectionLost();
     scanTimer->start(search.nextStepMs());
 }
 

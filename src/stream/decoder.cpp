@@ -2,9 +2,6 @@
 
 #include "livedisplay.h"
 #include "modem.h"
-#ifdef TAVROLD_TREND_WINDOW
-#include "trendwindow.h"
-#endif
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -91,10 +88,8 @@ void MainWindow::getrs232()
     if (update.lastStatus)
         showStatusTexts(ui, *update.lastStatus);
     showDownloadProgress();
-#ifdef TAVROLD_TREND_WINDOW
     if (update.newReadings)
-        trendWindow->historyChanged();
-#endif
+        emit readingsTaken();
     pollTimer->start(PollMs);
 }
 

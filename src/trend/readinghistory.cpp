@@ -192,6 +192,16 @@ ReadingHistory::KindStatistics ReadingHistory::StatisticsSum::result() const
     return out;
 }
 
+ReadingHistory::KindStatistics ReadingHistory::lineStatistics(const Line &line, qint64 fromMs,
+                                                              qint64 toMs)
+{
+    StatisticsSum sum;
+    for (const Point &point : line)
+        if (point.msecs >= fromMs && point.msecs <= toMs)
+            sum.add(point.level);
+    return sum.result();
+}
+
 std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint64 fromMs,
                                                                  qint64 toMs, qint64 columnMs) const
 {

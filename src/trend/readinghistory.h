@@ -86,18 +86,6 @@ public:
         // 10 log10 of the mean of 10^(L/10): the level of the mean power.
         double powerAverage = 0.0;
     };
-    // Adds up readings (or summaries of readings) to their statistics.
-    class StatisticsSum
-    {
-    public:
-        void add(double level) { add(1, level, level, powerOf(level)); }
-        void add(qint64 n, double minimum, double maximum, double powerSum);
-        KindStatistics result() const;
-
-    private:
-        KindStatistics sum;
-        double powerSum = 0.0;
-    };
     struct Statistics
     {
         Unit unit = Unit::Dbm;
@@ -122,10 +110,25 @@ public:
     // came (one point if it holds one reading). Columns cut where a segment
     // ends, so no line crosses a gap.
     std::vector<Line> columnExtremes(Kind kind, qint64 fromMs, qint64 toMs, qint64 columnMs) const;
+    // The statistics of the points of `line` from `fromMs` to `toMs`, both
+    // included (a chart of other readings, such as a downloaded recording).
+    static KindStatistics lineStatistics(const Line &line, qint64 fromMs, qint64 toMs);
 
     static double powerOf(double level);
 
 private:
+    // Adds up readings (or summaries of readings) to their statistics.
+    class StatisticsSum
+    {
+    public:
+        void add(double level) { add(1, level, level, powerOf(level)); }
+        void add(qint64 n, double minimum, double maximum, double powerSum);
+        KindStatistics result() const;
+
+    private:
+        KindStatistics sum;
+        double powerSum = 0.0;
+    };
     struct Summary
     {
         qint32 count = 0;

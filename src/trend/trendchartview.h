@@ -36,7 +36,8 @@ public:
 signals:
     // The mouse is over the chart at this time.
     void cursorMoved(qint64 msecs);
-    // The user has zoomed the time axis (rubber band, right button, wheel).
+    // The user has zoomed the time axis: a drag with the left button zooms
+    // in, the right button zooms out.
     void zoomedByUser();
 
 protected:
