@@ -1,5 +1,6 @@
 #include "livedisplay.h"
 #include "meterline.h"
+#include "meterstream.h"
 #include "protocol.h"
 
 #include <QElapsedTimer>
@@ -29,9 +30,9 @@ QByteArray meterStream(int size)
     return bytes;
 }
 
-// The obvious way, for comparison: the same decoding, but every reading and
-// every status message writes its labels the moment it ends.
-class EveryMessageDecoder
+// The obvious way, for comparison: the same stream, but every reading and
+// every status writes its labels the moment it ends.
+class EveryMessageDecoder : public MeterStream::Receiver
 {
 public:
     explicit EveryMessageDecoder(MainWindow &window)
@@ -44,61 +45,34 @@ public:
         pepBox = window.findChild<QGroupBox *>("groupBoxpep");
     }
 
-    void decode(const char *bytes, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            const char c = bytes[i];
-            if (!inMessage) {
-                inMessage = c == '@';
-            } else if (c == ';') {
-                if (text.size() <= Protocol::MaxValueTextLength)
-                    handle();
-                text.resize(0);
-                inMessage = false;
-            } else if (Protocol::messageTypeOf(c) != Protocol::NoMessageType) {
-                type = Protocol::messageTypeOf(c);
-            } else if (text.size() <= Protocol::MaxValueTextLength) {
-                text.append(QLatin1Char(c));
-            }
-        }
-    }
+    void decode(const char *bytes, int count) { stream.feed(bytes, count, *this); }
 
 private:
-    void handle()
+    void reading(const MeterStream::Reading &r) override
     {
-        if (type == Protocol::RmsLevel || type == Protocol::PepLevel) {
-            const auto texts =
-                LiveDisplay::levelTexts(Protocol::readDecimal(Protocol::withoutBlanks(text)),
-                                        LiveDisplay::isAudioHead(head));
-            const int first = type == Protocol::RmsLevel ? 0 : 3;
-            labels[first]->setText(texts.level);
-            labels[first + 1]->setText(texts.voltage);
-            labels[first + 2]->setText(texts.power);
-        } else if (type == Protocol::Status) {
-            head = Protocol::readInteger(Protocol::section(text, 0));
-            labels[6]->setText(
-                QString::asprintf("%2i", Protocol::readInteger(Protocol::section(text, 1))));
-            labels[7]->setText(
-                LiveDisplay::maxLevelText(Protocol::readDecimal(Protocol::section(text, 2))));
-            labels[8]->setText(
-                LiveDisplay::attenuatorText(Protocol::readDecimal(Protocol::section(text, 3))));
-            labels[9]->setText(LiveDisplay::headName(head));
-            if (const auto recording =
-                    LiveDisplay::recordingText(Protocol::readInteger(Protocol::section(text, 4))))
-                labels[10]->setText(*recording);
-            const bool audio = LiveDisplay::isAudioHead(head);
-            rmsBox->setTitle(LiveDisplay::rmsTitle(audio));
-            pepBox->setTitle(LiveDisplay::pepTitle(audio));
-        }
+        const auto texts = LiveDisplay::levelTexts(r.level, r.audioHead);
+        const int first = r.kind == Protocol::Rms ? 0 : 3;
+        labels[first]->setText(texts.level);
+        labels[first + 1]->setText(texts.voltage);
+        labels[first + 2]->setText(texts.power);
+    }
+    void status(const MeterStream::Status &s) override
+    {
+        labels[6]->setText(QString::asprintf("%2i", s.serialNumber));
+        labels[7]->setText(LiveDisplay::maxLevelText(s.maxLevelDbm));
+        labels[8]->setText(LiveDisplay::attenuatorText(s.attenuatorDb));
+        labels[9]->setText(LiveDisplay::headName(s.headType));
+        if (s.recording)
+            labels[10]->setText(LiveDisplay::recordingText(*s.recording));
+        const bool audio = LiveDisplay::isAudioHead(s.headType);
+        rmsBox->setTitle(LiveDisplay::rmsTitle(audio));
+        pepBox->setTitle(LiveDisplay::pepTitle(audio));
     }
 
+    MeterStream stream;
     QList<QLabel *> labels;
     QGroupBox *rmsBox = nullptr;
     QGroupBox *pepBox = nullptr;
-    bool inMessage = false;
-    int type = Protocol::NoMessageType;
-    int head = 0;
-    QString text;
 };
 
 } // namespace

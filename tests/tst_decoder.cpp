@@ -30,14 +30,8 @@ private slots:
     void noPortNoIntake();
     void messages_data();
     void messages();
-    void splits_data();
-    void splits();
     void batchOfThousandBytes();
-    void overlongMessages_data();
-    void overlongMessages();
-    void noiseInsideMessageStaysBounded();
     void download();
-    void overlongDataSetsKeepTheirPlaces();
 
 private:
     bool check(const QStringList &expected);
@@ -248,20 +242,14 @@ void TestDecoder::messages_data()
 
     // Levels and type letters.
     QTest::newRow("RMS level") << QByteArray("@a-23.4;") << rms234 + pepKept;
-    QTest::newRow("type letter last") << QByteArray("@-23.4a;") << rms234;
-    QTest::newRow("type letter inside the number") << QByteArray("@-23a.4;") << rms234;
     QTest::newRow("PEP level") << QByteArray("@b13.0;")
                                << QStringList{"labelNdbmpep=13.0 dBm", "labelNvoltpep=998.8 mV",
                                               "labelNwattpep=19.95 mW"} +
                                       rmsKept;
-    QTest::newRow("last type letter counts")
-        << QByteArray("@a1b2;") << QStringList{"labelNdbmpep=12.0 dBm"} + rmsKept;
     QTest::newRow("sticky type") << QByteArray("@a-23.4;@-20.0;")
                                  << QStringList{"labelNdbmrms=-20.0 dBm"} + pepKept;
     QTest::newRow("sticky type from before this case")
         << QByteArray("@-5;") << QStringList{"labelNdbmpep=-5.0 dBm"} + rmsKept;
-    QTest::newRow("empty body") << QByteArray("@;") << QStringList{"labelNdbmpep=0.0 dBm"};
-    QTest::newRow("second @ in the body") << QByteArray("@a@-10;") << rmsZero;
     QTest::newRow("not a number") << QByteArray("@a12x;") << rmsZero;
     QTest::newRow("infinite") << QByteArray("@aINF;") << rmsZero;
     QTest::newRow("overflow") << QByteArray("@a1e999;") << rmsZero;
@@ -269,24 +257,13 @@ void TestDecoder::messages_data()
         << QByteArray("@a1e300;")
         << QStringList{"labelNdbmrms=200.0 dBm", "labelNvoltrms=2236067977.5 V",
                        "labelNwattrms=100000000000000.000 kW"};
-    QTest::newRow("blanks removed")
-        << QByteArray("@b 1 2 . 5 ;") << QStringList{"labelNdbmpep=12.5 dBm"};
     QTest::newRow("Latin-1 byte in the text") << QByteArray("@a-1\xb2;") << rmsZero;
-
-    // Bytes outside messages.
-    QTest::newRow("line end and noise before")
-        << QByteArray("\r\nxyz;123\x00\xff\r\n@a-23.4;", 21) << rms234;
-    QTest::newRow("stray type letter outside")
-        << QByteArray("a\r\n@12.5;") << QStringList{"labelNdbmpep=12.5 dBm"} + rmsKept;
-    QTest::newRow("noise only") << QByteArray("abkds;*-12.5\r\n;;") << startState;
 
     // Status messages.
     QTest::newRow("status") << QByteArray("@s2*17*20.0*10.0*1;")
                             << QStringList{"labeladxx=AD8307", "labelmknr=17", "labeldbm=20.0 dBm",
                                            "labelattdb=10.0 dB", "labelzsatz=" + recordingRuns} +
                                    rfTitles;
-    QTest::newRow("status, type letter last")
-        << QByteArray("@2*17*20.0*10.0*1s;") << QStringList{"labeladxx=AD8307", "labelmknr=17"};
     QTest::newRow("recording stopped")
         << QByteArray("@s0*1*0*0*1;@s0*1*0*0*0;") << QStringList{"labelzsatz="};
     QTest::newRow("recording other value keeps running text")
@@ -346,49 +323,6 @@ void TestDecoder::messages()
     QVERIFY(check(expected));
 }
 
-void TestDecoder::splits_data()
-{
-    QTest::addColumn<QByteArray>("message");
-    QTest::addColumn<int>("at");
-    QTest::addColumn<QStringList>("expected");
-
-    struct Case
-    {
-        QByteArray message;
-        QStringList expected;
-    };
-    const Case cases[] = {
-        {"@a-23.4;",
-         {"labelNdbmrms=-23.4 dBm", "labelNvoltrms=15.12 mV", "labelNwattrms=4.571 uW"}},
-        {"@-2b3.4;",
-         {"labelNdbmpep=-23.4 dBm", "labelNvoltpep=15.12 mV", "labelNwattpep=4.571 uW"}},
-        {"\r\n@b 1 2 . 5 ;", {"labelNdbmpep=12.5 dBm"}},
-        {"@s1*5*0.0*0.0*1;",
-         {"labeladxx=AD8362 NF", "labelmknr= 5", "labelzsatz=" + recordingRuns, "groupBoxrms=Audio",
-          "groupBoxpep=Audio/Peak"}},
-    };
-    for (const Case &c : cases) {
-        for (int at = 1; at < c.message.size(); ++at) {
-            QByteArray name = c.message.left(at) + " | " + c.message.mid(at);
-            name.replace("\r", "\\r").replace("\n", "\\n");
-            QTest::newRow(name.constData()) << c.message << at << c.expected;
-        }
-    }
-}
-
-void TestDecoder::splits()
-{
-    QFETCH(QByteArray, message);
-    QFETCH(int, at);
-    QFETCH(QStringList, expected);
-
-    // One read takes the first piece, the next one the rest.
-    QVERIFY(line->feed(message.left(at)));
-    QVERIFY(check(startState));
-    QVERIFY(line->feed(message.mid(at)));
-    QVERIFY(check(expected));
-}
-
 void TestDecoder::batchOfThousandBytes()
 {
     // A delayed poll finds a full thousand bytes waiting, the last message
@@ -405,67 +339,6 @@ void TestDecoder::batchOfThousandBytes()
     QTRY_COMPARE(line->text("labelNdbmrms"), QStringLiteral("-12.5 dBm"));
     QCOMPARE(line->text("labelNdbmpep"), QStringLiteral("-7.5 dBm"));
     QCOMPARE(Access::rxTail(line->win()), Access::rxHead(line->win()));
-}
-
-void TestDecoder::overlongMessages_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QStringList>("expected");
-
-    // "-000...0012.5": 256 characters of value text still make a message.
-    const QByteArray longest = "-" + QByteArray(251, '0') + "12.5";
-    QCOMPARE(longest.size(), 256);
-    QTest::newRow("256 characters")
-        << "@a" + longest + ";" << QStringList{"labelNdbmrms=-12.5 dBm"};
-    QTest::newRow("257 characters dropped")
-        << "@a-0" + longest.mid(1) + ";" << QStringList{"labelNdbmrms=-50.0 dBm"};
-    QTest::newRow("decoding goes on after the dropped message")
-        << "@a" + QByteArray(5000, '9') + ";@a-3;" << QStringList{"labelNdbmrms=-3.0 dBm"};
-    QTest::newRow("blanks squeezed out")
-        << "@a" + QByteArray(300, ' ') + "-3;" << QStringList{"labelNdbmrms=-3.0 dBm"};
-    QTest::newRow("type letters do not count")
-        << "@" + QByteArray(1000, 'a') + "-5;" << QStringList{"labelNdbmrms=-5.0 dBm"};
-    QTest::newRow("type letter of a dropped message stays")
-        << "@a" + QByteArray(300, '1') + "b;@-4;"
-        << QStringList{"labelNdbmpep=-4.0 dBm", "labelNdbmrms=-50.0 dBm"};
-}
-
-void TestDecoder::overlongMessages()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(QStringList, expected);
-    QVERIFY(line->feed(stream));
-    QVERIFY(check(expected));
-}
-
-// Every data set takes its place in the store, however long its text: the
-// ones after it keep their indices, and the last completes the download.
-void TestDecoder::overlongDataSetsKeepTheirPlaces()
-{
-    Access::requestDownload(line->win());
-    const QByteArray blanks(300, ' ');
-    QVERIFY(line->feed("@k2*1;@d" + blanks + "-1000*" + blanks + "-900;@d" + QByteArray(300, '9') +
-                       ";@d5*-5;"));
-    const int *rms = Access::rmsValues(line->win());
-    const int *pep = Access::pepValues(line->win());
-    QCOMPARE(Access::recordCount(line->win()), 3);
-    QCOMPARE(QList<int>({rms[0], pep[0], rms[1], pep[1], rms[2], pep[2]}),
-             QList<int>({-1000, -900, 0, 0, 5, -5}));
-    QCOMPARE(line->text("labelanzahl"), QStringLiteral("3 Datensaetze"));
-}
-
-void TestDecoder::noiseInsideMessageStaysBounded()
-{
-    // A line that only produces noise after an '@' keeps the message open
-    // for ever; what it holds of the text stays small.
-    QVERIFY(line->feed("@a"));
-    for (int i = 0; i < 20; ++i) {
-        QVERIFY(line->feed(QByteArray(MeterLine::MaxRead, char('0' + i % 10))));
-        QVERIFY(Access::messageText(line->win()).size() <= 257);
-    }
-    QVERIFY(Access::inMessage(line->win()));
-    QVERIFY(line->feed(";@a-3;"));
-    QCOMPARE(line->text("labelNdbmrms"), QStringLiteral("-3.0 dBm"));
 }
 
 void TestDecoder::download()

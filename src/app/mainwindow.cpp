@@ -17,17 +17,17 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     setUpDownloadStatus();
 
-    connect(modem, SIGNAL(setTtyText(QString)), this, SLOT(setAText(QString)));
+    connect(modem, &Modem::setTtyText, this, &MainWindow::setAText);
 
     pollTimer = new QTimer;
     // The poll may come a few milliseconds early or late: the bytes wait in
     // the driver's queue, and one run takes in more than a second of the
     // line. A coarse timer lets the system bunch its wake-ups with others'.
     pollTimer->setTimerType(Qt::CoarseTimer);
-    connect(pollTimer, SIGNAL(timeout()), this, SLOT(getrs232()));
+    connect(pollTimer, &QTimer::timeout, this, &MainWindow::getrs232);
 
-    connect(ui->actiond_holen, SIGNAL(triggered()), this, SLOT(datenholen()));
-    connect(ui->action_Speichern, SIGNAL(triggered()), this, SLOT(datenspeichern()));
+    connect(ui->actiond_holen, &QAction::triggered, this, &MainWindow::datenholen);
+    connect(ui->action_Speichern, &QAction::triggered, this, &MainWindow::datenspeichern);
 
     // "Verlauf" is a window of its own beside this one; closing it only hides
     // it, and it does not keep the program running once this window closes.
@@ -40,7 +40,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(this, &MainWindow::connectionLost, trend, &TrendWindow::historyChanged);
     connect(this, &MainWindow::recordingListed, trend, &TrendWindow::showRecording);
 #else
-    // Built without Qt Charts: "Option" stays empty, as it was before the window came.
+    // Built without Qt Charts: "Option" stays empty.
     ui->actionVerlauf->setVisible(false);
 #endif
 
@@ -49,11 +49,11 @@ MainWindow::MainWindow(QWidget *parent)
     // timer may fire 5 % early, and a meter that answers "#v;" within its
     // second must not be missed.
     scanTimer->setTimerType(Qt::PreciseTimer);
-    connect(scanTimer, SIGNAL(timeout()), this, SLOT(fopentty()));
+    connect(scanTimer, &QTimer::timeout, this, &MainWindow::fopentty);
     // The port being tried shows before it is opened, and the title follows.
-    search.onTrying = [this](const QString &port) {
+    connect(&search, &MeterSearch::trying, this, [this](const QString &port) {
         statusBar()->showMessage(MeterSearch::searchingText(port), 0);
-    };
+    });
 
     // Beside the search's texts, so that the search does not wipe it out.
     lossLabel = new QLabel(this);
@@ -65,12 +65,6 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addPermanentWidget(accessLabel);
 
     scanTimer->start(search.nextStepMs());
-
-    inMessage = false;
-    serialNumber = 0;
-    headType = 0;
-    maxLevelDbm = 5.0;
-    attenuatorDb = 0.0;
 }
 
 MainWindow::~MainWindow()

@@ -3,6 +3,7 @@
 
 #include "downloadsession.h"
 #include "metersearch.h"
+#include "meterstream.h"
 #include "readinghistory.h"
 
 #include <QElapsedTimer>
@@ -20,11 +21,10 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class Modem;
-struct DisplayUpdate;
 
 // The one main window. It owns everything of a run: the form, the serial
-// channel, the two timers, the port scan, the stream decoder and the store of
-// downloaded data sets.
+// channel, the two timers, the search for the meter, the meter's stream and
+// the store of downloaded data sets.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -35,7 +35,9 @@ public:
 
     // Capacity of the record store and of the receive ring.
     static constexpr int RecordCapacity = DownloadSession::Capacity;
-    static constexpr int RxRingSize = 1000;
+    static constexpr int RxRingSize = MeterStream::RxRingSize;
+    // How often the meter's stream is taken in, from the meter's reply on.
+    static constexpr int PollMs = 100;
 
 signals:
     // A poll has put new readings into the history.
@@ -63,13 +65,9 @@ private:
     void meterFound();
     void meterLost();
 
-    // Stream decoder (src/stream/decoder.cpp).
-    void decodeByte(char c);
-    void runMessageHandler();
-    void takeLevel(int type);
-    void takeStatus();
+    // The live display (src/stream/decoder.cpp).
+    struct DisplayUpdate;
     void clearLiveValues();
-    void resetMessageState();
 
     // Record store steps (src/records/recordstore.cpp).
     void setUpDownloadStatus();
@@ -85,8 +83,7 @@ private:
     Modem *modem;
     QString versionText;
 
-    // Port scan: the ports, the position in them, the port taken last and
-    // whether it is open, the wait for the reply and the meter's firmware.
+    // The search for the meter, and the port it was found on.
     MeterSearch search;
     QTimer *scanTimer;
     // When and where the meter was lost, shown until a meter answers again.
@@ -94,13 +91,10 @@ private:
     // Why the last port that exists would not open ("Kein Zugriff auf ...").
     QLabel *accessLabel;
 
-    // Stream decoder.
+    // The meter's stream: the receive ring, the message state and the
+    // meter's status.
     QTimer *pollTimer;
-    char rxRing[RxRingSize] = {};
-    int rxHead = 0;
-    int rxTail = 0;
-    // What the run of getrs232() in progress will show when it ends.
-    DisplayUpdate *runUpdate = nullptr;
+    MeterStream stream;
 
     // Record store: the last download, its last index, interval, values and
     // count (download.lastRecordIndex ...).
@@ -108,16 +102,6 @@ private:
     QElapsedTimer downloadClock;
     QLabel *downloadStatus = nullptr;
     QProgressBar *downloadProgress = nullptr;
-
-    // Decoder state and meter status.
-    int messageType = -1; // no type letter seen yet: no handler runs
-    int recordingActive = 0;
-    QString messageText;
-    bool inMessage;
-    int serialNumber;
-    int headType;
-    double maxLevelDbm;
-    double attenuatorDb;
 
     // Every RMS and PEP reading of the run, and the window "Verlauf" that
     // shows it and the downloaded recording (none where the program is built

@@ -81,7 +81,7 @@ QByteArray MeterPublisher::discoveryStatusTopic() const
                               : QByteArray();
 }
 
-void MeterPublisher::takeStatus(const Protocol::StatusReport &report, const QDateTime &when)
+void MeterPublisher::takeStatus(const MeterStream::Status &report, const QDateTime &when)
 {
     if (id.isEmpty())
         id = QStringLiteral("meter%1").arg(report.serialNumber);
@@ -90,8 +90,6 @@ void MeterPublisher::takeStatus(const Protocol::StatusReport &report, const QDat
     if (status && audioNow != audio)
         clearReadings(); // levels of the old unit do not mix with the new
     audio = audioNow;
-    if (const auto text = LiveDisplay::recordingText(report.recordingState))
-        recording = !text->isEmpty();
     status = report;
     if (headChanged)
         sendDiscovery();
@@ -99,12 +97,12 @@ void MeterPublisher::takeStatus(const Protocol::StatusReport &report, const QDat
     tick(when);
 }
 
-void MeterPublisher::takeReading(LiveLog::Kind kind, double level, bool audioHead,
+void MeterPublisher::takeReading(Protocol::LevelKind kind, double level, bool audioHead,
                                  const QDateTime &when)
 {
     if (!status || audioHead != audio)
         return;
-    Window &window = kind == LiveLog::Kind::Rms ? rms : pep;
+    Window &window = kind == Protocol::Rms ? rms : pep;
     // A damaged message may read as 1e300: bounded as the display bounds it,
     // so that no sum overflows.
     level = LiveDisplay::shownLevel(level);
@@ -243,7 +241,7 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
         {"rms", level(rms)},
         {"pep", level(pep)},
         {"status", LiveLog::statusJson(status->headType, status->serialNumber, status->maxLevelDbm,
-                                       status->attenuatorDb, recording)}};
+                                       status->attenuatorDb, status->recording)}};
     rms = Window{0, 0.0, 0.0, rms.last};
     pep = Window{0, 0.0, 0.0, pep.last};
     windowStart = QDateTime();

@@ -2,6 +2,7 @@
 #define METERPUBLISHER_H
 
 #include "livelog.h"
+#include "meterstream.h"
 #include "protocol.h"
 
 #include <QByteArray>
@@ -62,8 +63,8 @@ public:
     QByteArray availabilityTopic() const;
     QByteArray discoveryStatusTopic() const;
 
-    void takeStatus(const Protocol::StatusReport &status, const QDateTime &when);
-    void takeReading(LiveLog::Kind kind, double level, bool audioHead, const QDateTime &when);
+    void takeStatus(const MeterStream::Status &status, const QDateTime &when);
+    void takeReading(Protocol::LevelKind kind, double level, bool audioHead, const QDateTime &when);
     // Sends the state when the interval is over.
     void tick(const QDateTime &now);
 
@@ -100,8 +101,7 @@ private:
     Settings settings;
     Sink sink;
     QString id;
-    std::optional<Protocol::StatusReport> status;
-    std::optional<bool> recording; // as the window shows it: only 0 and 1 change it
+    std::optional<MeterStream::Status> status;
     bool audio = false;
     bool online = false;
     bool brokerUp = false;

@@ -3,18 +3,7 @@
 #include "protocol.h"
 #include "recordformat.h"
 
-#include <QCoreApplication>
-
 #include <climits>
-
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("DownloadSession", text);
-}
-
-} // namespace
 
 void DownloadSession::start(bool sent, qint64 nowMs)
 {

@@ -2,6 +2,7 @@
 #define DOWNLOADSESSION_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QTime>
 
@@ -16,6 +17,8 @@
 // Times are milliseconds of a steady clock the caller keeps.
 class DownloadSession
 {
+    Q_DECLARE_TR_FUNCTIONS(DownloadSession)
+
 public:
     static constexpr int Capacity = 16000;
     static constexpr int StallMs = 5000;

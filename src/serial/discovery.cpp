@@ -43,10 +43,8 @@ void MainWindow::meterFound()
     statusBar()->showMessage(MeterSearch::foundText(search.portName()), 0);
     setAText(search.portName());
     modem->writeString(QString::fromLatin1(Protocol::StreamCommand));
-    pollTimer->start(100);
-    rxHead = 0;
-    rxTail = 0;
-    resetMessageState();
+    pollTimer->start(PollMs);
+    stream.restart();
     ui->tabWidget->setEnabled(true);
 }
 

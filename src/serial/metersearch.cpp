@@ -23,8 +23,7 @@ MeterSearch::Step MeterSearch::step()
         return Step::Idle;
 
     name = ports.at(index);
-    if (onTrying)
-        onTrying(name);
+    emit trying(name);
     open = modem.openPort(name);
     if (open) {
         // What the port holds from before - a meter left streaming by an
@@ -78,7 +77,7 @@ void MeterSearch::advance()
 
 QString MeterSearch::searchingText(const QString &port)
 {
-    return QStringLiteral("Suche HW :") + port;
+    return tr("Suche HW :") + port;
 }
 
 QString MeterSearch::foundText(const QString &port)

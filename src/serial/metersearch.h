@@ -1,11 +1,9 @@
 #ifndef METERSEARCH_H
 #define METERSEARCH_H
 
-#include <QCoreApplication>
+#include <QObject>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 class Modem;
 
@@ -16,9 +14,9 @@ class Modem;
 // follows, the first again after the last, until a meter answers. After each
 // step nextStepMs() says how long to wait before the next one: the window
 // runs the steps from a timer, the command-line tool with waits of its own.
-class MeterSearch
+class MeterSearch : public QObject
 {
-    Q_DECLARE_TR_FUNCTIONS(MeterSearch)
+    Q_OBJECT
 
 public:
     static constexpr int FirstStepMs = 200;  // from the start, or a lost meter, to the first port
@@ -72,8 +70,9 @@ public:
     // Remembers the port the meter answered on, for the next search.
     static void rememberPort(const QString &port);
 
-    // Told the name of each port just before it is opened.
-    std::function<void(const QString &)> onTrying;
+signals:
+    // The name of each port, just before it is opened.
+    void trying(const QString &port);
 
 private:
     friend struct MainWindowTestAccess;

@@ -85,16 +85,10 @@ QString attenuatorText(double db)
     return QString::asprintf("%2.1f dB", shownLevel(db));
 }
 
-std::optional<QString> recordingText(int recordingState)
+QString recordingText(bool recording)
 {
-    switch (recordingState) {
-    case 0:
-        return QString();
-    case 1:
-        return QCoreApplication::translate("MainWindow", "Funktion \"Aufzeichnung\" laeuft");
-    default:
-        return std::nullopt;
-    }
+    return recording ? QCoreApplication::translate("MainWindow", "Funktion \"Aufzeichnung\" laeuft")
+                     : QString();
 }
 
 QString rmsTitle(bool audioHead)

@@ -3,10 +3,8 @@
 
 #include <QString>
 
-#include <optional>
-
 // What the live display shows for the meter's readings and status: pure
-// functions from values to texts, used by the stream decoder's handlers.
+// functions from values to texts.
 namespace LiveDisplay {
 
 // Head codes 1 and 3 are the audio heads: levels in dBV and no power shown.
@@ -51,9 +49,9 @@ LevelTexts levelTexts(double level, bool audioHead);
 QString maxLevelText(double dbm);
 QString attenuatorText(double db);
 
-// The recording indication for the recording state of a status message:
-// empty for 0, the running text for 1, and no change for anything else.
-std::optional<QString> recordingText(int recordingState);
+// The recording indication: the running text while the meter records, else
+// empty.
+QString recordingText(bool recording);
 
 // Titles of the RMS and the PEP group box.
 QString rmsTitle(bool audioHead);

@@ -84,12 +84,13 @@ QByteArray LiveLog::csvHeader()
                              "attenuator_dB;recording");
 }
 
-QByteArray LiveLog::levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead)
+QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
+                                 bool audioHead)
 {
     const QByteArray volts = number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
     const QByteArray watts =
         audioHead ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
-    return timeStamp(when) + (kind == Kind::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
+    return timeStamp(when) + (kind == Protocol::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
            (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
 }
 
@@ -137,59 +138,42 @@ QByteArray LiveLog::influxLine(const char *kind, const char *unit, const QByteAr
            "000000";
 }
 
-QByteArray LiveLog::take(int messageType, const QString &messageText, const QDateTime &when)
+void LiveLog::reading(const MeterStream::Reading &reading)
 {
-    switch (messageType) {
-    case Protocol::RmsLevel:
-    case Protocol::PepLevel:
-        return levelLine(messageType == Protocol::RmsLevel ? Kind::Rms : Kind::Pep, messageText,
-                         when);
-    case Protocol::Status:
-        return statusLine(messageText, when);
-    default:
-        return QByteArray();
-    }
-}
-
-// A level message: the level with the blanks taken out, as the window reads
-// it, with the head in force when the message ended.
-QByteArray LiveLog::levelLine(Kind kind, const QString &messageText, const QDateTime &when)
-{
-    const double level = Protocol::readLevel(messageText);
-    const bool audio = LiveDisplay::isAudioHead(headType);
-    if (format == Format::Csv)
-        return levelCsvLine(when, kind, level, audio);
-    if (format == Format::Influx)
-        return influxLine(
-            kind == Kind::Rms ? "rms" : "pep", audio ? "dBV" : "dBm",
+    const QDateTime when = QDateTime::currentDateTime();
+    const double level = reading.level;
+    const bool audio = reading.audioHead;
+    const char *kind = reading.kind == Protocol::Rms ? "rms" : "pep";
+    if (format == Format::Csv) {
+        lines << levelCsvLine(when, reading.kind, level, audio);
+    } else if (format == Format::Influx) {
+        lines << influxLine(
+            kind, audio ? "dBV" : "dBm",
             influxField("level", level, QLocale::FloatingPointShortest) +
                 influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits) +
                 (audio ? QByteArray()
                        : influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits)),
             when);
-    QJsonObject line = levelJson(level, audio);
-    line.insert(QLatin1String("time"), timeText(when));
-    line.insert(QLatin1String("kind"), kind == Kind::Rms ? "rms" : "pep");
-    return jsonLine(line);
+    } else {
+        QJsonObject line = levelJson(level, audio);
+        line.insert(QLatin1String("time"), timeText(when));
+        line.insert(QLatin1String("kind"), kind);
+        lines << jsonLine(line);
+    }
 }
 
-// A status message: its sections read as they stand, as the window reads
-// them. The head counts at once for the levels that follow.
-QByteArray LiveLog::statusLine(const QString &messageText, const QDateTime &when)
+// The recording as the window shows it: unknown until a status says 0 or 1.
+void LiveLog::status(const MeterStream::Status &status)
 {
-    const QByteArray time = timeStamp(when);
-    const Protocol::StatusReport status = Protocol::readStatus(messageText);
-    headType = status.headType;
-    if (const auto text = LiveDisplay::recordingText(status.recordingState))
-        recording = !text->isEmpty();
-
+    const QDateTime when = QDateTime::currentDateTime();
+    const std::optional<bool> &recording = status.recording;
     meterNumber = status.serialNumber;
-    const QString head = LiveDisplay::headName(headType);
+    const QString head = LiveDisplay::headName(status.headType);
     if (format == Format::Influx) {
         const QByteArray shown =
             recording ? QByteArray(*recording ? ",recording=true" : ",recording=false")
                       : QByteArray();
-        return influxLine(
+        lines << influxLine(
             "status", nullptr,
             ",head=" + influxString(head.toUtf8()) +
                 ",number=" + QByteArray::number(status.serialNumber) + 'i' +
@@ -197,16 +181,16 @@ QByteArray LiveLog::statusLine(const QString &messageText, const QDateTime &when
                 influxField("attenuator_dB", status.attenuatorDb, QLocale::FloatingPointShortest) +
                 shown,
             when);
-    }
-    if (format == Format::Csv) {
+    } else if (format == Format::Csv) {
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
-        return time + ";status;;;;;" + head.toUtf8() + ';' +
-               QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) + ';' +
-               shortest(status.attenuatorDb) + ';' + shown;
+        lines << timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
+                     QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
+                     ';' + shortest(status.attenuatorDb) + ';' + shown;
+    } else {
+        QJsonObject line = statusJson(status.headType, status.serialNumber, status.maxLevelDbm,
+                                      status.attenuatorDb, recording);
+        line.insert(QLatin1String("time"), timeText(when));
+        line.insert(QLatin1String("kind"), "status");
+        lines << jsonLine(line);
     }
-    QJsonObject line = statusJson(headType, status.serialNumber, status.maxLevelDbm,
-                                  status.attenuatorDb, recording);
-    line.insert(QLatin1String("time"), QString::fromLatin1(time));
-    line.insert(QLatin1String("kind"), "status");
-    return jsonLine(line);
 }

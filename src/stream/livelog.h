@@ -1,33 +1,36 @@
 #ifndef LIVELOG_H
 #define LIVELOG_H
 
+#include "meterstream.h"
+
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
-// The live readings as lines of a log: one line per RMS level, PEP level and
-// status message, as CSV (';' between fields, a header line first) or as
-// JSON Lines, or as InfluxDB's line protocol (measurement "tavrolinde",
-// tags id, kind and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head
-// is fitted (the head of the last status message, an RF head before the first); the voltage is in
-// volts, the power in watts and empty for an audio head. Numbers always use '.' as decimal point.
-class LiveLog
+// The live readings as lines of a log: one line per reading and status the
+// meter's stream hands it, stamped with the time it came, as CSV (';' between fields, a header line
+// first) or as JSON Lines, or as InfluxDB's line protocol (measurement "tavrolinde", tags id, kind
+// and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head is fitted
+// (the head of the last status message, an RF head before the first); the voltage is in volts, the
+// power in watts and empty for an audio head. Numbers always use '.' as decimal point.
+class LiveLog : public MeterStream::Receiver
 {
 public:
     enum class Format { Csv, JsonLines, Influx };
 
     explicit LiveLog(Format format) : format(format) {}
 
-    enum class Kind { Rms, Pep };
-
     // The CSV log's header line and the CSV line of one RMS or PEP reading:
     // the one writer for every CSV file of readings (the command-line tool's
     // live log and the trend window's saved history).
     static QByteArray csvHeader();
-    static QByteArray levelCsvLine(const QDateTime &when, Kind kind, double level, bool audioHead);
+    static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
+                                   bool audioHead);
 
     // The JSON fields of one reading ("level", "unit", "voltage_V",
     // "power_W", null for an audio head) and of one status ("head",
@@ -42,20 +45,19 @@ public:
 
     // The line before all others; empty for JSON Lines and Influx.
     QByteArray header() const;
-    // The line for one message of the meter's stream, stamped with `when`;
-    // empty for messages that are not logged (download headers, data sets).
-    QByteArray take(int messageType, const QString &messageText, const QDateTime &when);
+    // The lines of the readings and status since the last call.
+    QByteArrayList takeLines() { return std::exchange(lines, {}); }
+
+    void reading(const MeterStream::Reading &reading) override;
+    void status(const MeterStream::Status &status) override;
 
 private:
-    QByteArray levelLine(Kind kind, const QString &messageText, const QDateTime &when);
-    QByteArray statusLine(const QString &messageText, const QDateTime &when);
     QByteArray influxLine(const char *kind, const char *unit, const QByteArray &fields,
                           const QDateTime &when) const;
 
     Format format;
-    int headType = 0;
     std::optional<int> meterNumber; // the meter's, from its last status
-    std::optional<bool> recording;  // as the window shows it: only 0 and 1 change it
+    QByteArrayList lines;
 };
 
 #endif // LIVELOG_H

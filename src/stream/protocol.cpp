@@ -29,20 +29,11 @@ QString firmwareText(int firmwareNumber)
 
 int messageTypeOf(char c)
 {
-    switch (c) {
-    case 'a':
-        return RmsLevel;
-    case 'b':
-        return PepLevel;
-    case 'k':
-        return DownloadHeader;
-    case 'd':
-        return DataSet;
-    case 's':
-        return Status;
-    default:
-        return NoMessageType;
+    for (int type = RmsLevel; type <= Status; ++type) {
+        if (TypeLetters[type] == c)
+            return type;
     }
+    return NoMessageType;
 }
 
 double readDecimal(const QString &text)
@@ -70,22 +61,6 @@ int readTruncated(const QString &text)
         value > double(std::numeric_limits<int>::max()))
         return 0;
     return static_cast<int>(value);
-}
-
-double readLevel(const QString &text)
-{
-    return readDecimal(withoutBlanks(text));
-}
-
-StatusReport readStatus(const QString &text)
-{
-    StatusReport status;
-    status.headType = readInteger(section(text, 0));
-    status.serialNumber = readInteger(section(text, 1));
-    status.maxLevelDbm = readDecimal(section(text, 2));
-    status.attenuatorDb = readDecimal(section(text, 3));
-    status.recordingState = readInteger(section(text, 4));
-    return status;
 }
 
 QString section(const QString &text, int index)

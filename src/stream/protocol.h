@@ -8,6 +8,11 @@
 // the meter's numbers are read.
 namespace Protocol {
 
+// The line: 9600 baud, and 11 bits a byte (a start bit, 8 data bits, no
+// parity, 2 stop bits).
+inline constexpr int LineBaud = 9600;
+inline constexpr int LineBitsPerByte = 11;
+
 // Commands, program to meter.
 inline constexpr char IdentifyCommand[] = "#v;"; // is a meter on this port?
 inline constexpr char StreamCommand[] = "#o;";   // start streaming readings
@@ -32,63 +37,29 @@ inline constexpr char SectionSeparator = '*';
 // of a longer one is noise. It is never kept beyond this bound.
 inline constexpr int MaxValueTextLength = 256;
 
+// The two kinds of level the meter measures, everywhere in the program;
+// their values index arrays of one entry per kind.
+enum LevelKind { Rms = 0, Pep = 1 };
+inline constexpr int LevelKindCount = 2;
+
+// A level message's type is its kind.
 enum MessageType {
     NoMessageType = -1,
-    RmsLevel = 0,       // 'a'
-    PepLevel = 1,       // 'b'
+    RmsLevel = Rms,     // 'a'
+    PepLevel = Pep,     // 'b'
     DownloadHeader = 2, // 'k'
     DataSet = 3,        // 'd'
     Status = 4          // 's'
 };
 
+// The type letters, in the order of the types.
+inline constexpr char TypeLetters[] = {'a', 'b', 'k', 'd', 's'};
+inline constexpr char typeLetter(MessageType type)
+{
+    return TypeLetters[type];
+}
 // The message type a byte selects, or NoMessageType for any other byte.
 int messageTypeOf(char c);
-
-// One byte of the stream through the message rules, on the caller's message
-// state: '@' opens a message, a type letter sets its type (which stays from
-// one message to the next), any other byte - '@' included - adds to its value
-// text, and ';' ends it. Bytes outside a message are dropped. At the end of
-// a message onMessage() runs, with the type and the value text still set;
-// then the text is emptied (its buffer kept for the next).
-// The text never grows past MaxValueTextLength: a character that would take
-// it past the bound first squeezes the blanks out of it (levels and data
-// sets are read without them anyway); when it is full all the same, the
-// message is overlong. An overlong data set still takes its place in the
-// store, with an empty text (its levels read as 0), so that the data sets
-// after it keep their indices; any other overlong message is dropped.
-template <typename OnMessage>
-inline void scanByte(char c, bool &inMessage, int &messageType, QString &messageText,
-                     OnMessage &&onMessage)
-{
-    if (!inMessage) {
-        inMessage = c == MessageStart;
-        return;
-    }
-    if (c == MessageEnd) {
-        if (messageText.size() > MaxValueTextLength && messageType == DataSet)
-            messageText.resize(0);
-        if (messageText.size() <= MaxValueTextLength)
-            onMessage();
-        messageText.resize(0);
-        inMessage = false;
-        return;
-    }
-    const int type = messageTypeOf(c);
-    if (type != NoMessageType) {
-        messageType = type;
-        return;
-    }
-    if (messageText.size() >= MaxValueTextLength) {
-        if (messageText.size() > MaxValueTextLength || c == ' ')
-            return; // already overlong, or a blank that would be squeezed out
-        messageText.remove(QLatin1Char(' '));
-        if (messageText.size() >= MaxValueTextLength) {
-            messageText.append(QLatin1Char(c)); // one past the bound: overlong
-            return;
-        }
-    }
-    messageText.append(QLatin1Char(c));
-}
 
 // The firmware as the window title and the command-line tool show it:
 // "FW:2.xx" for the firmware number 21.
@@ -101,22 +72,6 @@ double readDecimal(const QString &text);
 int readInteger(const QString &text);
 // A decimal cut toward zero to a whole number; 0 when it does not fit.
 int readTruncated(const QString &text);
-
-// The level of an RMS or PEP level message: its value text without blanks,
-// read as a decimal.
-double readLevel(const QString &text);
-
-// A status message "head*number*maximum level*attenuator*recording", its
-// sections read as they stand (blanks are not removed here).
-struct StatusReport
-{
-    int headType = 0;
-    int serialNumber = 0;
-    double maxLevelDbm = 0.0;
-    double attenuatorDb = 0.0;
-    int recordingState = 0; // 1 while the meter records, 0 when not
-};
-StatusReport readStatus(const QString &text);
 
 // Section `index` of a text split at '*'; a missing section is empty.
 QString section(const QString &text, int index);

@@ -26,9 +26,8 @@ QByteArray historyCsv(const ReadingHistory &history)
             offsetSeconds = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
         }
         bytes += LiveLog::levelCsvLine(
-            QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds),
-            r.kind() == ReadingHistory::Rms ? LiveLog::Kind::Rms : LiveLog::Kind::Pep, r.level(),
-            r.unit() == ReadingHistory::Unit::Dbv);
+            QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds), r.kind(),
+            r.level(), r.unit() == ReadingHistory::Unit::Dbv);
         bytes += '\n';
     }
     return bytes;

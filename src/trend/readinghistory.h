@@ -1,6 +1,8 @@
 #ifndef READINGHISTORY_H
 #define READINGHISTORY_H
 
+#include "protocol.h"
+
 #include <QtGlobal>
 
 #include <deque>
@@ -24,8 +26,10 @@
 class ReadingHistory
 {
 public:
-    enum Kind { Rms = 0, Pep = 1 };
-    static constexpr int KindCount = 2;
+    using Kind = Protocol::LevelKind;
+    static constexpr Kind Rms = Protocol::Rms;
+    static constexpr Kind Pep = Protocol::Pep;
+    static constexpr int KindCount = Protocol::LevelKindCount;
     enum class Unit { Dbm, Dbv };
 
     // 24 hours of five RMS and five PEP readings a second.

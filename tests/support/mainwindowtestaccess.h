@@ -7,7 +7,6 @@
 #include <QList>
 #include <QtGlobal>
 
-#include <climits>
 #include <QString>
 #include <QStringList>
 #include <QTabWidget>
@@ -61,38 +60,24 @@ struct MainWindowTestAccess
 
     // Stream decoder and meter status.
     static QTimer *pollTimer(const MainWindow &m) { return m.pollTimer; }
-    static int rxHead(const MainWindow &m) { return m.rxHead; }
-    static int rxTail(const MainWindow &m) { return m.rxTail; }
-    // Puts bytes into the receive ring as the intake of one run would.
+    static int rxHead(const MainWindow &m) { return m.stream.rxHead; }
+    static int rxTail(const MainWindow &m) { return m.stream.rxTail; }
+    // Puts bytes into the receive ring as the intake of one poll does.
     static void putInRing(MainWindow &m, const char *bytes, int count)
     {
-        for (int i = 0; i < count; ++i) {
-            m.rxRing[m.rxHead] = bytes[i];
-            if (++m.rxHead >= MainWindow::RxRingSize)
-                m.rxHead = 0;
-        }
+        m.stream.take(bytes, count);
     }
-    // The decoder and the meter status as a new window starts them, the ring
-    // empty at its start, as when the meter has just been found.
-    static void resetDecoder(MainWindow &m)
-    {
-        m.rxHead = m.rxTail = 0;
-        m.inMessage = false;
-        m.messageType = -1;
-        m.messageText.clear();
-        m.recordingActive = 0;
-        m.serialNumber = 0;
-        m.headType = 0;
-        m.maxLevelDbm = 5.0;
-        m.attenuatorDb = 0.0;
-    }
-    static int messageType(const MainWindow &m) { return m.messageType; }
-    static QString messageText(const MainWindow &m) { return m.messageText; }
-    static bool inMessage(const MainWindow &m) { return m.inMessage; }
-    static int serialNumber(const MainWindow &m) { return m.serialNumber; }
-    static int headType(const MainWindow &m) { return m.headType; }
-    static double maxLevelDbm(const MainWindow &m) { return m.maxLevelDbm; }
-    static double attenuatorDb(const MainWindow &m) { return m.attenuatorDb; }
+    // The stream and the meter status as a new window starts them, the ring
+    // empty, as when the meter has just been found.
+    static void resetDecoder(MainWindow &m) { m.stream = MeterStream(); }
+    static int messageType(const MainWindow &m) { return m.stream.messageType; }
+    static QString messageText(const MainWindow &m) { return m.stream.messageText; }
+    static bool inMessage(const MainWindow &m) { return m.stream.inMessage; }
+    static QString messageText(const MeterStream &s) { return s.messageText; }
+    static int serialNumber(const MainWindow &m) { return m.stream.status().serialNumber; }
+    static int headType(const MainWindow &m) { return m.stream.status().headType; }
+    static double maxLevelDbm(const MainWindow &m) { return m.stream.status().maxLevelDbm; }
+    static double attenuatorDb(const MainWindow &m) { return m.stream.status().attenuatorDb; }
 
     // Record store.
     static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }
@@ -102,17 +87,19 @@ struct MainWindowTestAccess
     static const int *rmsValues(const MainWindow &m) { return m.download.rmsValues; }
     static int *pepValues(MainWindow &m) { return m.download.pepValues; }
     static const int *pepValues(const MainWindow &m) { return m.download.pepValues; }
-    // A download that has brought lastIndex + 1 data sets: the last index,
-    // the interval and the first data sets from `values` (rms, pep, rms, pep
-    // ...); the other slots are left alone.
+    // A download that has brought lastIndex + 1 data sets, through the store's
+    // own steps: the header, then the data sets of `values` (rms, pep, rms,
+    // pep ...), and 0*0 for the rest.
     static void setStore(MainWindow &m, int lastIndex, int interval, const QList<int> &values = {})
     {
-        m.download.lastRecordIndex = lastIndex;
-        m.download.recordIntervalSec = interval;
-        m.download.recordCount = int(qBound(qint64(0), qint64(lastIndex) + 1, qint64(INT_MAX)));
-        for (int i = 0; i + 1 < values.size(); i += 2) {
-            m.download.rmsValues[i / 2] = values.at(i);
-            m.download.pepValues[i / 2] = values.at(i + 1);
+        m.download.start(false, 0);
+        m.download.takeHeader(QStringLiteral("%1*%2").arg(lastIndex).arg(interval), 0);
+        for (qsizetype i = 0; i <= lastIndex; ++i) {
+            const bool given = 2 * i + 1 < values.size();
+            m.download.takeDataSet(QStringLiteral("%1*%2")
+                                       .arg(given ? values.at(2 * i) : 0)
+                                       .arg(given ? values.at(2 * i + 1) : 0),
+                                   0, [] {});
         }
     }
 

@@ -17,11 +17,6 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("CliArguments", text);
-}
-
 // An option as the user wrote it: "-o", "--count".
 QString dashed(const QString &name)
 {
@@ -60,7 +55,7 @@ CliArguments::Command commandOf(const QString &name)
 bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
 {
     if (words.isEmpty()) {
-        *error = tr("Kein Befehl angegeben (probe, live, download oder publish).");
+        *error = CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish).");
         return false;
     }
     static const QStringList names = {"probe", "live", "download", "publish", "help"};
@@ -70,17 +65,18 @@ bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
     const qsizetype at = names.indexOf(words.first());
 #ifndef TAVROLD_PUBLISH
     if (words.first() == QLatin1String("publish")) {
-        *error = tr("Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto).");
+        *error =
+            CliArguments::tr("Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto).");
         return false;
     }
 #endif
     if (at < 0) {
-        *error = tr("Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
+        *error = CliArguments::tr("Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
                      .arg(words.first());
         return false;
     }
     if (words.size() > 1) {
-        *error = tr("Unerwartetes Argument \"%1\".").arg(words.at(1));
+        *error = CliArguments::tr("Unerwartetes Argument \"%1\".").arg(words.at(1));
         return false;
     }
     parsed->command = commands[at];
@@ -96,13 +92,14 @@ bool readBroker(const QString &text, CliArguments *parsed, QString *error)
     QString why;
     if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
         url.host().isEmpty())
-        why = tr("erwartet mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]");
+        why = CliArguments::tr("erwartet mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]");
     else if (!url.userInfo().isEmpty())
-        why = tr("Name und Passwort gehoeren in --user und --password-file, nicht in die Adresse");
+        why = CliArguments::tr(
+            "Name und Passwort gehoeren in --user und --password-file, nicht in die Adresse");
     else if (!url.path().isEmpty() && url.path() != QLatin1String("/"))
-        why = tr("eine Adresse ohne Pfad");
+        why = CliArguments::tr("eine Adresse ohne Pfad");
     if (!why.isEmpty()) {
-        *error = tr("Ungueltiger Broker \"%1\": %2.").arg(text, why);
+        *error = CliArguments::tr("Ungueltiger Broker \"%1\": %2.").arg(text, why);
         return false;
     }
     parsed->tls = scheme == QLatin1String("mqtts");
@@ -121,7 +118,8 @@ bool readableFile(const QCommandLineParser &parser, const char *name, QString *p
     const QFileInfo info(*path);
     if (info.isFile() && info.isReadable())
         return true;
-    *error = tr("Die Datei \"%1\" fuer %2 kann nicht gelesen werden.").arg(*path, dashed(name));
+    *error = CliArguments::tr("Die Datei \"%1\" fuer %2 kann nicht gelesen werden.")
+                 .arg(*path, dashed(name));
     return false;
 }
 
@@ -135,7 +133,8 @@ bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QStrin
     if (!file.isEmpty()) {
         QFile in(file);
         if (!in.open(QIODevice::ReadOnly)) {
-            *error = tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file);
+            *error =
+                CliArguments::tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file);
             return false;
         }
         parsed->password = in.readLine(4096);
@@ -147,7 +146,7 @@ bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QStrin
         parsed->password = QByteArray(); // null: no password
     }
     if (!parsed->password.isNull() && parsed->user.isEmpty()) {
-        *error = tr("Ein Passwort braucht --user NAME.");
+        *error = CliArguments::tr("Ein Passwort braucht --user NAME.");
         return false;
     }
     return true;
@@ -169,29 +168,32 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
         return false;
     parsed->insecure = parser.isSet("insecure");
     if (parsed->certFile.isEmpty() != parsed->keyFile.isEmpty())
-        return fail(tr("--cert und --key gehoeren zusammen."));
+        return fail(CliArguments::tr("--cert und --key gehoeren zusammen."));
     if (!parsed->tls &&
         (parsed->insecure || !parsed->caFile.isEmpty() || !parsed->certFile.isEmpty()))
-        return fail(tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
+        return fail(
+            CliArguments::tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
     parsed->clientId = parser.value("client-id");
     if (parser.isSet("client-id") &&
         (parsed->clientId.isEmpty() || parsed->clientId.toUtf8().size() > 100))
-        return fail(tr("Ungueltige --client-id: 1 bis 100 Bytes."));
+        return fail(CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
     if (parser.isSet("keepalive")) {
         bool ok = false;
         parsed->keepAliveSec = parser.value("keepalive").toInt(&ok, 10);
         if (!ok || parsed->keepAliveSec < 5 || parsed->keepAliveSec > 65535)
-            return fail(tr("Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
-                           "Sekunden.")
-                            .arg(parser.value("keepalive")));
+            return fail(
+                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
+                                 "Sekunden.")
+                    .arg(parser.value("keepalive")));
     }
     if (parser.isSet("interval")) {
         bool ok = false;
         const double seconds = parser.value("interval").toDouble(&ok);
         if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
-            return fail(tr("Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
-                           "Sekunden.")
-                            .arg(parser.value("interval")));
+            return fail(
+                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
+                                 "Sekunden.")
+                    .arg(parser.value("interval")));
         parsed->intervalMs = qint64(std::ceil(seconds * 1000.0));
     }
     parsed->discovery = !parser.isSet("no-discovery");
@@ -202,7 +204,8 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
         const QString value = parser.value(name);
         const QString why = MeterPublisher::topicPartError(value, qstrcmp(name, "id") == 0);
         if (!why.isEmpty())
-            return fail(tr("Ungueltiger Wert \"%1\" fuer %2: %3.").arg(value, dashed(name), why));
+            return fail(CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
+                            .arg(value, dashed(name), why));
         *(qstrcmp(name, "topic-prefix") == 0 ? &parsed->topicPrefix
           : qstrcmp(name, "id") == 0         ? &parsed->nodeId
                                              : &parsed->discoveryPrefix) = value;
@@ -222,22 +225,25 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
         const QStringList ports = PortScan::portNames();
         const qsizetype at = ports.indexOf(value.toUpper());
         if (at < 0)
-            return fail(tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.").arg(value));
+            return fail(CliArguments::tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.")
+                            .arg(value));
         parsed->port = ports.at(at);
     }
     for (const char *name : {"timeout", "duration"}) {
         qint64 *msecs = qstrcmp(name, "timeout") == 0 ? &parsed->timeoutMs : &parsed->durationMs;
         if (parser.isSet(name) && !readSeconds(parser.value(name), msecs))
-            return fail(tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
-                            .arg(parser.value(name), dashed(name)));
+            return fail(
+                CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
+                    .arg(parser.value(name), dashed(name)));
     }
     if (parser.isSet("count")) {
         bool ok = false;
         parsed->count = parser.value("count").toLongLong(&ok, 10);
         if (!ok || parsed->count <= 0)
-            return fail(tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
-                           "groesser 0.")
-                            .arg(parser.value("count")));
+            return fail(
+                CliArguments::tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
+                                 "groesser 0.")
+                    .arg(parser.value("count")));
     }
     if (parser.isSet("format")) {
         const QString value = parser.value("format");
@@ -248,7 +254,8 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
         const qsizetype at = names.indexOf(value);
         if (at < 0)
             return fail(
-                tr("Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.").arg(value));
+                CliArguments::tr("Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.")
+                    .arg(value));
         parsed->format = formats[at];
     }
     if (parser.isSet("start")) {
@@ -256,23 +263,24 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
         const QString value = parser.value("start");
         parsed->start = QTime::fromString(value, QStringLiteral("HH:mm:ss"));
         if (!shape.match(value).hasMatch() || !parsed->start.isValid())
-            return fail(tr("Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
-                           "23:59:59).")
-                            .arg(value));
+            return fail(
+                CliArguments::tr("Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
+                                 "23:59:59).")
+                    .arg(value));
     }
     if (parser.isSet("output")) {
         parsed->output = parser.value("output");
         if (parsed->output.isEmpty())
-            return fail(tr("Leerer Dateiname fuer -o."));
+            return fail(CliArguments::tr("Leerer Dateiname fuer -o."));
     }
     parsed->quiet = parser.isSet("quiet");
     parsed->partial = parser.isSet("partial");
     parsed->decimalComma = parser.isSet("decimal-comma");
     if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
-        return fail(tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
+        return fail(CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
                         .arg(parser.value("format")));
     if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
-        return fail(tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
+        return fail(CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
     return parsed->command != CliArguments::Command::Publish ||
            readPublishValues(parser, parsed, error);
 }
@@ -312,15 +320,15 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
     if (!parser.parse(arguments)) {
         // Qt's own reasons are English; the tool speaks German.
         if (!parser.unknownOptionNames().isEmpty()) {
-            *error =
-                tr("Unbekannte Option \"%1\".").arg(dashed(parser.unknownOptionNames().first()));
+            *error = CliArguments::tr("Unbekannte Option \"%1\".")
+                         .arg(dashed(parser.unknownOptionNames().first()));
             return false;
         }
         static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
         const QString name = quoted.match(parser.errorText()).captured(1);
         *error = parser.errorText().startsWith(QLatin1String("Missing"))
-                     ? tr("Die Option %1 braucht einen Wert.").arg(name)
-                     : tr("Die Option %1 nimmt keinen Wert.").arg(name);
+                     ? CliArguments::tr("Die Option %1 braucht einen Wert.").arg(name)
+                     : CliArguments::tr("Die Option %1 nimmt keinen Wert.").arg(name);
         return false;
     }
     // Help and version win over everything else on the line.
@@ -342,7 +350,7 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
         const bool csvOption = name == QLatin1String("decimal-comma") &&
                                parsed->command != CliArguments::Command::Probe;
         if (owner != CliArguments::Command::None && owner != parsed->command && !csvOption) {
-            *error = tr("Die Option %1 gilt nicht fuer \"%2\".")
+            *error = CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
                          .arg(dashed(name), parser.positionalArguments().first());
             return false;
         }
@@ -357,69 +365,70 @@ QString versionText()
 
 QString helpText()
 {
-    return tr("Aufruf: tavrold-cli BEFEHL [OPTIONEN]\n"
-              "\n"
-              "Tavrolinde ohne Fenster: sucht das Messgeraet an COM1 bis COM20, schreibt seine\n"
-              "Messwerte mit und laedt seine Aufzeichnung als CSV-Datei herunter.\n"
-              "\n"
-              "Befehle:\n"
-              "  probe                  Messgeraet suchen; gibt Port und Firmware aus\n"
-              "                         (\"COM3 FW:2.xx\")\n"
-              "  live                   laufende Messwerte zeilenweise auf die Standardausgabe\n"
-              "  publish                laufende Messwerte an einen MQTT-Broker senden\n"
-              "  download -o DATEI.csv  Aufzeichnung herunterladen und als CSV speichern\n"
-              "\n"
-              "Optionen fuer alle Befehle:\n"
-              "  --port COMn            nur diesen Port fragen (COM1 bis COM20)\n"
-              "  --timeout S            S Sekunden lang suchen (Vorgabe: ein Durchgang)\n"
-              "  -q, --quiet            keine Meldungen ausser Fehlern\n"
-              "  -h, --help             diese Hilfe\n"
-              "  --version              Version ausgeben\n"
-              "\n"
-              "live:\n"
-              "  --format csv|jsonl|influx  Ausgabeformat (Vorgabe: csv; influx: InfluxDB-\n"
-              "                         Zeilenprotokoll, Zeit in Nanosekunden seit 1970)\n"
-              "  --duration S           nach S Sekunden enden\n"
-              "  --count N              nach N Zeilen enden\n"
-              "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
-              "  Spalten: time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;\n"
-              "  attenuator_dB;recording (kind rms, pep oder status; unit dBm oder dBV;\n"
-              "  power_W leer bei NF-Koepfen). Ctrl-C oder SIGTERM beenden sauber.\n"
-              "\n"
-              "download:\n"
-              "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"
-              "  --start HH:MM:SS       Startzeit der Aufzeichnung (Vorgabe: 00:00:00)\n"
-              "  --partial              unvollstaendigen Download trotzdem speichern\n"
-              "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
-              "  Kommt 5 s lang kein Datensatz, endet der Download unvollstaendig.\n"
-              "\n"
-              "publish (bis Ctrl-C oder SIGTERM):\n"
-              "  --broker URL           mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]\n"
-              "                         (Vorgabe: mqtt://localhost; Port 1883 bzw. 8883)\n"
-              "  --user NAME            Anmeldename beim Broker\n"
-              "  --password-file DATEI  Passwort aus der ersten Zeile der Datei; sonst aus\n"
-              "                         der Umgebungsvariablen TAVROLD_MQTT_PASSWORD\n"
-              "  --ca-file DATEI        Zertifizierungsstelle des Brokers (Vorgabe: die des\n"
-              "                         Systems); Zertifikat und Hostname werden geprueft\n"
-              "  --cert DATEI, --key DATEI  Client-Zertifikat und sein Schluessel\n"
-              "  --insecure             Zertifikat des Brokers NICHT pruefen\n"
-              "  --client-id ID         Vorgabe: tavrolinde-<Rechner>-<Port>\n"
-              "  --keepalive S          Vorgabe: 30\n"
-              "  --topic-prefix P       Vorgabe: tavrolinde\n"
-              "  --id ID                Vorgabe: meter<Nummer> aus der Statusmeldung\n"
-              "  --interval S           ein Zustand alle S Sekunden (Vorgabe: 1; 0: jeder\n"
-              "                         Messwert). RMS ist der Leistungsmittelwert der RMS-\n"
-              "                         Werte des Intervalls, PEP das Maximum seiner PEP-Werte.\n"
-              "  --discovery-prefix P   Home-Assistant-Discovery (Vorgabe: homeassistant)\n"
-              "  --no-discovery         keine Discovery senden\n"
-              "  Themen: P/ID/state (JSON), P/ID/availability (online/offline, gehalten).\n"
-              "  Ist der Broker fort, wird es nach 1 s bis 60 s wieder versucht; die Zustaende\n"
-              "  dieser Zeit entfallen. Geht das Messgeraet verloren, wird es wieder gesucht.\n"
-              "\n"
-              "Rueckgabewerte:\n"
-              "  0  in Ordnung\n"
-              "  1  kein Messgeraet gefunden oder Verbindung verloren\n"
-              "  2  falscher Aufruf\n"
-              "  3  Download unvollstaendig\n"
-              "  4  Datei nicht geschrieben\n");
+    return CliArguments::tr(
+        "Aufruf: tavrold-cli BEFEHL [OPTIONEN]\n"
+        "\n"
+        "Tavrolinde ohne Fenster: sucht das Messgeraet an COM1 bis COM20, schreibt seine\n"
+        "Messwerte mit und laedt seine Aufzeichnung als CSV-Datei herunter.\n"
+        "\n"
+        "Befehle:\n"
+        "  probe                  Messgeraet suchen; gibt Port und Firmware aus\n"
+        "                         (\"COM3 FW:2.xx\")\n"
+        "  live                   laufende Messwerte zeilenweise auf die Standardausgabe\n"
+        "  publish                laufende Messwerte an einen MQTT-Broker senden\n"
+        "  download -o DATEI.csv  Aufzeichnung herunterladen und als CSV speichern\n"
+        "\n"
+        "Optionen fuer alle Befehle:\n"
+        "  --port COMn            nur diesen Port fragen (COM1 bis COM20)\n"
+        "  --timeout S            S Sekunden lang suchen (Vorgabe: ein Durchgang)\n"
+        "  -q, --quiet            keine Meldungen ausser Fehlern\n"
+        "  -h, --help             diese Hilfe\n"
+        "  --version              Version ausgeben\n"
+        "\n"
+        "live:\n"
+        "  --format csv|jsonl|influx  Ausgabeformat (Vorgabe: csv; influx: InfluxDB-\n"
+        "                         Zeilenprotokoll, Zeit in Nanosekunden seit 1970)\n"
+        "  --duration S           nach S Sekunden enden\n"
+        "  --count N              nach N Zeilen enden\n"
+        "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
+        "  Spalten: time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;\n"
+        "  attenuator_dB;recording (kind rms, pep oder status; unit dBm oder dBV;\n"
+        "  power_W leer bei NF-Koepfen). Ctrl-C oder SIGTERM beenden sauber.\n"
+        "\n"
+        "download:\n"
+        "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"
+        "  --start HH:MM:SS       Startzeit der Aufzeichnung (Vorgabe: 00:00:00)\n"
+        "  --partial              unvollstaendigen Download trotzdem speichern\n"
+        "  --decimal-comma        CSV mit Dezimalkomma (fuer deutsche Tabellen)\n"
+        "  Kommt 5 s lang kein Datensatz, endet der Download unvollstaendig.\n"
+        "\n"
+        "publish (bis Ctrl-C oder SIGTERM):\n"
+        "  --broker URL           mqtt://HOST[:PORT] oder mqtts://HOST[:PORT]\n"
+        "                         (Vorgabe: mqtt://localhost; Port 1883 bzw. 8883)\n"
+        "  --user NAME            Anmeldename beim Broker\n"
+        "  --password-file DATEI  Passwort aus der ersten Zeile der Datei; sonst aus\n"
+        "                         der Umgebungsvariablen TAVROLD_MQTT_PASSWORD\n"
+        "  --ca-file DATEI        Zertifizierungsstelle des Brokers (Vorgabe: die des\n"
+        "                         Systems); Zertifikat und Hostname werden geprueft\n"
+        "  --cert DATEI, --key DATEI  Client-Zertifikat und sein Schluessel\n"
+        "  --insecure             Zertifikat des Brokers NICHT pruefen\n"
+        "  --client-id ID         Vorgabe: tavrolinde-<Rechner>-<Port>\n"
+        "  --keepalive S          Vorgabe: 30\n"
+        "  --topic-prefix P       Vorgabe: tavrolinde\n"
+        "  --id ID                Vorgabe: meter<Nummer> aus der Statusmeldung\n"
+        "  --interval S           ein Zustand alle S Sekunden (Vorgabe: 1; 0: jeder\n"
+        "                         Messwert). RMS ist der Leistungsmittelwert der RMS-\n"
+        "                         Werte des Intervalls, PEP das Maximum seiner PEP-Werte.\n"
+        "  --discovery-prefix P   Home-Assistant-Discovery (Vorgabe: homeassistant)\n"
+        "  --no-discovery         keine Discovery senden\n"
+        "  Themen: P/ID/state (JSON), P/ID/availability (online/offline, gehalten).\n"
+        "  Ist der Broker fort, wird es nach 1 s bis 60 s wieder versucht; die Zustaende\n"
+        "  dieser Zeit entfallen. Geht das Messgeraet verloren, wird es wieder gesucht.\n"
+        "\n"
+        "Rueckgabewerte:\n"
+        "  0  in Ordnung\n"
+        "  1  kein Messgeraet gefunden oder Verbindung verloren\n"
+        "  2  falscher Aufruf\n"
+        "  3  Download unvollstaendig\n"
+        "  4  Datei nicht geschrieben\n");
 }

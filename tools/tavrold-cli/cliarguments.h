@@ -1,6 +1,7 @@
 #ifndef CLIARGUMENTS_H
 #define CLIARGUMENTS_H
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -9,6 +10,9 @@
 // options, checked before anything touches a port.
 struct CliArguments
 {
+    Q_DECLARE_TR_FUNCTIONS(CliArguments)
+
+public:
     enum class Command { None, Probe, Live, Download, Publish, Help, Version };
     enum class Format { Csv, JsonLines, Influx };
 
@@ -17,11 +21,11 @@ struct CliArguments
     qint64 timeoutMs = 0; // 0: one pass over the ports
     bool quiet = false;   // no messages but errors
     Format format = Format::Csv;
-    qint64 durationMs = 0; // 0: no time limit
-    qint64 count = 0;      // 0: no line limit
-    QString output;        // the CSV file of a download; "-" for standard output
-    QTime start{0, 0, 0};  // the recording's start time
-    bool partial = false;  // an incomplete download is saved all the same
+    qint64 durationMs = 0;     // 0: no time limit
+    qint64 count = 0;          // 0: no line limit
+    QString output;            // the CSV file of a download; "-" for standard output
+    QTime start{0, 0, 0};      // the recording's start time
+    bool partial = false;      // an incomplete download is saved all the same
     bool decimalComma = false; // CSV numbers with ',' as decimal point
 
     // publish: the broker, the login and the topics.

@@ -5,11 +5,12 @@
 
 #include "cliarguments.h"
 #include "console.h"
+#include "downloadreader.h"
 #include "downloadsession.h"
 #include "exitcode.h"
 #include "livelog.h"
-#include "messagestream.h"
 #include "metersession.h"
+#include "meterstream.h"
 #include "protocol.h"
 #ifdef TAVROLD_PUBLISH
 #include "publish.h"
@@ -27,10 +28,11 @@
 
 namespace {
 
-QString tr(const char *text)
+// The tool's texts.
+struct Cli
 {
-    return QCoreApplication::translate("tavrold-cli", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
+};
 
 // Writes data to standard output; a reader that has gone (`| head`) is no
 // failure.
@@ -44,7 +46,7 @@ int writeData(const QByteArray &line, bool *failed = nullptr)
     }
     if (failed)
         *failed = true;
-    Console::message(tr("Die Ausgabe konnte nicht geschrieben werden."));
+    Console::message(Cli::tr("Die Ausgabe konnte nicht geschrieben werden."));
     return ExitFileNotWritten;
 }
 
@@ -59,9 +61,9 @@ int probe(const CliArguments &arguments)
             .toLatin1());
 }
 
-// "live": switches the meter to streaming and writes a line per level and
-// status message until --duration or --count is reached, a stop signal
-// comes or the meter goes away.
+// "live": switches the meter to streaming and writes a line per reading and
+// status until --duration or --count is reached, a stop signal comes or the
+// meter goes away.
 int live(const CliArguments &arguments)
 {
     MeterSession session(arguments);
@@ -80,24 +82,21 @@ int live(const CliArguments &arguments)
                                         : QDeadlineTimer(QDeadlineTimer::Forever);
     qint64 lines = 0;
     const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
-    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        QByteArray line =
-            enough() ? QByteArray() : log.take(type, text, QDateTime::currentDateTime());
-        if (arguments.decimalComma)
-            line = Records::withDecimalComma(line);
-        if (!line.isEmpty()) {
-            result = writeData(line, &failed);
-            lines += failed ? 0 : 1;
-        }
-    };
-    MessageStream stream(session.channel());
+    MeterStream stream;
     while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
         const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (stream.readFor(wait, onMessage) == MessageStream::Read::Lost) {
+        if (session.read(stream, wait, log) == MeterSession::Read::Lost) {
             Console::message(
-                tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
+                Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
             return result == ExitOk ? ExitNoMeter : result;
+        }
+        for (const QByteArray &line : log.takeLines()) {
+            if (enough())
+                break;
+            result =
+                writeData(arguments.decimalComma ? Records::withDecimalComma(line) : line, &failed);
+            lines += failed ? 0 : 1;
         }
     }
     return result;
@@ -111,63 +110,13 @@ bool save(const QString &output, const QByteArray &bytes)
     if (output == QLatin1String("-")) {
         if (Console::rawData(bytes))
             return true;
-        error = tr("Standardausgabe");
+        error = Cli::tr("Standardausgabe");
     } else if (Records::writeFile(output, bytes, &error)) {
         return true;
     }
-    Console::message(tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
+    Console::message(Cli::tr("Datei %1 konnte nicht geschrieben werden: %2").arg(output, error));
     return false;
 }
-
-// How far a download has come, on standard error: on a terminal a bar that
-// redraws its line, with the time the rest takes at 9600 baud (11 bits a
-// byte) at the bytes a data set has taken so far; in a log a line at every
-// further tenth.
-class Progress
-{
-public:
-    explicit Progress(const CliArguments &arguments)
-        : shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
-    {
-    }
-    void update(const DownloadSession &download, qint64 dataSetBytes)
-    {
-        if (!shown || !download.headerSeen())
-            return;
-        const qint64 all = download.announced();
-        const qint64 got = download.received();
-        if (redraw) {
-            if (sinceDrawn.isValid() && sinceDrawn.elapsed() < 100 && download.isRunning())
-                return;
-            sinceDrawn.start();
-            const int filled = all > 0 ? int(qMin<qint64>(30, got * 30 / all)) : 30;
-            const qint64 secondsLeft = got > 0 ? (all - got) * dataSetBytes * 11 / got / 9600 : 0;
-            Console::progress(QStringLiteral("\r[") + QString(filled, QLatin1Char('#')) +
-                              QString(30 - filled, QLatin1Char('-')) + QStringLiteral("] ") +
-                              download.progressText() +
-                              tr(", noch %1:%2")
-                                  .arg(secondsLeft / 60)
-                                  .arg(secondsLeft % 60, 2, 10, QLatin1Char('0')) +
-                              QStringLiteral("\033[K"));
-            return;
-        }
-        const int tenths = all > 0 ? int(qMin<qint64>(10, got * 10 / all)) : 10;
-        if (tenths > tenthsShown && download.isRunning())
-            Console::message(download.progressText());
-        tenthsShown = qMax(tenths, tenthsShown);
-    }
-    void finish()
-    {
-        if (redraw && sinceDrawn.isValid())
-            Console::progress(QStringLiteral("\n"));
-    }
-
-private:
-    bool shown;
-    bool redraw;
-    int tenthsShown = 0;
-    QElapsedTimer sinceDrawn;
-};
 
 // "download": asks the meter for its recording and takes it by the window's
 // rules; a complete one is written as the file the window's "Speichern"
@@ -177,14 +126,14 @@ int download(const CliArguments &arguments)
 {
     const QFileInfo target(arguments.output);
     if (arguments.output != QLatin1String("-") && target.isDir()) {
-        Console::message(
-            tr("Datei %1 kann nicht geschrieben werden: %1 ist ein Ordner.").arg(arguments.output));
+        Console::message(Cli::tr("Datei %1 kann nicht geschrieben werden: %1 ist ein Ordner.")
+                             .arg(arguments.output));
         return ExitFileNotWritten;
     }
     if (arguments.output != QLatin1String("-") && !target.exists() &&
         !QFileInfo(target.absolutePath()).isWritable()) {
-        Console::message(tr("Datei %1 kann nicht geschrieben werden: kein Ordner, in den sie "
-                            "geschrieben werden kann.")
+        Console::message(Cli::tr("Datei %1 kann nicht geschrieben werden: kein Ordner, in den sie "
+                                 "geschrieben werden kann.")
                              .arg(arguments.output));
         return ExitFileNotWritten;
     }
@@ -196,64 +145,54 @@ int download(const CliArguments &arguments)
     // 2 x 16000 values: not on the stack.
     const auto result = std::make_unique<DownloadSession>();
     DownloadSession &download = *result;
-    QElapsedTimer clock;
-    clock.start();
-    Progress progress(arguments);
-    qint64 dataSetBytes = 0; // on the line: '@', type letter, text, ';'
-    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        if (download.isComplete())
-            return;
-        if (type == Protocol::DownloadHeader)
-            download.takeHeader(text, clock.elapsed());
-        else if (type == Protocol::DataSet)
-            download.takeDataSet(text, clock.elapsed(), [] {});
-        else
-            return; // live readings of a meter that still streams
-        dataSetBytes += type == Protocol::DataSet ? text.size() + 3 : 0;
-        progress.update(download, dataSetBytes);
-    };
+    DownloadReader reader(arguments, download);
+    const QElapsedTimer &clock = reader.clock;
 
     session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
     download.start(true, clock.elapsed());
-    MessageStream stream(session.channel());
+    MeterStream stream;
+    qint64 bytesRead = 0;
     QString why;
     while (!download.isComplete()) {
         if (StopSignal::requested()) {
-            why = tr("Abgebrochen.");
+            why = Cli::tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
-            why = tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (stream.readFor(StopSignal::SliceMs, onMessage) == MessageStream::Read::Lost) {
+            why = Cli::tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
+        } else if (session.read(stream, StopSignal::SliceMs, reader, &bytesRead) ==
+                   MeterSession::Read::Lost) {
             download.lose();
-            why = tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
+            why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
         if (!why.isEmpty())
             break;
     }
-    progress.finish();
+    reader.finish();
     const QByteArray csv = download.csvFile(arguments.start);
     const QByteArray file = arguments.decimalComma ? Records::withDecimalComma(csv) : csv;
     if (!download.isComplete()) {
-        Console::message(tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
+        Console::message(
+            Cli::tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
         if (!arguments.partial) {
-            Console::message(tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
+            Console::message(
+                Cli::tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
             return ExitDownloadIncomplete;
         }
         if (!save(arguments.output, file))
             return ExitFileNotWritten;
         if (!arguments.quiet)
-            Console::message(tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
+            Console::message(Cli::tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
         return ExitDownloadIncomplete;
     }
     if (!arguments.quiet)
-        Console::message(tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
+        Console::message(Cli::tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
                              .arg(download.progressText())
                              .arg(download.recordIntervalSec)
-                             .arg(stream.bytesRead())
+                             .arg(bytesRead)
                              .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3));
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
     if (!arguments.quiet)
-        Console::message(tr("Gespeichert: %1").arg(arguments.output));
+        Console::message(Cli::tr("Gespeichert: %1").arg(arguments.output));
     return ExitOk;
 }
 
@@ -269,7 +208,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!parseArguments(QCoreApplication::arguments(), &arguments, &error)) {
         Console::message(error);
-        Console::message(tr("Hilfe: tavrold-cli --help"));
+        Console::message(Cli::tr("Hilfe: tavrold-cli --help"));
         return ExitBadUsage;
     }
     StopSignal::install();

@@ -24,7 +24,8 @@ bool MeterSession::connect(bool untilFound)
     // On a terminal the port being tried shows on one line, as in the
     // window's status bar; in a log it would only be noise.
     if (!arguments.quiet && Console::isTerminal(stderr))
-        finder.onTrying = [this](const QString &name) { showTrying(name); };
+        QObject::connect(&finder, &MeterSearch::trying,
+                         [this](const QString &name) { showTrying(name); });
     connected = search(finder, untilFound);
     if (statusShown)
         Console::progress(QStringLiteral("\r\033[K"));
@@ -104,4 +105,21 @@ void MeterSession::showTrying(const QString &name)
     statusShown = true;
     Console::progress(QLatin1Char('\r') + MeterSearch::searchingText(name) +
                       QStringLiteral("\033[K"));
+}
+
+MeterSession::Read MeterSession::read(MeterStream &stream, int waitMs,
+                                      MeterStream::Receiver &receiver, qint64 *bytesRead)
+{
+    if (!modem.waitForReadyRead(waitMs))
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    // A full-speed line delivers some kilobytes between two wake-ups; at
+    // 9600 baud a wake-up brings a message or two.
+    char buffer[8192];
+    const int count = modem.readBytes(buffer, int(sizeof buffer));
+    if (count <= 0)
+        return modem.deviceLost() ? Read::Lost : Read::Quiet;
+    if (bytesRead)
+        *bytesRead += count;
+    stream.feed(buffer, count, receiver);
+    return Read::Bytes;
 }

@@ -1,6 +1,7 @@
 #ifndef METERSESSION_H
 #define METERSESSION_H
 
+#include "meterstream.h"
 #include "modem.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,13 @@ public:
     // Runs between the search's steps (a command that serves something else
     // meanwhile).
     std::function<void()> betweenSteps;
+
+    // Waits up to waitMs for bytes without using the processor meanwhile,
+    // takes in all that have come and decodes them: Bytes when some came,
+    // Quiet when none came in time, Lost when the device has gone.
+    enum class Read { Bytes, Quiet, Lost };
+    Read read(MeterStream &stream, int waitMs, MeterStream::Receiver &receiver,
+              qint64 *bytesRead = nullptr);
 
     Modem &channel() { return modem; }
     QString portName() const { return port; }

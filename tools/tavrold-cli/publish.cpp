@@ -4,9 +4,9 @@
 #include "console.h"
 #include "exitcode.h"
 #include "livedisplay.h"
-#include "messagestream.h"
 #include "meterpublisher.h"
 #include "metersession.h"
+#include "meterstream.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "stopsignal.h"
@@ -20,43 +20,28 @@
 
 namespace {
 
-QString tr(const char *text)
+// The tool's texts.
+struct Cli
 {
-    return QCoreApplication::translate("tavrold-cli", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
+};
 
-// The meter's stream as typed readings and status for the publisher: the
-// one place that reads the messages, so that another stream class only
-// changes this.
-class StreamReader
+// The stream's readings and status, handed to the publisher as they come.
+class PublisherFeed : public MeterStream::Receiver
 {
 public:
-    explicit StreamReader(MeterPublisher &publisher) : publisher(publisher) {}
-
-    void take(int messageType, const QString &messageText, const QDateTime &when)
+    explicit PublisherFeed(MeterPublisher &publisher) : publisher(publisher) {}
+    void reading(const MeterStream::Reading &r) override
     {
-        switch (messageType) {
-        case Protocol::Status: {
-            const Protocol::StatusReport status = Protocol::readStatus(messageText);
-            headType = status.headType;
-            publisher.takeStatus(status, when);
-            break;
-        }
-        case Protocol::RmsLevel:
-        case Protocol::PepLevel:
-            // The head in force is that of the last status, an RF head before it.
-            publisher.takeReading(
-                messageType == Protocol::RmsLevel ? LiveLog::Kind::Rms : LiveLog::Kind::Pep,
-                Protocol::readLevel(messageText), LiveDisplay::isAudioHead(headType), when);
-            break;
-        default:
-            break;
-        }
+        publisher.takeReading(r.kind, r.level, r.audioHead, QDateTime::currentDateTime());
+    }
+    void status(const MeterStream::Status &s) override
+    {
+        publisher.takeStatus(s, QDateTime::currentDateTime());
     }
 
 private:
     MeterPublisher &publisher;
-    int headType = 0;
 };
 
 MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
@@ -104,23 +89,23 @@ int publish(const CliArguments &arguments)
     });
 
     QObject::connect(&client, &MqttClient::connected, &client, [&](const QString &where) {
-        Console::message(tr("Mit dem Broker verbunden: %1").arg(where));
+        Console::message(Cli::tr("Mit dem Broker verbunden: %1").arg(where));
         publisher.brokerConnected();
     });
-    QObject::connect(&client, &MqttClient::disconnected, &client,
-                     [](const QString &reason, int retrySec) {
-                         Console::message(tr("Keine Verbindung zum Broker: %1 (neuer Versuch in "
-                                             "%2 s)")
-                                              .arg(reason)
-                                              .arg(retrySec));
-                     });
-    QObject::connect(&client, &MqttClient::refused, &client,
-                     [](const QString &reason, int retrySec) {
-                         Console::message(tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch "
-                                             "in %2 s)")
-                                              .arg(reason)
-                                              .arg(retrySec));
-                     });
+    QObject::connect(
+        &client, &MqttClient::disconnected, &client, [](const QString &reason, int retrySec) {
+            Console::message(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in "
+                                     "%2 s)")
+                                 .arg(reason)
+                                 .arg(retrySec));
+        });
+    QObject::connect(
+        &client, &MqttClient::refused, &client, [](const QString &reason, int retrySec) {
+            Console::message(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch "
+                                     "in %2 s)")
+                                 .arg(reason)
+                                 .arg(retrySec));
+        });
     QObject::connect(&client, &MqttClient::messageReceived, &client,
                      [&](const QByteArray &topic, const QByteArray &payload) {
                          publisher.takeMessage(topic, payload);
@@ -136,28 +121,24 @@ int publish(const CliArguments &arguments)
         clientStarted =
             client.start(clientSettings(arguments, publisher, session.portName()), &error);
         if (!clientStarted)
-            Console::message(tr("Broker-Einstellungen nicht verwendbar: %1").arg(error));
+            Console::message(Cli::tr("Broker-Einstellungen nicht verwendbar: %1").arg(error));
         return clientStarted;
     };
 
     session.betweenSteps = [] { QCoreApplication::processEvents(); };
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-    auto reader = std::make_unique<StreamReader>(publisher);
-    auto stream = std::make_unique<MessageStream>(session.channel());
-    const MessageStream::Handler onMessage = [&](int type, const QString &text) {
-        reader->take(type, text, QDateTime::currentDateTime());
-    };
+    PublisherFeed feed(publisher);
+    auto stream = std::make_unique<MeterStream>();
     int result = ExitOk;
     while (!StopSignal::requested()) {
-        if (stream->readFor(StopSignal::SliceMs, onMessage) == MessageStream::Read::Lost) {
-            Console::message(tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
+        if (session.read(*stream, StopSignal::SliceMs, feed) == MeterSession::Read::Lost) {
+            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
                                  .arg(session.portName()));
             publisher.meterLost();
             if (!session.connect(true))
                 break;
             session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-            reader = std::make_unique<StreamReader>(publisher);
-            stream = std::make_unique<MessageStream>(session.channel());
+            stream = std::make_unique<MeterStream>(); // a new line: the head as at the start
         }
         publisher.tick(QDateTime::currentDateTime());
         if (!startClient()) {

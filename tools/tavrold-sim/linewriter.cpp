@@ -70,15 +70,6 @@ void LineWriter::dropQueued()
     queued -= headOffset;
 }
 
-void LineWriter::reset()
-{
-    queue.clear();
-    headOffset = 0;
-    queued = 0;
-    midMessage = false;
-    pauseUntilNs = 0;
-}
-
 void LineWriter::scheduleFullSpeed()
 {
     if (writable->isEnabled() || flushTimer.isActive())

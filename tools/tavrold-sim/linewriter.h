@@ -1,6 +1,8 @@
 #ifndef LINEWRITER_H
 #define LINEWRITER_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,7 +23,8 @@ class LineWriter : public QObject
     Q_OBJECT
 
 public:
-    static constexpr double PacedBytesPerSecond = 9600.0 / 11.0;
+    static constexpr double PacedBytesPerSecond =
+        double(Protocol::LineBaud) / Protocol::LineBitsPerByte;
 
     LineWriter(int fd, bool paced, QObject *parent = nullptr);
 
@@ -32,8 +35,6 @@ public:
     // Drops what has not gone out yet, except the rest of a message that has
     // begun: the line never carries a message cut short.
     void dropQueued();
-    // Drops everything not yet written, a begun message included.
-    void reset();
 
     qsizetype pendingBytes() const { return queued; }
     // True while the queue is short enough to take more bulk data.

@@ -76,12 +76,12 @@ struct Options
                                             "few dB above), also the centre of the recording. "
                                             "Default: -20.0."),
         QStringLiteral("dBm"), QStringLiteral("-20.0")};
-    QCommandLineOption records{
-        QStringLiteral("records"),
-        QCoreApplication::translate("main",
-                                    "Number of recorded data sets that #d; sends, 0 to "
-                                    "16000 (0: the header alone, last index -1). Default: 120."),
-        QStringLiteral("n"), QStringLiteral("120")};
+    QCommandLineOption records{QStringLiteral("records"),
+                               QCoreApplication::translate(
+                                   "main", "Number of recorded data sets that #d; sends, 0 to "
+                                           "%1 (0: the header alone, last index -1). Default: 120.")
+                                   .arg(SimulatedMeter::MaxRecords),
+                               QStringLiteral("n"), QStringLiteral("120")};
     QCommandLineOption interval{
         QStringLiteral("interval"),
         QCoreApplication::translate("main", "Recording interval in seconds that #d; announces, "
@@ -191,7 +191,7 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     if (!readDouble(parser.value(o.level), -100.0, 50.0, &s->level))
         return bad(o.level, QStringLiteral("a number from -100 to 50"));
     if (!readInt(parser.value(o.records), 0, SimulatedMeter::MaxRecords, &s->records))
-        return bad(o.records, QStringLiteral("0 to 16000"));
+        return bad(o.records, QStringLiteral("0 to %1").arg(SimulatedMeter::MaxRecords));
     if (!readInt(parser.value(o.interval), 1, 86400, &s->interval))
         return bad(o.interval, QStringLiteral("1 to 86400"));
     s->fullSpeed = parser.isSet(o.fullSpeed);
@@ -201,7 +201,7 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     s->split = parser.isSet(o.split);
     if (parser.isSet(o.stallAfter) &&
         !readInt(parser.value(o.stallAfter), 0, SimulatedMeter::MaxRecords, &s->stallAfter))
-        return bad(o.stallAfter, QStringLiteral("0 to 16000"));
+        return bad(o.stallAfter, QStringLiteral("0 to %1").arg(SimulatedMeter::MaxRecords));
     if (parser.isSet(o.unplugAfter) &&
         !readDouble(parser.value(o.unplugAfter), 0.1, 86400.0, &s->unplugAfter))
         return bad(o.unplugAfter, QStringLiteral("0.1 to 86400 seconds"));

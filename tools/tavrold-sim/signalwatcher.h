@@ -18,8 +18,6 @@ public:
     explicit SignalWatcher(const QList<int> &signalNumbers, QObject *parent = nullptr);
     ~SignalWatcher() override;
 
-    bool isValid() const { return notifier != nullptr; }
-
 signals:
     void signalReceived(int signalNumber);
 

@@ -158,7 +158,7 @@ void SimulatedMeter::startStreaming()
     tick = 0;
     // The status first, so that the program knows the head before the first
     // level arrives.
-    sendMessage('s', statusText());
+    sendMessage(Protocol::Status, statusText());
     streamTimer.start();
     emit streamingStarted();
 }
@@ -170,8 +170,9 @@ void SimulatedMeter::startDownload()
                     .arg(settings.interval));
     // A download that still runs starts again from its header.
     writer.dropQueued();
-    sendMessage('k', QByteArray::number(settings.records - 1) + Protocol::SectionSeparator +
-                         QByteArray::number(settings.interval));
+    sendMessage(Protocol::DownloadHeader, QByteArray::number(settings.records - 1) +
+                                              Protocol::SectionSeparator +
+                                              QByteArray::number(settings.interval));
     downloading = true;
     nextRecord = 0;
     topUpDownload();
@@ -196,11 +197,11 @@ void SimulatedMeter::streamTick()
     crest += 0.05 * (4.5 - crest) + (random.generateDouble() - 0.5) * 0.3;
     crest = std::clamp(crest, 2.0, 8.0);
     if (liveRoom()) {
-        sendMessage('a', level(rms));
-        sendMessage('b', level(rms + crest));
+        sendMessage(Protocol::RmsLevel, level(rms));
+        sendMessage(Protocol::PepLevel, level(rms + crest));
     }
     if (++tick % StatusEveryTicks == 0 && liveRoom())
-        sendMessage('s', statusText());
+        sendMessage(Protocol::Status, statusText());
 }
 
 bool SimulatedMeter::liveRoom() const
@@ -226,8 +227,9 @@ void SimulatedMeter::topUpDownload()
             break;
         }
         const std::pair<int, int> &record = recorded.at(nextRecord++);
-        sendMessage('d', QByteArray::number(record.first) + Protocol::SectionSeparator +
-                             QByteArray::number(record.second));
+        sendMessage(Protocol::DataSet, QByteArray::number(record.first) +
+                                           Protocol::SectionSeparator +
+                                           QByteArray::number(record.second));
     }
 }
 
@@ -239,13 +241,16 @@ QByteArray SimulatedMeter::statusText() const
            separator + (settings.recording ? '1' : '0');
 }
 
-void SimulatedMeter::sendMessage(char type, const QByteArray &value)
+void SimulatedMeter::sendMessage(Protocol::MessageType type, const QByteArray &value)
 {
     if (settings.noise)
         writer.send(noise());
     QByteArray message;
     message.reserve(value.size() + 3);
-    message.append(Protocol::MessageStart).append(type).append(value).append(Protocol::MessageEnd);
+    message.append(Protocol::MessageStart)
+        .append(Protocol::typeLetter(type))
+        .append(value)
+        .append(Protocol::MessageEnd);
     sendInPieces(message);
 }
 

@@ -1,6 +1,7 @@
 #ifndef SIMULATEDMETER_H
 #define SIMULATEDMETER_H
 
+#include "downloadsession.h"
 #include "linewriter.h"
 #include "metersettings.h"
 
@@ -28,16 +29,12 @@ class SimulatedMeter : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxRecords = 16000;
+    static constexpr int MaxRecords = DownloadSession::Capacity;
     static constexpr int StreamTickMs = 200;
     static constexpr int StatusEveryTicks = 5;
     static constexpr int LateReplyMs = 1500;
 
     SimulatedMeter(int masterFd, const MeterSettings &settings, QObject *parent = nullptr);
-
-    // The data sets in the meter's memory, in recording order: RMS and PEP
-    // level in hundredths of a dBm.
-    const QList<std::pair<int, int>> &recording() const { return recorded; }
 
 signals:
     // One line for the user about what arrived and what the meter does.
@@ -60,7 +57,7 @@ private:
     void topUpDownload();
     bool liveRoom() const;
 
-    void sendMessage(char type, const QByteArray &value);
+    void sendMessage(Protocol::MessageType type, const QByteArray &value);
     void sendInPieces(const QByteArray &bytes);
     QByteArray noise();
     QByteArray statusText() const;
