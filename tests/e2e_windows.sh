@@ -3,7 +3,8 @@
 # (made by scripts/windows.sh) installs it silently into a private prefix
 # whose COM3 leads to the simulated meter and every other COM name to
 # nothing; the program, started from its start-menu entry under a virtual X
-# server, finds the meter and is closed through its menu; the installed
+# server, finds the meter, opens its window "Verlauf" (Ctrl+T), whose live
+# chart draws the readings, and is closed through its menu; the installed
 # tavrold-cli.exe downloads the meter's recording, which must be the very
 # file the Linux tavrold-cli writes; the uninstaller leaves nothing behind.
 #
@@ -56,7 +57,8 @@ timeout 300 wine "$installer" /S >>"$work/app.log" 2>&1 || fail "the installer f
 timeout 60 wineserver -w
 folder="$programs/Tavrolinde"
 entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrolinde/Tavrolinde.lnk"
-for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll Uninstall.exe; do
+for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll Qt6Charts.dll \
+    Uninstall.exe; do
     [ -f "$folder/$file" ] || fail "the installer put no $file in $folder"
 done
 [ -f "$entry" ] || fail "no start-menu entry ($entry)"
@@ -83,6 +85,25 @@ echo "ok: the meter saw $(commands)"
 sleep 2 # live readings on the screen
 "$grab" "$window" "$out/e2e_windows.png" || fail "no screenshot"
 echo "ok: screenshot $out/e2e_windows.png"
+
+# "Option, Verlauf" by its shortcut: the window with the charts, whose live
+# chart draws RMS (blue, 1f5fbf) and PEP (red, d04020) as the readings come.
+xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+xdotool key ctrl+t
+trend_title="Tavrolinde - Verlauf"
+find_trend() { trend=$(xdotool search --name "^${trend_title}\$" 2>/dev/null | head -n1) && [ -n "$trend" ]; }
+wait_for 20 find_trend || fail "Ctrl+T opened no window '$trend_title' (titles: $(xdotool search --name . getwindowname %@ 2>/dev/null | tr '\n' '|'))"
+echo "ok: window title '$(xdotool getwindowname "$trend")'"
+# grab-window counts the pixels of each colour and the columns they are in:
+# the legend's markers take a few columns, a line of some seconds of
+# readings many more.
+lines_drawn() {
+    "$grab" "$trend" "$out/e2e_windows_verlauf.png" 1f5fbf d04020 >"$work/colours" 2>>"$work/app.log" &&
+        awk '$3 < 20 { short = 1 } END { exit short || NR != 2 }' "$work/colours"
+}
+wait_for 15 lines_drawn ||
+    fail "the live chart in $out/e2e_windows_verlauf.png has no lines (colour, pixels, columns: $(tr '\n' ' ' <"$work/colours"))"
+echo "ok: screenshot $out/e2e_windows_verlauf.png; colour, pixels, columns of RMS and PEP: $(tr '\n' ' ' <"$work/colours")"
 
 # Closed through "&Datei", "&Beenden".
 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
