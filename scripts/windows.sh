@@ -167,6 +167,13 @@ logged() { # log command...
     exit 1
 }
 
+# The cache folder belongs to whoever runs the script (made through sudo
+# where its parent is root's).
+if ! mkdir -p "$cache_root" 2>/dev/null || [ ! -w "$cache_root" ]; then
+    $sudo mkdir -p "$cache_root"
+    $sudo chown "$(id -u):$(id -g)" "$cache_root"
+fi
+
 if [ -f "$qt/.complete" ]; then
     step "Qt $qtbase_version with Qt Charts for MinGW-w64: reusing $qt"
 else
@@ -286,7 +293,9 @@ fi
 
 step "programs: configuring $windows_build against $qt and $mqtt"
 mkdir -p "$windows_build"
-cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# pkg-config, where asked, sees the Windows libraries only, never Linux's.
+PKG_CONFIG_LIBDIR=$mqtt/lib/pkgconfig \
+    cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
     -DCMAKE_PREFIX_PATH="$mqtt" -DCMAKE_FIND_ROOT_PATH="$mqtt" \
