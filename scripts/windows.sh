@@ -37,6 +37,12 @@ windows_build=${TAVROLD_WINDOWS_BUILD:-$top/build-windows}
 linux_build=${TAVROLD_WINDOWS_LINUX_BUILD:-$top/build-windows-linux}
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# ccache, where installed, makes a second build of the programs quick.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 step "packages"
 tavrold_install_deps windows
 
@@ -299,7 +305,7 @@ PKG_CONFIG_LIBDIR=$mqtt/lib/pkgconfig \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
     -DCMAKE_PREFIX_PATH="$mqtt" -DCMAKE_FIND_ROOT_PATH="$mqtt" \
-    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=ON -DTAVROLD_PUBLISH=ON \
+    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=ON -DTAVROLD_PUBLISH=ON "${launcher[@]}" \
     >"$windows_build/configure.log" 2>&1 || {
     tail -n 40 "$windows_build/configure.log" >&2
     exit 1
@@ -325,7 +331,7 @@ step "installer: $installer ($(du -h "$installer" | cut -f1))"
 
 step "Linux tools: the simulated meter, tavrold-cli (the test compares with it) and grab-window"
 TAVROLD_TARGETS="tavrold-sim tavrold-cli grab-window" \
-    tavrold_build "$linux_build" -DTAVROLD_WINDOWS_BUILD="$windows_build"
+    tavrold_build "$linux_build" -DTAVROLD_WINDOWS_BUILD="$windows_build" "${launcher[@]}"
 
 step "Windows end-to-end test under Wine (ctest -R e2e_windows in $linux_build)"
 status=0
