@@ -105,6 +105,15 @@ wait_for 15 lines_drawn ||
     fail "the live chart in $out/e2e_windows_verlauf.png has no lines (colour, pixels, columns: $(tr '\n' ' ' <"$work/colours"))"
 echo "ok: screenshot $out/e2e_windows_verlauf.png; colour, pixels, columns of RMS and PEP: $(tr '\n' ' ' <"$work/colours")"
 
+# Closing "Verlauf" (Alt+F4) only hides it; a click on the main window's
+# status bar gives it the keyboard again (there is no window manager).
+xdotool key alt+F4
+hidden() { ! xdotool search --onlyvisible --name "^${trend_title}\$" >/dev/null 2>&1; }
+wait_for 10 hidden || fail "Alt+F4 did not close the window '$trend_title'"
+echo "ok: Alt+F4 closed the window '$trend_title'"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --window "$window" 20 $((HEIGHT - 6)) click 1
+
 # Closed through "&Datei", "&Beenden".
 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
 xdotool key --delay 200 alt+d b
