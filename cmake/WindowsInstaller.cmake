@@ -33,6 +33,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     list(REMOVE_DUPLICATES TAVROLD_DLL_DIRS)
 endif()
 find_program(TAVROLD_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
+find_program(TAVROLD_STRIP NAMES x86_64-w64-mingw32-strip strip)
 
 # Qt loads these from folders beside the program: the Windows platform, the
 # Windows look, and .ico images for the window icon.
@@ -55,6 +56,7 @@ if(TAVROLD_OBJDUMP)
         set(TAVROLD_DLL_FILES \"$<TARGET_FILE:tavrold>;$<TARGET_FILE:tavrold-cli>;${TAVROLD_QT_PLUGINS}\")
         set(TAVROLD_DLL_DIRS \"${TAVROLD_DLL_DIRS}\")
         set(TAVROLD_OBJDUMP \"${TAVROLD_OBJDUMP}\")
+        set(TAVROLD_STRIP \"${TAVROLD_STRIP}\")
         include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntimeDlls.cmake\")")
 else()
     message(WARNING "No objdump: the DLLs are not installed with the programs (run windeployqt)")
