@@ -6,7 +6,8 @@
 # server, finds the meter, opens its window "Verlauf" (Ctrl+T), whose live
 # chart draws the readings, and is closed through its menu; the installed
 # tavrold-cli.exe downloads the meter's recording, which must be the very
-# file the Linux tavrold-cli writes; the uninstaller leaves nothing behind.
+# file the Linux tavrold-cli writes, and publishes its state to a mosquitto
+# broker on the loopback; the uninstaller leaves nothing behind.
 #
 # Usage: e2e_windows.sh <Windows build folder> <tavrold-sim> <tavrold-cli>
 #                       <grab-window> <folder for the screenshot>
@@ -24,13 +25,17 @@ if [ -z "$installer" ]; then
     echo "      scripts/windows.sh builds it there and then runs this test."
     exit 1
 fi
-for tool in wine Xvfb xdotool xdpyinfo; do
+for tool in wine Xvfb xdotool xdpyinfo mosquitto mosquitto_sub; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 
 # shellcheck source=support/e2e.sh
 . "$here/support/e2e.sh"
-clean_up_more() { [ ! -d "$work/prefix" ] || WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null; }
+broker_pid=""
+clean_up_more() {
+    [ ! -d "$work/prefix" ] || WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null
+    [ -z "$broker_pid" ] || kill "$broker_pid" 2>/dev/null
+}
 
 # The simulated meter on COM3 of a sandboxed ports folder (for the Linux
 # tool); every other name there is blocked.
@@ -129,6 +134,31 @@ timeout 120 "$cli" download --port COM3 --start 08:30:00 -q -o "$work/linux.csv"
     fail "the Linux tavrold-cli download failed"
 cmp "$work/windows.csv" "$work/linux.csv" || fail "the two tools wrote different files"
 echo "ok: tavrold-cli.exe wrote the Linux tool's file ($(wc -l <"$work/linux.csv") lines)"
+
+# The installed tavrold-cli.exe publish sends the meter's state to a broker
+# on the Linux side's loopback, where mosquitto_sub receives it.
+for _ in 1 2 3 4 5; do
+    port=$((20000 + RANDOM % 20000))
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$port" >"$work/broker.conf"
+    mosquitto -c "$work/broker.conf" >"$work/broker.log" 2>&1 &
+    broker_pid=$!
+    wait_for 5 grep -q "listen socket on port $port" "$work/broker.log" && break
+    kill "$broker_pid" 2>/dev/null
+    broker_pid=""
+done
+[ -n "$broker_pid" ] || fail "no mosquitto broker: $(cat "$work/broker.log")"
+timeout 90 mosquitto_sub -h 127.0.0.1 -p "$port" -t 'tavrolinde/+/state' -C 1 -v >"$work/state" 2>&1 &
+sub_pid=$!
+sleep 0.5
+wine "$folder/tavrold-cli.exe" publish --port COM3 --broker "mqtt://127.0.0.1:$port" \
+    >>"$work/app.log" 2>&1 &
+publish_pid=$!
+wait "$sub_pid" || fail "no state message came to the broker: $(cat "$work/state") $(cat "$work/broker.log")"
+kill "$publish_pid" 2>/dev/null || true
+wait "$publish_pid" 2>/dev/null || true
+timeout 60 wineserver -w
+grep -q '^tavrolinde/[^ /]*/state {' "$work/state" || fail "not a state message: $(cat "$work/state")"
+echo "ok: tavrold-cli.exe publish sent $(cut -c1-160 "$work/state")"
 
 timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/app.log" 2>&1 || fail "the uninstaller failed"
 timeout 60 wineserver -w
