@@ -63,7 +63,7 @@ timeout 60 wineserver -w
 folder="$programs/Tavrolinde"
 entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrolinde/Tavrolinde.lnk"
 for file in tavrold.exe tavrold-cli.exe images/appicon.ico platforms/qwindows.dll Qt6Charts.dll \
-    Uninstall.exe; do
+    libmosquitto.dll libssl-3-x64.dll libcrypto-3-x64.dll Uninstall.exe; do
     [ -f "$folder/$file" ] || fail "the installer put no $file in $folder"
 done
 [ -f "$entry" ] || fail "no start-menu entry ($entry)"
