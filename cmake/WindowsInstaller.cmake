@@ -10,8 +10,14 @@ file(WRITE ${TAVROLD_RC} "1 ICON \"${PROJECT_SOURCE_DIR}/images/appicon.ico\"\n"
 target_sources(tavrold PRIVATE ${TAVROLD_RC})
 
 # The DLLs the programs and plugins load, found where the compiler and Qt keep
-# them (cmake/WindowsRuntimeDlls.cmake).
+# them, and in bin/ of every folder in CMAKE_PREFIX_PATH (libmosquitto and
+# OpenSSL for tavrold-cli publish) (cmake/WindowsRuntimeDlls.cmake).
 set(TAVROLD_DLL_DIRS ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS})
+foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
+    if(IS_DIRECTORY ${prefix}/bin)
+        list(APPEND TAVROLD_DLL_DIRS ${prefix}/bin)
+    endif()
+endforeach()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
@@ -27,6 +33,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     list(REMOVE_DUPLICATES TAVROLD_DLL_DIRS)
 endif()
 find_program(TAVROLD_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
+find_program(TAVROLD_STRIP NAMES x86_64-w64-mingw32-strip strip)
 
 # Qt loads these from folders beside the program: the Windows platform, the
 # Windows look, and .ico images for the window icon.
@@ -49,6 +56,7 @@ if(TAVROLD_OBJDUMP)
         set(TAVROLD_DLL_FILES \"$<TARGET_FILE:tavrold>;$<TARGET_FILE:tavrold-cli>;${TAVROLD_QT_PLUGINS}\")
         set(TAVROLD_DLL_DIRS \"${TAVROLD_DLL_DIRS}\")
         set(TAVROLD_OBJDUMP \"${TAVROLD_OBJDUMP}\")
+        set(TAVROLD_STRIP \"${TAVROLD_STRIP}\")
         include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntimeDlls.cmake\")")
 else()
     message(WARNING "No objdump: the DLLs are not installed with the programs (run windeployqt)")
@@ -57,6 +65,13 @@ endif()
 # The installer: per machine under Program Files\\Tavrolinde, a start-menu
 # entry that starts the program in its folder, an uninstaller.
 set(CPACK_GENERATOR NSIS)
+# Its licence page: the program's licence, then what the installer carries
+# besides (Qt, Qt Charts, and libmosquitto and OpenSSL where they are built
+# in) under which licences.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/LICENSE-windows.txt)
+file(READ ${PROJECT_SOURCE_DIR}/packaging/windows-licences.txt TAVROLD_THIRD_PARTY)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE TAVROLD_LICENSE)
+file(WRITE ${CPACK_RESOURCE_FILE_LICENSE} "${TAVROLD_THIRD_PARTY}\n${TAVROLD_LICENSE}")
 # A 64-bit installer, as the program is 64-bit (NSIS makes 32-bit ones unless told).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_PACKAGING_INSTALL_PREFIX "")

@@ -17,6 +17,8 @@ status=0
 echo "== Build and test =="
 tavrold_build build
 (cd build && ctest --output-on-failure -j2 -LE 'bench|windows') || status=1
+echo "== The Windows serial layer under Wine =="
+(cd build && ctest --output-on-failure -L win32) || status=1
 
 echo "== Benchmarks (one short pass) =="
 (cd build && ctest --output-on-failure -L bench) || status=1
@@ -27,6 +29,9 @@ tavrold_build build-asan -DTAVROLD_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS=suppressions="$top/tests/lsan.supp":print_suppressions=0 \
         ctest --output-on-failure -j2 -LE 'bench|windows') || status=1
+(cd build-asan &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure -L win32) || status=1
 
 echo "== Fuzzing: each target for a bounded time (the kept inputs are replayed by ctest) =="
 bash scripts/fuzz.sh || status=1

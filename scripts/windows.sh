@@ -6,12 +6,16 @@
 #      source version, the compiler version and the configure options
 #      (/var/cache/tavrold/qt-mingw-<version>-<key>, or $TAVROLD_CACHE/...),
 #      and reused from there when it is present;
-#   2. tavrold.exe and tavrold-cli.exe, cross-built against it in
+#   2. OpenSSL and libmosquitto for MinGW-w64 (tavrold-cli.exe publish), from
+#      Debian's source packages, in a keyed cache folder of their own
+#      (/var/cache/tavrold/mqtt-mingw-<versions>-<key>), reused likewise;
+#   3. tavrold.exe and tavrold-cli.exe, cross-built against both in
 #      build-windows/, with the DLLs and plugins they need;
-#   3. the installer (CPack, NSIS): build-windows/tavrold-<version>-win64.exe;
-#   4. the Linux build (build/), whose simulated meter and tavrold-cli the
-#      Windows end-to-end test compares with;
-#   5. the Windows end-to-end test (ctest -L windows) under Wine.
+#   4. the installer (CPack, NSIS): build-windows/tavrold-<version>-win64.exe;
+#   5. the Linux tools the Windows end-to-end test uses (the simulated meter,
+#      tavrold-cli to compare with, grab-window), in a build folder of their
+#      own (build-windows-linux/), never the developer's build/;
+#   6. the Windows end-to-end test (ctest -R e2e_windows) under Wine.
 # Prints a line per step with the time since the start.
 set -eEuo pipefail
 # No step ends the script without saying where and why.
@@ -30,7 +34,14 @@ step() { echo "-- Windows [$(($(date +%s) - started)) s]: $*"; }
 
 cache_root=${TAVROLD_CACHE:-/var/cache/tavrold}
 windows_build=${TAVROLD_WINDOWS_BUILD:-$top/build-windows}
+linux_build=${TAVROLD_WINDOWS_LINUX_BUILD:-$top/build-windows-linux}
 jobs=$(nproc 2>/dev/null || echo 2)
+
+# ccache, where installed, makes a second build of the programs quick.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 step "packages"
 tavrold_install_deps windows
@@ -57,6 +68,40 @@ tavrold_enable_sources() {
 source_version() {
     apt-get source --print-uris "$1" 2>/dev/null |
         sed -n "s/^'[^']*' $1_\\([^ ]*\\)\\.dsc .*/\\1/p" | head -n 1
+}
+
+# The newest version of a source package whose files the mirror serves: a
+# mirror may list a security update whose files it does not carry (its .dsc
+# is fetched as the test, a few kilobytes).
+fetchable_version() {
+    local package=$1 probe version uri
+    probe=$(mktemp -d "${TMPDIR:-/tmp}/tavrold-dsc.XXXXXX")
+    for version in $(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' | newest_first); do
+        uri=$(apt-get source --print-uris "$package=$version" 2>/dev/null |
+            sed -n "s/^'\\([^']*\\.dsc\\)' .*/\\1/p" | head -n 1)
+        if [ -n "$uri" ] && /usr/lib/apt/apt-helper download-file "$uri" "$probe/probe.dsc" >/dev/null 2>&1; then
+            rm -rf "$probe"
+            echo "$version"
+            return 0
+        fi
+    done
+    rm -rf "$probe"
+    echo "windows.sh: the mirror serves no version of the source package $package" >&2
+    return 1
+}
+newest_first() { # Debian versions, one a line
+    local versions i j swap
+    mapfile -t versions
+    for ((i = 0; i < ${#versions[@]}; i++)); do
+        for ((j = i + 1; j < ${#versions[@]}; j++)); do
+            if dpkg --compare-versions "${versions[j]}" gt "${versions[i]}"; then
+                swap=${versions[i]}
+                versions[i]=${versions[j]}
+                versions[j]=$swap
+            fi
+        done
+    done
+    [ ${#versions[@]} -eq 0 ] || printf '%s\n' "${versions[@]}"
 }
 
 # Qt's configure options: Core, Gui, Widgets and the Windows platform plugin
@@ -128,6 +173,13 @@ logged() { # log command...
     exit 1
 }
 
+# The cache folder belongs to whoever runs the script (made through sudo
+# where its parent is root's).
+if ! mkdir -p "$cache_root" 2>/dev/null || [ ! -w "$cache_root" ]; then
+    $sudo mkdir -p "$cache_root"
+    $sudo chown "$(id -u):$(id -g)" "$cache_root"
+fi
+
 if [ -f "$qt/.complete" ]; then
     step "Qt $qtbase_version with Qt Charts for MinGW-w64: reusing $qt"
 else
@@ -186,12 +238,75 @@ else
     step "Qt: done ($(du -sh "$qt" | cut -f1))"
 fi
 
-step "programs: configuring $windows_build against $qt"
+# OpenSSL and libmosquitto (tavrold-cli.exe publish sends over MQTT, with TLS
+# where the broker wants it): from Debian's source packages, as DLLs in a
+# cache folder of their own, keyed like Qt's. OpenSSL's own MinGW-w64 target,
+# its libraries only (no programs, tests nor manuals); of mosquitto only the
+# C library, built with POSIX threads from MinGW-w64's winpthreads (the patch
+# in scripts/windows/).
+mingw=x86_64-w64-mingw32
+openssl_options=(mingw64 shared no-tests "--cross-compile-prefix=$mingw-")
+mosquitto_options=(
+    -DWITH_TLS=ON -DWITH_CJSON=OFF -DWITH_LIB_CPP=OFF -DWITH_STATIC_LIBRARIES=OFF
+    -DWITH_BROKER=OFF -DWITH_CLIENTS=OFF -DWITH_APPS=OFF -DWITH_PLUGINS=OFF -DDOCUMENTATION=OFF
+)
+mosquitto_patches=("$top"/scripts/windows/mosquitto-*.patch)
+openssl_version=$(fetchable_version openssl)
+mosquitto_version=$(fetchable_version mosquitto)
+mqtt_key=$(
+    {
+        echo "openssl $openssl_version"
+        echo "mosquitto $mosquitto_version"
+        echo "compiler $compiler_version"
+        echo "options ${openssl_options[*]} ${mosquitto_options[*]}"
+        cat "${mosquitto_patches[@]}" "$toolchain"
+    } | sha256sum | cut -c1-12
+)
+mqtt=$cache_root/mqtt-mingw-openssl-${openssl_version%%-*}-mosquitto-${mosquitto_version%%-*}-$mqtt_key
+mqtt_work=${TMPDIR:-/var/tmp}/tavrold-mqtt-$mqtt_key
+
+if [ -f "$mqtt/.complete" ]; then
+    step "OpenSSL $openssl_version and libmosquitto $mosquitto_version for MinGW-w64: reusing $mqtt"
+else
+    rm -rf "$mqtt_work" "$mqtt"
+    mkdir -p "$mqtt_work" "$mqtt"
+    step "MQTT: fetching the source packages openssl $openssl_version and mosquitto $mosquitto_version"
+    (cd "$mqtt_work" && logged "$mqtt_work/source.log" \
+        apt-get source -qq "openssl=$openssl_version" "mosquitto=$mosquitto_version")
+    openssl_src=$(find "$mqtt_work" -maxdepth 1 -mindepth 1 -type d -name 'openssl-*' | head -n 1)
+    mosquitto_src=$(find "$mqtt_work" -maxdepth 1 -mindepth 1 -type d -name 'mosquitto-*' | head -n 1)
+    for patch in "${mosquitto_patches[@]}"; do
+        patch -d "$mosquitto_src" -p1 -s <"$patch"
+    done
+    step "MQTT: configuring and compiling OpenSSL (the longer of the two)"
+    openssl_started=$(date +%s)
+    (cd "$openssl_src" && logged "$mqtt_work/openssl-configure.log" \
+        env CC=gcc-posix ./Configure "${openssl_options[@]}" --prefix="$mqtt" --libdir=lib)
+    logged "$mqtt_work/openssl-build.log" nice -n 19 make -C "$openssl_src" -j"$jobs" build_libs
+    logged "$mqtt_work/openssl-install.log" make -C "$openssl_src" install_dev
+    step "MQTT: OpenSSL took $(($(date +%s) - openssl_started)) s; configuring and compiling libmosquitto"
+    mosquitto_started=$(date +%s)
+    logged "$mqtt_work/mosquitto-configure.log" cmake -S "$mosquitto_src" -B "$mqtt_work/mosquitto" \
+        -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_INSTALL_PREFIX="$mqtt" -DCMAKE_FIND_ROOT_PATH="$mqtt" -DOPENSSL_ROOT_DIR="$mqtt" \
+        "${mosquitto_options[@]}"
+    logged "$mqtt_work/mosquitto-build.log" nice -n 19 cmake --build "$mqtt_work/mosquitto" --parallel "$jobs"
+    logged "$mqtt_work/mosquitto-install.log" cmake --install "$mqtt_work/mosquitto"
+    touch "$mqtt/.complete"
+    rm -rf "$mqtt_work"
+    step "MQTT: libmosquitto took $(($(date +%s) - mosquitto_started)) s; done ($(du -sh "$mqtt" | cut -f1))"
+fi
+
+step "programs: configuring $windows_build against $qt and $mqtt"
 mkdir -p "$windows_build"
-cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# pkg-config, where asked, sees the Windows libraries only, never Linux's.
+PKG_CONFIG_LIBDIR=$mqtt/lib/pkgconfig \
+    cmake -S "$top" -B "$windows_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
-    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=ON >"$windows_build/configure.log" 2>&1 || {
+    -DCMAKE_PREFIX_PATH="$mqtt" -DCMAKE_FIND_ROOT_PATH="$mqtt" \
+    -DTAVROLD_BUILD_TESTS=OFF -DTAVROLD_TREND_WINDOW=ON -DTAVROLD_PUBLISH=ON "${launcher[@]}" \
+    >"$windows_build/configure.log" 2>&1 || {
     tail -n 40 "$windows_build/configure.log" >&2
     exit 1
 }
@@ -214,12 +329,12 @@ rm -f "$windows_build"/tavrold-*-win64.exe
 installer=$(ls "$windows_build"/tavrold-*-win64.exe)
 step "installer: $installer ($(du -h "$installer" | cut -f1))"
 
-step "Linux build: the simulated meter, tavrold-cli (the test compares with it) and grab-window"
+step "Linux tools: the simulated meter, tavrold-cli (the test compares with it) and grab-window"
 TAVROLD_TARGETS="tavrold-sim tavrold-cli grab-window" \
-    tavrold_build build -DTAVROLD_WINDOWS_BUILD="$windows_build"
+    tavrold_build "$linux_build" -DTAVROLD_WINDOWS_BUILD="$windows_build" "${launcher[@]}"
 
-step "Windows end-to-end test under Wine (ctest -L windows)"
+step "Windows end-to-end test under Wine (ctest -R e2e_windows in $linux_build)"
 status=0
-(cd build && ctest --output-on-failure -L windows) || status=1
+(cd "$linux_build" && ctest --output-on-failure -R '^e2e_windows$') || status=1
 step "done"
 exit $status
