@@ -23,38 +23,17 @@ while [ $# -gt 0 ]; do
     *) build=$1; shift ;;
     esac
 done
-build=$(cd "$build" && pwd)
-cli=$build/bin/tavrold-cli
-sim=$build/bin/tavrold-sim
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "measure-cli: $program is not built" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
-ports=$XDG_DATA_HOME/VRZ/tavrold/ports
-mkdir -p "$ports"
-for i in $(seq 1 20); do ln -s "$work/absent" "$ports/COM$i"; done
+. "$top/scripts/measure-sandbox.sh"
+measure_sandbox measure-cli "$build"
 
 start_sim() {
     : >"$work/sim.log" # there before the simulator opens it, for the grep below
     "$sim" --port COM1 --seed 1 "$@" >"$work/sim.log" 2>&1 &
-    sim_pid=$!
+    pids=($!)
     for _ in $(seq 100); do grep -q listening "$work/sim.log" && return 0; sleep 0.1; done
     echo "measure-cli: the simulator did not start" >&2
     cat "$work/sim.log" >&2
     exit 1
-}
-stop_sim() {
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
 }
 
 # Bytes and seconds from the tool's report ("Aufzeichnung gelesen: N Datensaetze, Zwischenzeit I
@@ -72,7 +51,7 @@ download() {
 echo "== Download paced as 9600 baud 8N2, $records data sets =="
 start_sim --records "$records"
 read -r bytes seconds real user sys < <(download)
-stop_sim
+measure_stop
 awk -v b="$bytes" -v t="$seconds" -v r="$real" -v u="$user" -v s="$sys" 'BEGIN {
     line = b * 11 / 9600
     printf "%d bytes in %.3f s; line time %.3f s; tool / line = %.3f (bound 1.05: %s)\n",
@@ -84,7 +63,7 @@ awk -v b="$bytes" -v t="$seconds" -v r="$real" -v u="$user" -v s="$sys" 'BEGIN {
 echo "== Download at full speed, 16000 data sets =="
 start_sim --records 16000 --full-speed
 read -r bytes seconds _ < <(download)
-stop_sim
+measure_stop
 awk -v b="$bytes" -v t="$seconds" 'BEGIN {
     rate = b / t / 1000
     poll = 999 / 0.1 / 1000
@@ -95,7 +74,7 @@ awk -v b="$bytes" -v t="$seconds" 'BEGIN {
 echo "== Live log at the line rate, $live_seconds s =="
 start_sim
 { time "$cli" live -q --duration "$live_seconds" >"$work/live.csv" 2>"$work/cli.err"; } 2>"$work/time"
-stop_sim
+measure_stop
 lines=$(($(wc -l <"$work/live.csv") - 1))
 read -r real user sys <"$work/time"
 awk -v r="$real" -v u="$user" -v s="$sys" -v n="$lines" 'BEGIN {

@@ -8,24 +8,8 @@
 # Usage: measure-found.sh [build-folder]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$top/build}" && pwd)
-cli=$build/bin/tavrold-cli
-sim=$build/bin/tavrold-sim
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "measure-found: $program is not built" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
-ports=$XDG_DATA_HOME/VRZ/tavrold/ports
-mkdir -p "$ports"
-for i in $(seq 1 20); do ln -s "$work/absent" "$ports/COM$i"; done
+. "$top/scripts/measure-sandbox.sh"
+measure_sandbox measure-found "${1:-$top/build}"
 
 # Four silent lines: pseudo-terminals whose other ends are held open.
 python3 - "$ports" >"$work/silent.log" 2>&1 <<'PY' &

@@ -5,20 +5,23 @@
 // Goals: the one-go build under 100 ms and at least 20 times faster than
 // appending row by row (checked only in builds without sanitizers).
 // eventLoopGap: the longest time the window's event loop is held up (between
-// two passes of it) when "Refresh" lists the
-// full store with the window "Verlauf" open, the browser's document laid out
-// as today and with a plain-text layout, and their ratio. Under a real X
-// server: QT_QPA_PLATFORM=xcb xvfb-run -a tests/bench_listing eventLoopGap
+// two passes of it) when "Refresh" lists the full store with the window
+// "Verlauf" open: as the program did before (the whole text set into the
+// browser, which then laid it out in ever larger steps, and every data set
+// handed to the recording chart at once) and as it does now, and their ratio.
+// Goal: no hold-up over 16 ms (one frame). Under a real X server:
+//   QT_QPA_PLATFORM=xcb xvfb-run -a tests/bench_listing eventLoopGap
 
 #include "benchmark.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
+#include "recordformat.h"
 #include "rowbyrowlisting.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextDocumentLayout>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -27,6 +30,13 @@
 #include <QTimer>
 
 #include <algorithm>
+
+#ifdef TAVROLD_TREND_WINDOW
+#include <QChartView>
+#include <QLineSeries>
+#else
+using QChartView = QWidget; // built without the window "Verlauf"
+#endif
 
 using Access = MainWindowTestAccess;
 
@@ -61,7 +71,8 @@ private:
     MainWindow *window = nullptr;
     QTextBrowser *view = nullptr;
     qint64 bestNs[2] = {-1, -1}; // one go, row by row
-    qint64 gapMs[2] = {-1, -1};  // today's layout, plain-text layout
+    qint64 gapMs[2] = {-1, -1};  // as before, now
+    static constexpr int Runs = 5;
 };
 
 void BenchListing::initTestCase()
@@ -108,59 +119,95 @@ void BenchListing::build()
 
 void BenchListing::eventLoopGap_data()
 {
-    QTest::addColumn<int>("layout");
-    QTest::newRow("today's layout") << 0;
-    QTest::newRow("plain-text layout") << 1;
+    QTest::addColumn<bool>("before");
+    QTest::newRow("as before") << true;
+    QTest::newRow("now") << false;
+}
+
+// The listing as the program made it before: the whole text set into the
+// browser, and all data sets handed to the recording chart there and then.
+static void listAsBefore(QTextBrowser *view, QChartView *chart, const MainWindow &w)
+{
+    view->setPlainText(Records::listingText(QTime(0, 0), 60, Access::rmsValues(w),
+                                            Access::pepValues(w), MainWindow::RecordCapacity));
+#ifdef TAVROLD_TREND_WINDOW
+    const QList<QAbstractSeries *> series = chart->chart()->series();
+    for (int kind = 0; kind < 2; ++kind) {
+        QList<QPointF> points;
+        const int *values = kind == 0 ? Access::rmsValues(w) : Access::pepValues(w);
+        for (int i = 0; i < MainWindow::RecordCapacity; ++i)
+            points.append(QPointF(60000.0 * (i + 1), values[i] / 100.0));
+        static_cast<QLineSeries *>(series.at(kind))->replace(points);
+    }
+#else
+    Q_UNUSED(chart);
+#endif
 }
 
 void BenchListing::eventLoopGap()
 {
-    QFETCH(int, layout);
+    QFETCH(bool, before);
     window->findChild<QAction *>("actionVerlauf")->trigger();
+    QChartView *chart = nullptr;
+#ifdef TAVROLD_TREND_WINDOW
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (!chart)
+            chart = top->findChild<QChartView *>("recordingChart");
+    QVERIFY(chart);
+#endif
     auto *refresh = window->findChild<QPushButton *>("Buttonrefresh");
     refresh->setEnabled(true);
-    QTextDocument *document = view->document();
-    // The document deletes the layout it had: the plain-text row comes last.
-    if (layout == 1)
-        document->setDocumentLayout(new QPlainTextDocumentLayout(document));
-    view->clear();
-    QTest::qWait(500);
+    // On a busy machine the system holds the program up now and then, too:
+    // the best of a few runs counts.
+    qint64 best = -1;
+    for (int run = 0; run < Runs; ++run) {
+        // The store as a download leaves it: listed once, then "Refresh".
+        window->fuellentxt();
+        QTest::qWait(1500);
 
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastWait = 0;
-    qint64 longest = 0;
-    // A zero timer fires once every pass of the event loop: the longest time
-    // between two of its calls is the longest the loop was held up.
-    QTimer pass;
-    connect(&pass, &QTimer::timeout, this, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - lastWait);
-        lastWait = now;
-    });
-    pass.start(0);
-    QTimer::singleShot(100, refresh, &QPushButton::click);
-    QTest::qWait(3000);
-    pass.stop();
-    QCOMPARE(document->blockCount(), MainWindow::RecordCapacity + 2);
-    gapMs[layout] = longest / 1000000;
-    qInfo("longest hold-up of the event loop: %lld ms", gapMs[layout]);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 lastWait = 0;
+        qint64 longest = 0;
+        // A zero timer fires once every pass of the event loop: the longest
+        // time between two of its calls is the longest the loop was held up.
+        QTimer pass;
+        connect(&pass, &QTimer::timeout, this, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            longest = std::max(longest, now - lastWait);
+            lastWait = now;
+        });
+        pass.start(0);
+        QTimer::singleShot(100, this, [&] {
+            if (before)
+                listAsBefore(view, chart, *window);
+            else
+                refresh->click();
+            // Whole the moment the listing returns.
+            QCOMPARE(view->document()->blockCount(), MainWindow::RecordCapacity + 2);
+        });
+        QTest::qWait(2000);
+        pass.stop();
+        best = best < 0 ? longest : std::min(best, longest);
+    }
+    gapMs[before ? 0 : 1] = best / 1000000;
+    qInfo("longest hold-up of the event loop, best of %d runs: %lld ms", Runs, best / 1000000);
 }
 
 void BenchListing::cleanupTestCase()
 {
     delete window;
     delete sandbox;
+    if (gapMs[0] > 0 && gapMs[1] > 0)
+        qInfo("\"Refresh\" of 16000 rows holds the event loop up: before %lld ms, now %lld ms, "
+              "ratio %.2f",
+              gapMs[0], gapMs[1], double(gapMs[0]) / double(std::max<qint64>(gapMs[1], 1)));
     if (bestNs[0] <= 0 || bestNs[1] <= 0)
         return;
     const double oneGoMs = bestNs[0] / 1e6;
     const double rowByRowMs = bestNs[1] / 1e6;
     const double ratio = rowByRowMs / oneGoMs;
     qInfo("16000 rows: one go %.1f ms, row by row %.1f ms, ratio %.1f", oneGoMs, rowByRowMs, ratio);
-    if (gapMs[0] > 0 && gapMs[1] > 0)
-        qInfo("\"Refresh\" of 16000 rows holds the event loop up: today %lld ms, plain-text "
-              "layout %lld ms, ratio %.2f",
-              gapMs[0], gapMs[1], double(gapMs[0]) / double(gapMs[1]));
 #if TAVROLD_TIMING_CHECKS
     QVERIFY2(oneGoMs < 100.0, "the listing of a full store takes 100 ms or more");
     QVERIFY2(ratio >= 20.0, "the one-go listing is less than 20 times faster than appending");

@@ -25,6 +25,9 @@
 #include <optional>
 #include <utility>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // One line of the live log, whichever format it came in.
@@ -325,18 +328,20 @@ void TestCli::probeFindsTheMeter()
 void TestCli::probeFindsNoMeter_data()
 {
     QTest::addColumn<QStringList>("arguments"); // COM7 is a silent line
-
+    QTest::addColumn<bool>("refused");          // to a user without rights on it
     QTest::addColumn<QString>("message");
 
     const QString none = QStringLiteral("Kein Messgeraet gefunden (COM1 bis COM20 abgefragt).");
-    QTest::newRow("every port absent") << QStringList{} << none;
-    QTest::newRow("silent line") << QStringList{"--port", "COM7"}
-                                 << QStringLiteral("Kein Messgeraet an COM7 gefunden.");
+    const QString notOnCom7 = QStringLiteral("Kein Messgeraet an COM7 gefunden.");
+    QTest::newRow("every port absent") << QStringList{} << false << none;
+    QTest::newRow("silent line") << QStringList{"--port", "COM7"} << false << notOnCom7;
+    QTest::newRow("line it may not open") << QStringList{"--port", "COM7"} << true << notOnCom7;
 }
 
 void TestCli::probeFindsNoMeter()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(bool, refused);
     QFETCH(QString, message);
 
     PortsSandbox sandbox;
@@ -344,17 +349,29 @@ void TestCli::probeFindsNoMeter()
     QVERIFY(line.isValid());
     if (arguments.isEmpty())
         sandbox.block(QStringLiteral("COM7"));
-
     CliTool tool;
+    QString expected = QStringLiteral("tavrold-cli: ") + message;
+    if (refused) {
+        if (::geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        // Its device may not be opened: the reason comes first, once.
+        QVERIFY(::chmod(QFile::encodeName(sandbox.root()).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(line.devicePath()).constData(), 0) == 0);
+        tool.runAs(65534);
+        expected.prepend(
+            QStringLiteral("tavrold-cli: Kein Zugriff auf %1 (COM7): Gruppe %2 fehlt\n")
+                .arg(line.devicePath(), QFileInfo(line.devicePath()).group()));
+    }
+
     QVERIFY(tool.run(QStringList{"probe"} + arguments));
     QCOMPARE(tool.exitCode(), 1);
     QVERIFY(tool.out.isEmpty());
-    QCOMPARE(QString::fromLocal8Bit(tool.err).trimmed(), QStringLiteral("tavrold-cli: ") + message);
+    QCOMPARE(QString::fromLocal8Bit(tool.err).trimmed(), expected);
     // A port that did not answer is not told "#c;": no meter was there.
     QVERIFY(!line.received().contains("#c;"));
-    // One pass: 200 ms, then 100 ms for each absent port (plus 1.2 s for a
-    // port that opens) - never less.
-    QVERIFY(tool.elapsedMs() >= (arguments.isEmpty() ? 2100 : 1200));
+    // One pass: 200 ms, then 100 ms after each port that fails to open but
+    // the last (1.2 s for a port that opens) - never less.
+    QVERIFY(tool.elapsedMs() >= (arguments.isEmpty() ? 2100 : refused ? 200 : 1200));
 }
 
 // With --timeout the search goes round past COM20 to COM1 again, as the
@@ -459,9 +476,11 @@ void TestCli::liveFromSimulator()
 void TestCli::liveMessages_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::newRow("csv") << "csv";
-    QTest::newRow("jsonl") << "jsonl";
-    QTest::newRow("influx") << "influx";
+    QTest::addColumn<bool>("decimalComma");
+    QTest::newRow("csv") << "csv" << false;
+    QTest::newRow("csv, decimal comma") << "csv" << true;
+    QTest::newRow("jsonl") << "jsonl" << false;
+    QTest::newRow("influx") << "influx" << false;
 }
 
 // The message rules as the window applies them, on a stream of our own: the
@@ -471,6 +490,7 @@ void TestCli::liveMessages_data()
 void TestCli::liveMessages()
 {
     QFETCH(QString, format);
+    QFETCH(bool, decimalComma);
 
     SandboxedMeter line(QStringLiteral("COM5"));
     PtyMeter &meter = line.meter;
@@ -499,9 +519,24 @@ void TestCli::liveMessages()
     const int count = int(std::size(expected));
 
     CliTool tool;
-    QVERIFY(tool.run({"live", "--format", format, "--count", QString::number(count)}));
+    QStringList arguments{"live", "--format", format, "--count", QString::number(count)};
+    if (decimalComma)
+        arguments << "--decimal-comma";
+    QVERIFY(tool.run(arguments));
     QCOMPARE(tool.exitCode(), 0);
-    const QList<LogLine> lines = logLines(tool.out, format);
+    QByteArray out = tool.out;
+    if (decimalComma) {
+        // Every number has a comma instead of its point; the time keeps its
+        // milliseconds' point. Else the lines are those of plain CSV.
+        QVERIFY(out.contains(','));
+        for (const QByteArray &text : out.split('\n').mid(1)) {
+            const QList<QByteArray> fields = text.split(';');
+            for (qsizetype i = 0; i < fields.size(); ++i)
+                QVERIFY2(fields[i].contains('.') == (i == 0 && !text.isEmpty()), text);
+        }
+        out.replace(',', '.');
+    }
+    const QList<LogLine> lines = logLines(out, format);
     QCOMPARE(lines.size(), count);
     for (int i = 0; i < count; ++i) {
         const LogLine &line = lines.at(i);

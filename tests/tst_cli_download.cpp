@@ -10,9 +10,9 @@
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "printfformat.h"
-#include "savedialogdriver.h"
 #include "ptymeter.h"
 #include "sandboxedmeter.h"
+#include "savedialogdriver.h"
 #include "simulatorprocess.h"
 
 #include <QAction>
@@ -149,22 +149,26 @@ void TestCliDownload::sameFileAsTheWindow_data()
     QTest::addColumn<QByteArray>("reply"); // the meter's answer to "#d;"
     QTest::addColumn<QString>("start");
     QTest::addColumn<int>("lines"); // data lines the file must hold
+    QTest::addColumn<bool>("decimalComma");
 
-    QTest::newRow("five data sets") << "@k4*10;" + dataSets(0, 5) << "12:00:00" << 5;
-    QTest::newRow("default start time") << "@k2*60;" + dataSets(0, 3) << "" << 3;
-    QTest::newRow("past midnight") << "@k5*20;" + dataSets(0, 6) << "23:59:30" << 6;
-    QTest::newRow("interval 0") << "@k2*0;" + dataSets(0, 3) << "06:00:00" << 3;
-    QTest::newRow("negative interval") << "@k3*-45;" + dataSets(0, 4) << "00:01:00" << 4;
+    QTest::newRow("five data sets") << "@k4*10;" + dataSets(0, 5) << "12:00:00" << 5 << false;
+    QTest::newRow("default start time") << "@k2*60;" + dataSets(0, 3) << "" << 3 << false;
+    QTest::newRow("past midnight") << "@k5*20;" + dataSets(0, 6) << "23:59:30" << 6 << false;
+    QTest::newRow("interval 0") << "@k2*0;" + dataSets(0, 3) << "06:00:00" << 3 << false;
+    QTest::newRow("negative interval") << "@k3*-45;" + dataSets(0, 4) << "00:01:00" << 4 << false;
     QTest::newRow("blanks, decimals, not numbers")
         << QByteArray("@k4*7;@d-12 34*1000;@d99.99*-0.5;@dxyz*;@d-2345.9*-1200;@d*;") << "08:30:15"
-        << 5;
+        << 5 << false;
     QTest::newRow("live readings, noise and split messages between")
         << QByteArray("\r\n@a-20.1;@k 3*15;xx@d-1000*-900;@b-15.0;@s1*2*3*4*1;@-1100*-950d;"
                       "junk@d-1200*-1000;@a-21;@") +
                "d-1300*-1100;"
-        << "10:00:00" << 4;
+        << "10:00:00" << 4 << false;
+    QTest::newRow("blanks, decimals, not numbers, decimal comma")
+        << QByteArray("@k4*7;@d-12 34*1000;@d99.99*-0.5;@dxyz*;@d-2345.9*-1200;@d*;") << "08:30:15"
+        << 5 << true;
     QTest::newRow("data sets after the last are not saved")
-        << "@k1*30;" + dataSets(0, 4) << "02:00:00" << 2;
+        << "@k1*30;" + dataSets(0, 4) << "02:00:00" << 2 << false;
 }
 
 void TestCliDownload::sameFileAsTheWindow()
@@ -172,6 +176,7 @@ void TestCliDownload::sameFileAsTheWindow()
     QFETCH(QByteArray, reply);
     QFETCH(QString, start);
     QFETCH(int, lines);
+    QFETCH(bool, decimalComma);
     const QTime startTime =
         start.isEmpty() ? QTime(0, 0) : QTime::fromString(start, QStringLiteral("HH:mm:ss"));
 
@@ -186,6 +191,8 @@ void TestCliDownload::sameFileAsTheWindow()
     QStringList arguments{"download", "-o", toolFile};
     if (!start.isEmpty())
         arguments << "--start" << start;
+    if (decimalComma)
+        arguments << "--decimal-comma";
     QVERIFY(tool.run(arguments));
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY2(tool.err.contains("Gespeichert: " + toolFile.toLocal8Bit()), tool.err.constData());
@@ -199,7 +206,9 @@ void TestCliDownload::sameFileAsTheWindow()
     const QByteArray written = contents(toolFile);
     QCOMPARE(written.count("\r\n"), lines + 1);
     QVERIFY(written.startsWith(CsvHeader));
-    QCOMPARE(written, saved);
+    // The only points in the file are decimal points: with a comma, they
+    // are all commas.
+    QCOMPARE(written, decimalComma ? QByteArray(saved).replace('.', ',') : saved);
     // No temporary file is left beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList({"tool.csv", "window.csv"}));

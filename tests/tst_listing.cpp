@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -83,6 +84,8 @@ private slots:
     void refreshWithNewStart();
     void oneGoEqualsRowByRow_data();
     void oneGoEqualsRowByRow();
+    void wholeRightAfterListing_data();
+    void wholeRightAfterListing();
     void formatsMatchPrintf();
     void timesMatchStepping_data();
     void timesMatchStepping();
@@ -219,6 +222,47 @@ void TestListing::oneGoEqualsRowByRow()
     QCOMPARE(oneGoBlocks, blockTexts(view->document()));
     QCOMPARE(oneGoHtml, view->document()->toHtml());
     QCOMPARE(oneGoBlocks.first(), HeaderLine);
+}
+
+// The listing's document is made ready in the background: whatever was made
+// ready, for whichever start time and however many data sets, the whole
+// listing of the store is in the browser the moment fuellentxt() returns.
+void TestListing::wholeRightAfterListing_data()
+{
+    QTest::addColumn<int>("readyFor");
+    QTest::newRow("nothing made ready") << 0;
+    QTest::newRow("the same listing") << 1;
+    QTest::newRow("another start time") << 2;
+    QTest::newRow("fewer data sets") << 3;
+}
+
+void TestListing::wholeRightAfterListing()
+{
+    QFETCH(int, readyFor);
+    MainWindow &w = *window;
+    const int last = MainWindow::RecordCapacity - 1;
+    fillPattern(w, last, 60);
+    setStart(w, QTime(12, 0));
+    if (readyFor == 1)
+        w.fuellentxt();
+    if (readyFor == 3)
+        Access::setStore(w, 999, 60);
+    if (readyFor >= 2) // a new start time makes the listing of it ready
+        setStart(w, QTime(13, 0));
+    if (readyFor == 3)
+        setStart(w, QTime(12, 0));
+    QTest::qWait(50);
+    {
+        const QSignalBlocker quiet(w.findChild<QTimeEdit *>("timeEdit"));
+        setStart(w, QTime(12, 0));
+    }
+    Access::setStore(w, last, 60);
+
+    w.fuellentxt();
+    QCOMPARE(browser(w)->document()->blockCount(), MainWindow::RecordCapacity + 2);
+    QCOMPARE(browser(w)->toPlainText(),
+             Records::listingText(QTime(12, 0), 60, Access::rmsValues(w), Access::pepValues(w),
+                                  MainWindow::RecordCapacity));
 }
 
 // The listing rows and the file lines are made without printf; they must

@@ -242,6 +242,18 @@ void TestReadingHistory::columnsKeepTheirExtremes()
     // Two points a column, and two more where a segment ends inside one.
     for (const auto &[column, points] : pointsPerColumn)
         QVERIFY(points <= (gapEvery ? 4 : 2));
+
+    // A plain line (a downloaded recording's) gives one segment's very points.
+    if (gapEvery == 0) {
+        History::Line all;
+        for (qint64 i = history.firstIndex(); i < history.endIndex(); ++i)
+            if (history.at(i).kind() == History::Rms)
+                all.push_back({history.at(i).msecs(), history.at(i).level()});
+        const History::Line line = History::lineColumnExtremes(all, from, to - 1, columnMs);
+        QCOMPARE(line.size(), lines.at(0).size());
+        for (size_t i = 0; i < line.size(); ++i)
+            QVERIFY(line[i].msecs == lines[0][i].msecs && line[i].level == lines[0][i].level);
+    }
 }
 
 void TestReadingHistory::cursorShowsTheNearestReadings_data()

@@ -16,6 +16,7 @@ MainWindow::MainWindow(QWidget *parent)
     versionText = QStringLiteral("V2.00");
     ui->setupUi(this);
     setUpDownloadStatus();
+    setUpListing();
 
     connect(modem, &Modem::setTtyText, this, &MainWindow::setAText);
 

@@ -16,6 +16,7 @@
 QT_BEGIN_NAMESPACE
 class QLabel;
 class QProgressBar;
+class ListingDocument;
 class QTimer;
 class Ui_MainWindow;
 QT_END_NAMESPACE
@@ -77,6 +78,9 @@ private:
     void showDownloadResult();
     void downloadLost();
     void showDownloadProgress();
+    // The listing (src/records/listing.cpp).
+    void setUpListing();
+    void prepareListing();
 
     // Form and serial link.
     Ui_MainWindow *ui;
@@ -102,6 +106,7 @@ private:
     QElapsedTimer downloadClock;
     QLabel *downloadStatus = nullptr;
     QProgressBar *downloadProgress = nullptr;
+    ListingDocument *listingDocument = nullptr;
 
     // Every RMS and PEP reading of the run, and the window "Verlauf" that
     // shows it and the downloaded recording (none where the program is built

@@ -1,18 +1,34 @@
 #include "mainwindow.h"
 
+#include "listingdocument.h"
 #include "ui_mainwindow.h"
+
+// The listing's document is made ready while the data sets come in and when
+// the start time changes, so that listing them holds the window up only for
+// what is left to do.
+void MainWindow::setUpListing()
+{
+    listingDocument = new ListingDocument(ui->textBrowser);
+    connect(ui->timeEdit, &QTimeEdit::timeChanged, this, &MainWindow::prepareListing);
+}
+
+void MainWindow::prepareListing()
+{
+    if (download.resultCount() > 0)
+        listingDocument->prepare(download.listingText(ui->timeEdit->time()));
+}
 
 // Lists the downloaded data sets in the "Daten" page: number, time of day,
 // RMS and PEP, the time counted from the start time in the time edit, and
 // above them the interval and how many data sets there are. A download that
 // broke off lists what arrived and says how many of how many. The whole text
-// is built first and handed to the browser in one go; appending the rows one
-// by one makes the same document but lays it out again for every row, which
-// takes seconds for a full store.
+// is in the browser when this returns; appending the rows one by one makes
+// the same document but lays it out again for every row, which takes seconds
+// for a full store.
 void MainWindow::fuellentxt()
 {
     const QTime start = ui->timeEdit->time();
-    ui->textBrowser->setPlainText(download.listingText(start));
+    listingDocument->show(download.listingText(start));
     ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(download.recordIntervalSec));
     ui->labelanzahl->setText(download.countText());
     ui->action_Speichern->setEnabled(true);

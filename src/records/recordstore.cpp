@@ -87,6 +87,7 @@ void MainWindow::showDownloadProgress()
 
     const bool running = download.isRunning();
     if (running) {
+        prepareListing();
         // Before the header the bar only shows that something is going on.
         const int all = int(qMin<qint64>(download.announced(), DownloadSession::Capacity));
         downloadProgress->setRange(0, download.headerSeen() ? qMax(all, 1) : 0);

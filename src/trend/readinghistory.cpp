@@ -202,6 +202,43 @@ ReadingHistory::KindStatistics ReadingHistory::lineStatistics(const Line &line, 
     return sum.result();
 }
 
+ReadingHistory::Line ReadingHistory::lineColumnExtremes(const Line &line, qint64 fromMs,
+                                                        qint64 toMs, qint64 columnMs)
+{
+    columnMs = std::max<qint64>(columnMs, 1);
+    Line result;
+    size_t minAt = 0, maxAt = 0;
+    qint64 column = 0;
+    bool open = false;
+    const auto flush = [&] {
+        if (!open)
+            return;
+        result.push_back(line[std::min(minAt, maxAt)]);
+        if (minAt != maxAt)
+            result.push_back(line[std::max(minAt, maxAt)]);
+        open = false;
+    };
+    for (size_t i = 0; i < line.size(); ++i) {
+        const Point &p = line[i];
+        if (p.msecs < fromMs || p.msecs > toMs)
+            continue;
+        const qint64 number = columnOf(p.msecs, columnMs);
+        if (open && number != column)
+            flush();
+        if (!open) {
+            column = number;
+            minAt = maxAt = i;
+            open = true;
+        }
+        if (p.level < line[minAt].level)
+            minAt = i;
+        if (p.level > line[maxAt].level)
+            maxAt = i;
+    }
+    flush();
+    return result;
+}
+
 std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint64 fromMs,
                                                                  qint64 toMs, qint64 columnMs) const
 {

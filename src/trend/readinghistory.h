@@ -113,6 +113,10 @@ public:
     // The statistics of the points of `line` from `fromMs` to `toMs`, both
     // included (a chart of other readings, such as a downloaded recording).
     static KindStatistics lineStatistics(const Line &line, qint64 fromMs, qint64 toMs);
+    // The points of `line` from `fromMs` to `toMs`, both included, cut into
+    // columns as columnExtremes() does: at most its minimum and its maximum
+    // of each run of points in one column, in the order they came.
+    static Line lineColumnExtremes(const Line &line, qint64 fromMs, qint64 toMs, qint64 columnMs);
 
     static double powerOf(double level);
 

@@ -19,8 +19,8 @@ void RecordingSeries::set(const QTime &start, const DownloadSession &download)
     this->start = start.isValid() ? start : QTime(0, 0);
     intervalSec = download.recordIntervalSec;
     const int count = std::max(download.resultCount(), 0);
-    ReadingHistory::Line &rms = lines[ReadingHistory::Rms][0];
-    ReadingHistory::Line &pep = lines[ReadingHistory::Pep][0];
+    ReadingHistory::Line &rms = lines[ReadingHistory::Rms];
+    ReadingHistory::Line &pep = lines[ReadingHistory::Pep];
     rms.assign(size_t(count), {});
     pep.assign(size_t(count), {});
     for (int i = 0; i < count; ++i) {
@@ -33,6 +33,13 @@ void RecordingSeries::set(const QTime &start, const DownloadSession &download)
 qint64 RecordingSeries::msecsOf(int n) const
 {
     return RecordingDayMs + Records::recordTime(start, intervalSec, n, Records::TimeRun::Continue);
+}
+
+std::vector<ReadingHistory::Line> RecordingSeries::chartLines(ReadingHistory::Kind kind,
+                                                              qint64 fromMs, qint64 toMs,
+                                                              qint64 columnMs) const
+{
+    return {ReadingHistory::lineColumnExtremes(line(kind), fromMs, toMs, columnMs)};
 }
 
 ReadingHistory::Statistics RecordingSeries::statistics(qint64 fromMs, qint64 toMs) const

@@ -18,12 +18,12 @@ public:
     void set(const QTime &start, const DownloadSession &download);
 
     int count() const { return int(line(ReadingHistory::Rms).size()); }
-    const ReadingHistory::Line &line(ReadingHistory::Kind kind) const { return lines[kind][0]; }
-    // The line of `kind` as the chart takes it: one line of every data set.
-    const std::vector<ReadingHistory::Line> &chartLines(ReadingHistory::Kind kind) const
-    {
-        return lines[kind];
-    }
+    const ReadingHistory::Line &line(ReadingHistory::Kind kind) const { return lines[kind]; }
+    // The line of `kind` as the chart draws it from `fromMs` to `toMs` in
+    // columns of `columnMs`: the extremes of each column, so that a full
+    // store costs the chart no more than its width.
+    std::vector<ReadingHistory::Line> chartLines(ReadingHistory::Kind kind, qint64 fromMs,
+                                                 qint64 toMs, qint64 columnMs) const;
     // The time of data set n on the chart (0: the start), in milliseconds
     // since the epoch, counted on a day without a change of summer time near
     // it.
@@ -37,8 +37,7 @@ private:
     QTime start;
     int intervalSec = 1;
     // One line a kind.
-    std::vector<ReadingHistory::Line> lines[ReadingHistory::KindCount] = {
-        std::vector<ReadingHistory::Line>(1), std::vector<ReadingHistory::Line>(1)};
+    ReadingHistory::Line lines[ReadingHistory::KindCount];
 };
 
 #endif // RECORDINGSERIES_H

@@ -68,6 +68,8 @@ TrendWindow::TrendWindow(const ReadingHistory &history, QWidget *parent)
 
     refreshTimer.setSingleShot(true);
     connect(&refreshTimer, &QTimer::timeout, this, &TrendWindow::refreshLive);
+    recordingTimer.setSingleShot(true);
+    connect(&recordingTimer, &QTimer::timeout, this, &TrendWindow::drawRecording);
     connect(spanBox, &QComboBox::currentIndexChanged, this, &TrendWindow::followLive);
     connect(followButton, &QPushButton::clicked, this, &TrendWindow::followPressed);
     connect(saveImageButton, &QPushButton::clicked, this, &TrendWindow::saveImage);
@@ -189,11 +191,16 @@ void TrendWindow::showCursor(const QString &text)
         cursorLabel->setText(text);
 }
 
+// The data sets are taken at once (the download may change after this); the
+// chart follows a pass of the event loop later.
 void TrendWindow::showRecording(const QTime &start, const DownloadSession &download)
 {
     recording.set(start, download);
-    for (const ReadingHistory::Kind kind : {ReadingHistory::Rms, ReadingHistory::Pep})
-        recordingChart->setLines(kind, recording.chartLines(kind));
+    recordingTimer.start(0);
+}
+
+void TrendWindow::drawRecording()
+{
     refreshRecording(recording.msecsOf(0), recording.msecsOf(recording.count()));
     if (recordingShown())
         followButton->setEnabled(recording.count() > 0);
@@ -204,12 +211,15 @@ void TrendWindow::recordingZoomed()
     refreshRecording(recordingChart->shownFrom(), recordingChart->shownTo());
 }
 
-// The recording chart's axes and statistics for the data sets from `fromMs`
-// to `toMs`.
+// The recording chart's lines, axes and statistics for the data sets from
+// `fromMs` to `toMs`: at most two points a pixel column are drawn.
 void TrendWindow::refreshRecording(qint64 fromMs, qint64 toMs)
 {
     if (fromMs > toMs)
         std::swap(fromMs, toMs); // a negative interval counts backwards
+    const qint64 columnMs = std::max<qint64>(1, (toMs - fromMs) / recordingChart->plotWidth());
+    for (const ReadingHistory::Kind kind : {ReadingHistory::Rms, ReadingHistory::Pep})
+        recordingChart->setLines(kind, recording.chartLines(kind, fromMs, toMs, columnMs));
     recordingChart->setRanges(fromMs, toMs);
     if (recordingShown())
         showStatistics(TrendTexts::statistics(recording.statistics(fromMs, toMs)));

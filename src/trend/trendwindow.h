@@ -51,6 +51,7 @@ private:
     void liveZoomed();
     void recordingZoomed();
     void refreshRecording(qint64 fromMs, qint64 toMs);
+    void drawRecording();
     void showLiveCursor(qint64 msecs);
     void showRecordingCursor(qint64 msecs);
     void showCursor(const QString &text);
@@ -72,8 +73,10 @@ private:
     bool liveZoomedIn = false;
     qint64 zoomFromMs = 0, zoomToMs = 0;
 
-    // The recording as the listing last showed it.
+    // The recording as the listing last showed it; its chart is drawn a pass
+    // of the event loop later, so that a listing never waits for it.
     RecordingSeries recording;
+    QTimer recordingTimer;
 };
 
 #endif // TRENDWINDOW_H

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 // One run of the built command-line tool (tavrold-cli), in the test's
 // environment: a test makes a PortsSandbox first, so the tool sees the
@@ -35,6 +36,16 @@ public:
 #else
         return QString();
 #endif
+    }
+
+    // It runs as this user and group (e.g. 65534, nobody and nogroup): the
+    // test runs as root.
+    void runAs(uid_t user)
+    {
+        process.setChildProcessModifier([user] {
+            if (::setgid(gid_t(user)) != 0 || ::setuid(user) != 0)
+                ::_exit(127);
+        });
     }
 
     // Its standard output goes to this file instead of a pipe.
