@@ -18,7 +18,6 @@
 struct MainWindowTestAccess
 {
     // Slots and steps.
-    static void scanStep(MainWindow &m) { m.fopentty(); }
     static void setAText(MainWindow &m, const QString &port) { m.setAText(port); }
     static void poll(MainWindow &m) { m.getrs232(); }
     static void requestDownload(MainWindow &m) { m.datenholen(); }
