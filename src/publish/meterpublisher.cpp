@@ -231,11 +231,10 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     const auto level = [this](const Window &w) {
         return w.last ? QJsonValue(LiveLog::levelJson(*w.last, audio)) : QJsonValue();
     };
-    const QJsonObject state{
-        {"time", LiveLog::timeText(when)},
-        {"rms", level(rms)},
-        {"pep", level(pep)},
-        {"status", LiveLog::statusJson(*meterStatus)}};
+    const QJsonObject state{{"time", LiveLog::timeText(when)},
+                            {"rms", level(rms)},
+                            {"pep", level(pep)},
+                            {"status", LiveLog::statusJson(*meterStatus)}};
     rms = Window{0, 0.0, 0.0, rms.last};
     pep = Window{0, 0.0, 0.0, pep.last};
     windowStart = QDateTime();

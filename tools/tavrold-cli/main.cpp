@@ -64,9 +64,7 @@ int live(const CliArguments &arguments)
     if (!session.connect())
         return ExitNoMeter;
 
-    LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
-                : arguments.format == CliArguments::Format::Influx  ? LiveLog::Format::Influx
-                                                                    : LiveLog::Format::Csv);
+    LiveLog log(arguments.format);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
@@ -182,9 +180,9 @@ int download(const CliArguments &arguments)
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
     if (!arguments.quiet)
-        Console::message((complete ? Cli::tr("Gespeichert: %1")
-                                   : Cli::tr("Unvollstaendig gespeichert: %1"))
-                             .arg(arguments.output));
+        Console::message(
+            (complete ? Cli::tr("Gespeichert: %1") : Cli::tr("Unvollstaendig gespeichert: %1"))
+                .arg(arguments.output));
     return complete ? ExitOk : ExitDownloadIncomplete;
 }
 
