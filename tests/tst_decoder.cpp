@@ -69,9 +69,6 @@ void TestDecoder::levelTexts_data()
     QTest::addColumn<QString>("power");
 
     // RF heads: the power of the level across 50 ohms.
-    QTest::newRow("0 dBm, one milliwatt") << 0.0 << false << "0.0 dBm"
-                                          << "223.6 mV"
-                                          << "1.000 mW";
     QTest::newRow("30 dBm, one watt") << 30.0 << false << "30.0 dBm"
                                       << "7.071 V"
                                       << "1.000 W";
@@ -85,9 +82,6 @@ void TestDecoder::levelTexts_data()
                                            << "15.03 mV"
                                            << "4.519 uW";
     // Audio heads: dBV, no power.
-    QTest::newRow("-26.0 dBV") << -26.0 << true << "-26.0 dBV"
-                               << "50.12 mV"
-                               << "";
     QTest::newRow("0 dBV, one volt") << 0.0 << true << "0.0 dBV"
                                      << "1.000 V"
                                      << "";
