@@ -69,15 +69,6 @@ void TestDecoder::levelTexts_data()
     QTest::addColumn<QString>("power");
 
     // RF heads: the power of the level across 50 ohms.
-    QTest::newRow("-23.4 dBm") << -23.4 << false << "-23.4 dBm"
-                               << "15.12 mV"
-                               << "4.571 uW";
-    QTest::newRow("13.0 dBm") << 13.0 << false << "13.0 dBm"
-                              << "998.8 mV"
-                              << "19.95 mW";
-    QTest::newRow("0 dBm, one milliwatt") << 0.0 << false << "0.0 dBm"
-                                          << "223.6 mV"
-                                          << "1.000 mW";
     QTest::newRow("30 dBm, one watt") << 30.0 << false << "30.0 dBm"
                                       << "7.071 V"
                                       << "1.000 W";
@@ -91,9 +82,6 @@ void TestDecoder::levelTexts_data()
                                            << "15.03 mV"
                                            << "4.519 uW";
     // Audio heads: dBV, no power.
-    QTest::newRow("-26.0 dBV") << -26.0 << true << "-26.0 dBV"
-                               << "50.12 mV"
-                               << "";
     QTest::newRow("0 dBV, one volt") << 0.0 << true << "0.0 dBV"
                                      << "1.000 V"
                                      << "";
@@ -111,9 +99,6 @@ void TestDecoder::levelTexts_data()
     QTest::newRow("just above the range") << 200.04 << false << "200.0 dBm"
                                           << "2236067977.5 V"
                                           << "100000000000000.000 kW";
-    QTest::newRow("1e300 dBm") << 1e300 << false << "200.0 dBm"
-                               << "2236067977.5 V"
-                               << "100000000000000.000 kW";
     QTest::newRow("largest double") << std::numeric_limits<double>::max() << false << "200.0 dBm"
                                     << "2236067977.5 V"
                                     << "100000000000000.000 kW";
@@ -126,9 +111,6 @@ void TestDecoder::levelTexts_data()
     QTest::newRow("1e300 dBV") << 1e300 << true << "200.0 dBV"
                                << "10000000000.0 V"
                                << "";
-    QTest::newRow("-1e300 dBV") << -1e300 << true << "-200.0 dBV"
-                                << "0.100 nV"
-                                << "";
     QTest::newRow("NaN reads as 0")
         << std::numeric_limits<double>::quiet_NaN() << false << "0.0 dBm"
         << "223.6 mV"
@@ -246,13 +228,8 @@ void TestDecoder::messages_data()
                                << QStringList{"labelNdbmpep=13.0 dBm", "labelNvoltpep=998.8 mV",
                                               "labelNwattpep=19.95 mW"} +
                                       rmsKept;
-    QTest::newRow("sticky type") << QByteArray("@a-23.4;@-20.0;")
-                                 << QStringList{"labelNdbmrms=-20.0 dBm"} + pepKept;
     QTest::newRow("sticky type from before this case")
         << QByteArray("@-5;") << QStringList{"labelNdbmpep=-5.0 dBm"} + rmsKept;
-    QTest::newRow("not a number") << QByteArray("@a12x;") << rmsZero;
-    QTest::newRow("infinite") << QByteArray("@aINF;") << rmsZero;
-    QTest::newRow("overflow") << QByteArray("@a1e999;") << rmsZero;
     QTest::newRow("level beyond the range")
         << QByteArray("@a1e300;")
         << QStringList{"labelNdbmrms=200.0 dBm", "labelNvoltrms=2236067977.5 V",
@@ -264,24 +241,15 @@ void TestDecoder::messages_data()
                             << QStringList{"labeladxx=AD8307", "labelmknr=17", "labeldbm=20.0 dBm",
                                            "labelattdb=10.0 dB", "labelzsatz=" + recordingRuns} +
                                    rfTitles;
-    QTest::newRow("recording stopped")
-        << QByteArray("@s0*1*0*0*1;@s0*1*0*0*0;") << QStringList{"labelzsatz="};
     QTest::newRow("recording other value keeps running text")
         << QByteArray("@s0*1*0*0*1;@s0*7*12.5*20*2;")
         << QStringList{"labelmknr= 7", "labeldbm=12.5 dBm", "labelattdb=20.0 dB",
                        "labeladxx=AD8362", "labelzsatz=" + recordingRuns};
-    QTest::newRow("recording negative value keeps the text")
-        << QByteArray("@s0*1*0*0*1;@s0*7*12.5*20*-1;")
-        << QStringList{"labelmknr= 7", "labelzsatz=" + recordingRuns};
     QTest::newRow("missing sections")
         << QByteArray("@s0*1*0*0*1;@s3;")
         << QStringList{"labeladxx=AD8307 NF", "labelmknr= 0", "labeldbm=0.0 dBm",
                        "labelattdb=0.0 dB", "labelzsatz="} +
                audioTitles;
-    QTest::newRow("numbers that do not fit")
-        << QByteArray("@s2147483648*-2147483649*NAN*-INF*99999999999;")
-        << QStringList{"labeladxx=AD8362", "labelmknr= 0", "labeldbm=0.0 dBm", "labelattdb=0.0 dB",
-                       "labelzsatz="};
     QTest::newRow("negative number")
         << QByteArray("@s0*-5*-12.5*-3*0;")
         << QStringList{"labelmknr=-5", "labeldbm=-12.5 dBm", "labelattdb=-3.0 dB"};
@@ -297,18 +265,10 @@ void TestDecoder::messages_data()
                                   << QStringList{"labeladxx=AD8362 NF", "labelNdbmrms=-26.0 dBV",
                                                  "labelNvoltrms=50.12 mV", "labelNwattrms="} +
                                          audioTitles + pepKept;
-    QTest::newRow("audio head 3") << QByteArray("@s3*5*0.0*0.0*0;@b-6.0;")
-                                  << QStringList{"labeladxx=AD8307 NF", "labelNdbmpep=-6.0 dBV",
-                                                 "labelNvoltpep=501.2 mV", "labelNwattpep="} +
-                                         audioTitles;
     QTest::newRow("unknown head 4") << QByteArray("@s4*1*1*1*0;@a-23.4;")
                                     << QStringList{"labeladxx=Unbekannt"} + rms234 + rfTitles;
     QTest::newRow("head 5") << QByteArray("@s5*1*1*1*0;@a-23.4;")
                             << QStringList{"labeladxx=AD8361 linear"} + rms234 + rfTitles;
-    QTest::newRow("unknown head 9") << QByteArray("@s9*1*1*1*0;@a-23.4;")
-                                    << QStringList{"labeladxx=Unbekannt"} + rms234 + rfTitles;
-    QTest::newRow("negative head code")
-        << QByteArray("@s-1*1*1*1*0;@a-23.4;") << QStringList{"labeladxx=Unbekannt"} + rms234;
     QTest::newRow("audio, then RF again") << QByteArray("@s1*5*0*0*0;@s2*5*0*0*0;@a-23.4;")
                                           << QStringList{"labeladxx=AD8307"} + rms234 + rfTitles;
     QTest::newRow("level shown before the head changes")

@@ -34,9 +34,8 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Capacity of the record store and of the receive ring.
+    // Capacity of the record store.
     static constexpr int RecordCapacity = DownloadSession::Capacity;
-    static constexpr int RxRingSize = MeterStream::RxRingSize;
     // How often the meter's stream is taken in, from the meter's reply on.
     static constexpr int PollMs = 100;
 
@@ -72,7 +71,6 @@ private:
 
     // Record store steps (src/records/recordstore.cpp).
     void setUpDownloadStatus();
-    qint64 downloadTime() const { return downloadClock.elapsed(); }
     void storeDownloadHeader(const QString &text);
     void storeDataSet(const QString &text);
     void showDownloadResult();

@@ -2,7 +2,6 @@
 
 #include "livedisplay.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,11 +9,6 @@
 #include <cmath>
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MeterPublisher", text);
-}
 
 constexpr qsizetype MaxTopicPartBytes = 100;
 
@@ -81,31 +75,32 @@ QByteArray MeterPublisher::discoveryStatusTopic() const
                               : QByteArray();
 }
 
-void MeterPublisher::takeStatus(const MeterStream::Status &report, const QDateTime &when)
+void MeterPublisher::status(const MeterStream::Status &report)
 {
+    const QDateTime when = QDateTime::currentDateTime();
     if (id.isEmpty())
         id = QStringLiteral("meter%1").arg(report.serialNumber);
     const bool audioNow = LiveDisplay::isAudioHead(report.headType);
-    const bool headChanged = !status || status->headType != report.headType;
-    if (status && audioNow != audio)
+    const bool headChanged = !meterStatus || meterStatus->headType != report.headType;
+    if (meterStatus && audioNow != audio)
         clearReadings(); // levels of the old unit do not mix with the new
     audio = audioNow;
-    status = report;
+    meterStatus = report;
     if (headChanged)
         sendDiscovery();
     setOnline(true);
     tick(when);
 }
 
-void MeterPublisher::takeReading(Protocol::LevelKind kind, double level, bool audioHead,
-                                 const QDateTime &when)
+void MeterPublisher::reading(const MeterStream::Reading &reading)
 {
-    if (!status || audioHead != audio)
+    const QDateTime when = QDateTime::currentDateTime();
+    if (!meterStatus || reading.audioHead != audio)
         return;
-    Window &window = kind == Protocol::Rms ? rms : pep;
+    Window &window = reading.kind == Protocol::Rms ? rms : pep;
     // A damaged message may read as 1e300: bounded as the display bounds it,
     // so that no sum overflows.
-    level = LiveDisplay::shownLevel(level);
+    const double level = LiveDisplay::shownLevel(reading.level);
     window.powerSum += std::pow(10.0, level / 10.0);
     window.maximum = window.count == 0 ? level : std::max(window.maximum, level);
     ++window.count;
@@ -130,14 +125,14 @@ void MeterPublisher::brokerConnected()
     if (id.isEmpty())
         return;
     sink({availabilityTopic(), online ? "online" : "offline", 1, true});
-    if (status)
+    if (meterStatus)
         sendDiscovery();
 }
 
 void MeterPublisher::takeMessage(const QByteArray &topic, const QByteArray &payload)
 {
     if (settings.discovery && topic == discoveryStatusTopic() && payload.trimmed() == "online" &&
-        status)
+        meterStatus)
         sendDiscovery();
 }
 
@@ -174,12 +169,12 @@ void MeterPublisher::clearReadings()
 // (an empty retained config) while it is fitted.
 void MeterPublisher::sendDiscovery()
 {
-    if (!settings.discovery || !status || id.isEmpty())
+    if (!settings.discovery || !meterStatus || id.isEmpty())
         return;
     const QJsonObject device{
         {"identifiers", QJsonArray{QStringLiteral("tavrolinde_") + id}},
-        {"name", QStringLiteral("Tavrolinde %1").arg(status->serialNumber)},
-        {"model", LiveDisplay::headName(status->headType)},
+        {"name", QStringLiteral("Tavrolinde %1").arg(meterStatus->serialNumber)},
+        {"model", LiveDisplay::headName(meterStatus->headType)},
         {"sw_version", Protocol::firmwareText(settings.firmwareNumber).mid(3)}};
     // A few intervals without a state, and Home Assistant shows "unavailable".
     const qint64 expireSec = qMax<qint64>(5, (3 * settings.intervalMs + 999) / 1000);
@@ -236,12 +231,10 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     const auto level = [this](const Window &w) {
         return w.last ? QJsonValue(LiveLog::levelJson(*w.last, audio)) : QJsonValue();
     };
-    const QJsonObject state{
-        {"time", LiveLog::timeText(when)},
-        {"rms", level(rms)},
-        {"pep", level(pep)},
-        {"status", LiveLog::statusJson(status->headType, status->serialNumber, status->maxLevelDbm,
-                                       status->attenuatorDb, status->recording)}};
+    const QJsonObject state{{"time", LiveLog::timeText(when)},
+                            {"rms", level(rms)},
+                            {"pep", level(pep)},
+                            {"status", LiveLog::statusJson(*meterStatus)}};
     rms = Window{0, 0.0, 0.0, rms.last};
     pep = Window{0, 0.0, 0.0, pep.last};
     windowStart = QDateTime();

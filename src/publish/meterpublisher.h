@@ -6,6 +6,7 @@
 #include "protocol.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
 
@@ -28,8 +29,10 @@
 // The id is --id, else "meter" and the number of the meter's first status.
 // Readings before the first status are not published: their unit is not
 // known yet.
-class MeterPublisher
+class MeterPublisher : public MeterStream::Receiver
 {
+    Q_DECLARE_TR_FUNCTIONS(MeterPublisher)
+
 public:
     struct Settings
     {
@@ -63,8 +66,9 @@ public:
     QByteArray availabilityTopic() const;
     QByteArray discoveryStatusTopic() const;
 
-    void takeStatus(const MeterStream::Status &status, const QDateTime &when);
-    void takeReading(Protocol::LevelKind kind, double level, bool audioHead, const QDateTime &when);
+    // The stream's status and readings, taken as they come.
+    void status(const MeterStream::Status &status) override;
+    void reading(const MeterStream::Reading &reading) override;
     // Sends the state when the interval is over.
     void tick(const QDateTime &now);
 
@@ -79,8 +83,6 @@ public:
     void meterLost();
     // A clean stop: "offline".
     void stop();
-
-    bool isOnline() const { return online; }
 
 private:
     struct Window
@@ -101,7 +103,7 @@ private:
     Settings settings;
     Sink sink;
     QString id;
-    std::optional<MeterStream::Status> status;
+    std::optional<MeterStream::Status> meterStatus;
     bool audio = false;
     bool online = false;
     bool brokerUp = false;

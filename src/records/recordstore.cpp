@@ -31,7 +31,7 @@ void MainWindow::setUpDownloadStatus()
 void MainWindow::datenholen()
 {
     // Its progress is followed once the meter is connected (the poll runs).
-    download.start(search.portOpen() && search.deviceFound(), downloadTime());
+    download.start(search.portOpen() && search.deviceFound(), downloadClock.elapsed());
     ui->tabWidget->setCurrentIndex(1);
     if (search.portOpen())
         modem->writeString(QString::fromLatin1(Protocol::DownloadCommand));
@@ -44,7 +44,7 @@ void MainWindow::datenholen()
 void MainWindow::storeDownloadHeader(const QString &text)
 {
     const bool wasComplete = download.isComplete();
-    download.takeHeader(text, downloadTime());
+    download.takeHeader(text, downloadClock.elapsed());
     if (!wasComplete && download.isComplete())
         showDownloadResult();
 }
@@ -54,7 +54,7 @@ void MainWindow::storeDownloadHeader(const QString &text)
 // download.
 void MainWindow::storeDataSet(const QString &text)
 {
-    download.takeDataSet(text, downloadTime(), [this] { showDownloadResult(); });
+    download.takeDataSet(text, downloadClock.elapsed(), [this] { showDownloadResult(); });
 }
 
 // A download that is complete, or has broken off with what arrived: listed,
@@ -78,7 +78,7 @@ void MainWindow::downloadLost()
 // 5 s (then what came is listed; it goes on if more come), and the result.
 void MainWindow::showDownloadProgress()
 {
-    if (download.checkStall(downloadTime()))
+    if (download.checkStall(downloadClock.elapsed()))
         showDownloadResult();
     const QString text = download.progressText();
     if (downloadStatus->text() != text)

@@ -40,29 +40,18 @@ QByteArray timeStamp(const QDateTime &when)
     return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
 }
 
-// Tag values of the line protocol: ',', '=' and ' ' escaped with '\'; a
-// line end would end the line, so it becomes a blank.
-QByteArray influxTag(const QByteArray &value)
+// Text for the line protocol, the characters `special` and '\' escaped
+// with '\': ",= " in tag values, '"' in string fields. A line end would end
+// the line, so it becomes a blank.
+QByteArray influxEscaped(const QByteArray &value, const char *special)
 {
     QByteArray out;
     for (char c : value) {
-        if (c == ',' || c == '=' || c == ' ' || c == '\\')
+        if (c == '\\' || QByteArray(special).contains(c))
             out += '\\';
         out += c == '\n' || c == '\r' ? ' ' : c;
     }
     return out;
-}
-
-// A string field: in double quotes, with '"' and '\' escaped.
-QByteArray influxString(const QByteArray &value)
-{
-    QByteArray out = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c == '\n' || c == '\r' ? ' ' : c;
-    }
-    return out + '"';
 }
 
 // A float field, or nothing where the value is not finite (the protocol has
@@ -103,14 +92,13 @@ QJsonObject LiveLog::levelJson(double level, bool audioHead)
              audioHead ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
 }
 
-QJsonObject LiveLog::statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
-                                std::optional<bool> recording)
+QJsonObject LiveLog::statusJson(const MeterStream::Status &status)
 {
-    return {{"head", LiveDisplay::headName(headType)},
-            {"number", number},
-            {"max_level_dBm", jsonNumber(maxLevelDbm)},
-            {"attenuator_dB", jsonNumber(attenuatorDb)},
-            {"recording", recording ? QJsonValue(*recording) : QJsonValue()}};
+    return {{"head", LiveDisplay::headName(status.headType)},
+            {"number", status.serialNumber},
+            {"max_level_dBm", jsonNumber(status.maxLevelDbm)},
+            {"attenuator_dB", jsonNumber(status.attenuatorDb)},
+            {"recording", status.recording ? QJsonValue(*status.recording) : QJsonValue()}};
 }
 
 QString LiveLog::timeText(const QDateTime &when)
@@ -130,7 +118,7 @@ QByteArray LiveLog::influxLine(const char *kind, const char *unit, const QByteAr
 {
     QByteArray line = "tavrolinde";
     if (meterNumber)
-        line += ",id=" + influxTag("meter" + QByteArray::number(*meterNumber));
+        line += ",id=" + influxEscaped("meter" + QByteArray::number(*meterNumber), ",= ");
     line += QByteArray(",kind=") + kind;
     if (unit)
         line += QByteArray(",unit=") + unit;
@@ -175,7 +163,7 @@ void LiveLog::status(const MeterStream::Status &status)
                       : QByteArray();
         lines << influxLine(
             "status", nullptr,
-            ",head=" + influxString(head.toUtf8()) +
+            ",head=\"" + influxEscaped(head.toUtf8(), "\"") + '"' +
                 ",number=" + QByteArray::number(status.serialNumber) + 'i' +
                 influxField("max_level_dBm", status.maxLevelDbm, QLocale::FloatingPointShortest) +
                 influxField("attenuator_dB", status.attenuatorDb, QLocale::FloatingPointShortest) +
@@ -187,8 +175,7 @@ void LiveLog::status(const MeterStream::Status &status)
                      QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
                      ';' + shortest(status.attenuatorDb) + ';' + shown;
     } else {
-        QJsonObject line = statusJson(status.headType, status.serialNumber, status.maxLevelDbm,
-                                      status.attenuatorDb, recording);
+        QJsonObject line = statusJson(status);
         line.insert(QLatin1String("time"), timeText(when));
         line.insert(QLatin1String("kind"), "status");
         lines << jsonLine(line);

@@ -38,8 +38,7 @@ public:
     // the meter has said 0 or 1): the one place for their names and numbers,
     // shared by the JSON lines and the state messages of `publish`.
     static QJsonObject levelJson(double level, bool audioHead);
-    static QJsonObject statusJson(int headType, int number, double maxLevelDbm, double attenuatorDb,
-                                  std::optional<bool> recording);
+    static QJsonObject statusJson(const MeterStream::Status &status);
     // Local time with milliseconds and the offset from UTC (ISO 8601).
     static QString timeText(const QDateTime &when);
 

@@ -83,7 +83,7 @@ void MeterStream::messageEnded(Receiver &receiver)
         // The level with the blanks taken out, with the head in force now.
         receiver.reading({Protocol::LevelKind(messageType),
                           Protocol::readDecimal(Protocol::withoutBlanks(messageText)),
-                          meterStatus.headType, LiveDisplay::isAudioHead(meterStatus.headType)});
+                          LiveDisplay::isAudioHead(meterStatus.headType)});
         break;
     case Protocol::Status:
         takeStatus();

@@ -28,7 +28,6 @@ public:
     {
         Protocol::LevelKind kind = Protocol::Rms;
         double level = 0.0;
-        int headType = 0;
         bool audioHead = false;
     };
 

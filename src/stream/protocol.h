@@ -54,10 +54,6 @@ enum MessageType {
 
 // The type letters, in the order of the types.
 inline constexpr char TypeLetters[] = {'a', 'b', 'k', 'd', 's'};
-inline constexpr char typeLetter(MessageType type)
-{
-    return TypeLetters[type];
-}
 // The message type a byte selects, or NoMessageType for any other byte.
 int messageTypeOf(char c);
 

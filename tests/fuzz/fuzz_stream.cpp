@@ -369,7 +369,7 @@ void StreamSession::checkWindow()
               .arg(Access::messageType(*win))
               .arg(want.decoderType()));
     CHECK(Access::rxHead(*win) == Access::rxTail(*win) && Access::rxHead(*win) >= 0 &&
-              Access::rxHead(*win) < MainWindow::RxRingSize,
+              Access::rxHead(*win) < MeterStream::RxRingSize,
           QStringLiteral("the ring holds undecoded bytes"));
 
     // The labels change only with a message.

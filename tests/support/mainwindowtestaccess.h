@@ -18,7 +18,6 @@
 struct MainWindowTestAccess
 {
     // Slots and steps.
-    static void scanStep(MainWindow &m) { m.fopentty(); }
     static void setAText(MainWindow &m, const QString &port) { m.setAText(port); }
     static void poll(MainWindow &m) { m.getrs232(); }
     static void requestDownload(MainWindow &m) { m.datenholen(); }
@@ -74,10 +73,7 @@ struct MainWindowTestAccess
     static QString messageText(const MainWindow &m) { return m.stream.messageText; }
     static bool inMessage(const MainWindow &m) { return m.stream.inMessage; }
     static QString messageText(const MeterStream &s) { return s.messageText; }
-    static int serialNumber(const MainWindow &m) { return m.stream.status().serialNumber; }
-    static int headType(const MainWindow &m) { return m.stream.status().headType; }
-    static double maxLevelDbm(const MainWindow &m) { return m.stream.status().maxLevelDbm; }
-    static double attenuatorDb(const MainWindow &m) { return m.stream.status().attenuatorDb; }
+    static const MeterStream::Status &meterStatus(const MainWindow &m) { return m.stream.status(); }
 
     // Record store.
     static int lastRecordIndex(const MainWindow &m) { return m.download.lastRecordIndex; }

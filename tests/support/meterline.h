@@ -26,7 +26,7 @@
 class MeterLine
 {
 public:
-    static constexpr int MaxRead = MainWindow::RxRingSize - 1;
+    static constexpr int MaxRead = MeterStream::IntakeLimit;
 
     MeterLine() : sandbox(new PortsSandbox), meter(new PtyMeter(*sandbox, QStringLiteral("COM1")))
     {

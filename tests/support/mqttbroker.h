@@ -38,7 +38,6 @@ public:
     int port() const { return plainPort; }
     int tlsPort() const { return securePort; }
     QString caFile() const { return dir.filePath(QStringLiteral("ca.crt")); }
-    QString wrongCaFile() const { return dir.filePath(QStringLiteral("wrong-ca.crt")); }
     QString passwordFile() const { return dir.filePath(QStringLiteral("password")); }
 
 private:

@@ -1,6 +1,8 @@
 #ifndef CLIARGUMENTS_H
 #define CLIARGUMENTS_H
 
+#include "livelog.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
@@ -14,7 +16,7 @@ struct CliArguments
 
 public:
     enum class Command { None, Probe, Live, Download, Publish, Help, Version };
-    enum class Format { Csv, JsonLines, Influx };
+    using Format = LiveLog::Format;
 
     Command command = Command::None;
     QString port;         // empty: search COM1 to COM20

@@ -2,9 +2,16 @@
 #define CONSOLE_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 #include <cstdio>
+
+// The tool's texts.
+struct Cli
+{
+    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
+};
 
 // The tool's two streams: data on standard output, everything else -
 // messages, the search, the progress - on standard error.

@@ -28,12 +28,6 @@
 
 namespace {
 
-// The tool's texts.
-struct Cli
-{
-    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
-};
-
 // Writes data to standard output; a reader that has gone (`| head`) is no
 // failure.
 int writeData(const QByteArray &line, bool *failed = nullptr)
@@ -70,9 +64,7 @@ int live(const CliArguments &arguments)
     if (!session.connect())
         return ExitNoMeter;
 
-    LiveLog log(arguments.format == CliArguments::Format::JsonLines ? LiveLog::Format::JsonLines
-                : arguments.format == CliArguments::Format::Influx  ? LiveLog::Format::Influx
-                                                                    : LiveLog::Format::Csv);
+    LiveLog log(arguments.format);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
@@ -169,7 +161,8 @@ int download(const CliArguments &arguments)
     reader.finish();
     const QByteArray csv = download.csvFile(arguments.start);
     const QByteArray file = arguments.decimalComma ? Records::withDecimalComma(csv) : csv;
-    if (!download.isComplete()) {
+    const bool complete = download.isComplete();
+    if (!complete) {
         Console::message(
             Cli::tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
         if (!arguments.partial) {
@@ -177,23 +170,20 @@ int download(const CliArguments &arguments)
                 Cli::tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
             return ExitDownloadIncomplete;
         }
-        if (!save(arguments.output, file))
-            return ExitFileNotWritten;
-        if (!arguments.quiet)
-            Console::message(Cli::tr("Unvollstaendig gespeichert: %1").arg(arguments.output));
-        return ExitDownloadIncomplete;
-    }
-    if (!arguments.quiet)
+    } else if (!arguments.quiet) {
         Console::message(Cli::tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
                              .arg(download.progressText())
                              .arg(download.recordIntervalSec)
                              .arg(bytesRead)
                              .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3));
+    }
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
     if (!arguments.quiet)
-        Console::message(Cli::tr("Gespeichert: %1").arg(arguments.output));
-    return ExitOk;
+        Console::message(
+            (complete ? Cli::tr("Gespeichert: %1") : Cli::tr("Unvollstaendig gespeichert: %1"))
+                .arg(arguments.output));
+    return complete ? ExitOk : ExitDownloadIncomplete;
 }
 
 } // namespace

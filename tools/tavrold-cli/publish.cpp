@@ -3,7 +3,6 @@
 #include "cliarguments.h"
 #include "console.h"
 #include "exitcode.h"
-#include "livedisplay.h"
 #include "meterpublisher.h"
 #include "metersession.h"
 #include "meterstream.h"
@@ -19,30 +18,6 @@
 #include <memory>
 
 namespace {
-
-// The tool's texts.
-struct Cli
-{
-    Q_DECLARE_TR_FUNCTIONS(TavroldCli)
-};
-
-// The stream's readings and status, handed to the publisher as they come.
-class PublisherFeed : public MeterStream::Receiver
-{
-public:
-    explicit PublisherFeed(MeterPublisher &publisher) : publisher(publisher) {}
-    void reading(const MeterStream::Reading &r) override
-    {
-        publisher.takeReading(r.kind, r.level, r.audioHead, QDateTime::currentDateTime());
-    }
-    void status(const MeterStream::Status &s) override
-    {
-        publisher.takeStatus(s, QDateTime::currentDateTime());
-    }
-
-private:
-    MeterPublisher &publisher;
-};
 
 MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
                                     const QString &portName)
@@ -127,11 +102,10 @@ int publish(const CliArguments &arguments)
 
     session.betweenSteps = [] { QCoreApplication::processEvents(); };
     session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-    PublisherFeed feed(publisher);
     auto stream = std::make_unique<MeterStream>();
     int result = ExitOk;
     while (!StopSignal::requested()) {
-        if (session.read(*stream, StopSignal::SliceMs, feed) == MeterSession::Read::Lost) {
+        if (session.read(*stream, StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
             Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
                                  .arg(session.portName()));
             publisher.meterLost();

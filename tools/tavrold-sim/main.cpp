@@ -3,6 +3,7 @@
 // meter's side of the line, so that the program can be run and tested
 // without hardware.
 
+#include "downloadsession.h"
 #include "metersettings.h"
 #include "portlink.h"
 #include "portscan.h"
@@ -80,7 +81,7 @@ struct Options
                                QCoreApplication::translate(
                                    "main", "Number of recorded data sets that #d; sends, 0 to "
                                            "%1 (0: the header alone, last index -1). Default: 120.")
-                                   .arg(SimulatedMeter::MaxRecords),
+                                   .arg(DownloadSession::Capacity),
                                QStringLiteral("n"), QStringLiteral("120")};
     QCommandLineOption interval{
         QStringLiteral("interval"),
@@ -190,8 +191,8 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     s->recording = recording == QLatin1String("on");
     if (!readDouble(parser.value(o.level), -100.0, 50.0, &s->level))
         return bad(o.level, QStringLiteral("a number from -100 to 50"));
-    if (!readInt(parser.value(o.records), 0, SimulatedMeter::MaxRecords, &s->records))
-        return bad(o.records, QStringLiteral("0 to %1").arg(SimulatedMeter::MaxRecords));
+    if (!readInt(parser.value(o.records), 0, DownloadSession::Capacity, &s->records))
+        return bad(o.records, QStringLiteral("0 to %1").arg(DownloadSession::Capacity));
     if (!readInt(parser.value(o.interval), 1, 86400, &s->interval))
         return bad(o.interval, QStringLiteral("1 to 86400"));
     s->fullSpeed = parser.isSet(o.fullSpeed);
@@ -200,8 +201,8 @@ bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSetti
     s->noise = parser.isSet(o.noise);
     s->split = parser.isSet(o.split);
     if (parser.isSet(o.stallAfter) &&
-        !readInt(parser.value(o.stallAfter), 0, SimulatedMeter::MaxRecords, &s->stallAfter))
-        return bad(o.stallAfter, QStringLiteral("0 to %1").arg(SimulatedMeter::MaxRecords));
+        !readInt(parser.value(o.stallAfter), 0, DownloadSession::Capacity, &s->stallAfter))
+        return bad(o.stallAfter, QStringLiteral("0 to %1").arg(DownloadSession::Capacity));
     if (parser.isSet(o.unplugAfter) &&
         !readDouble(parser.value(o.unplugAfter), 0.1, 86400.0, &s->unplugAfter))
         return bad(o.unplugAfter, QStringLiteral("0.1 to 86400 seconds"));

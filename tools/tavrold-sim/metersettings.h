@@ -19,7 +19,7 @@ struct MeterSettings
     double level = -20.0; // the RMS level the live readings drift around
 
     // The recording in the meter's memory.
-    int records = 120; // data sets, 0..SimulatedMeter::MaxRecords
+    int records = 120; // data sets, 0..DownloadSession::Capacity
     int interval = 60; // seconds between two data sets
 
     bool fullSpeed = false; // no 9600-baud pacing

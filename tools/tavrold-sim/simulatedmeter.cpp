@@ -248,7 +248,7 @@ void SimulatedMeter::sendMessage(Protocol::MessageType type, const QByteArray &v
     QByteArray message;
     message.reserve(value.size() + 3);
     message.append(Protocol::MessageStart)
-        .append(Protocol::typeLetter(type))
+        .append(Protocol::TypeLetters[type])
         .append(value)
         .append(Protocol::MessageEnd);
     sendInPieces(message);

@@ -29,7 +29,6 @@ class SimulatedMeter : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxRecords = DownloadSession::Capacity;
     static constexpr int StreamTickMs = 200;
     static constexpr int StatusEveryTicks = 5;
     static constexpr int LateReplyMs = 1500;
