@@ -65,8 +65,8 @@ private:
         if (s.recording)
             labels[10]->setText(LiveDisplay::recordingText(*s.recording));
         const bool audio = LiveDisplay::isAudioHead(s.headType);
-        rmsBox->setTitle(LiveDisplay::rmsTitle(audio));
-        pepBox->setTitle(LiveDisplay::pepTitle(audio));
+        rmsBox->setTitle(LiveDisplay::levelTitle(Protocol::Rms, audio));
+        pepBox->setTitle(LiveDisplay::levelTitle(Protocol::Pep, audio));
     }
 
     MeterStream stream;

@@ -45,8 +45,8 @@ namespace {
 // A full store: the last index the last slot, a minute between data sets.
 void fillStore(MainWindow &w)
 {
-    Access::setStore(w, MainWindow::RecordCapacity - 1, 60);
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+    Access::setStore(w, DownloadSession::Capacity - 1, 60);
+    for (int i = 0; i < DownloadSession::Capacity; ++i) {
         Access::rmsValues(w)[i] = Benchmark::rmsLevel(i);
         Access::pepValues(w)[i] = Benchmark::pepLevel(i);
     }
@@ -110,11 +110,11 @@ void BenchListing::build()
             window->fuellentxt();
         else
             appendListingRowByRow(view, QTime(0, 0), 60, Access::rmsValues(*window),
-                                  Access::pepValues(*window), MainWindow::RecordCapacity);
+                                  Access::pepValues(*window), DownloadSession::Capacity);
         const qint64 ns = clock.nsecsElapsed();
         bestNs[way] = bestNs[way] < 0 ? ns : std::min(bestNs[way], ns);
     }
-    QCOMPARE(view->document()->blockCount(), MainWindow::RecordCapacity + 2);
+    QCOMPARE(view->document()->blockCount(), DownloadSession::Capacity + 2);
 }
 
 void BenchListing::eventLoopGap_data()
@@ -129,13 +129,13 @@ void BenchListing::eventLoopGap_data()
 static void listAsBefore(QTextBrowser *view, QChartView *chart, const MainWindow &w)
 {
     view->setPlainText(Records::listingText(QTime(0, 0), 60, Access::rmsValues(w),
-                                            Access::pepValues(w), MainWindow::RecordCapacity));
+                                            Access::pepValues(w), DownloadSession::Capacity));
 #ifdef TAVROLD_TREND_WINDOW
     const QList<QAbstractSeries *> series = chart->chart()->series();
     for (int kind = 0; kind < 2; ++kind) {
         QList<QPointF> points;
         const int *values = kind == 0 ? Access::rmsValues(w) : Access::pepValues(w);
-        for (int i = 0; i < MainWindow::RecordCapacity; ++i)
+        for (int i = 0; i < DownloadSession::Capacity; ++i)
             points.append(QPointF(60000.0 * (i + 1), values[i] / 100.0));
         static_cast<QLineSeries *>(series.at(kind))->replace(points);
     }
@@ -184,7 +184,7 @@ void BenchListing::eventLoopGap()
             else
                 refresh->click();
             // Whole the moment the listing returns.
-            QCOMPARE(view->document()->blockCount(), MainWindow::RecordCapacity + 2);
+            QCOMPARE(view->document()->blockCount(), DownloadSession::Capacity + 2);
         });
         QTest::qWait(2000);
         pass.stop();

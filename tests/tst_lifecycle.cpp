@@ -20,7 +20,7 @@ namespace {
 QVariantMap valuesAtStart(const MainWindow &m)
 {
     bool storeClear = true;
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i)
+    for (int i = 0; i < DownloadSession::Capacity; ++i)
         storeClear = storeClear && Access::rmsValues(m)[i] == 0 && Access::pepValues(m)[i] == 0;
     return {
         {"versionText", Access::versionText(m)},

@@ -33,7 +33,7 @@ const QString RuleLine = QStringLiteral("=======================================
 void fillPattern(MainWindow &w, int lastIndex, int interval)
 {
     Access::setStore(w, lastIndex, interval);
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i) {
+    for (int i = 0; i < DownloadSession::Capacity; ++i) {
         Access::rmsValues(w)[i] = (i * 7919) % 20001 - 10000;
         Access::pepValues(w)[i] = -(i * 104729) % 300007;
     }
@@ -215,7 +215,7 @@ void TestListing::oneGoEqualsRowByRow()
     showBefore();
     appendListingRowByRow(view, QTime(23, 0, 7), interval, Access::rmsValues(w),
                           Access::pepValues(w),
-                          lastIndex < 0 ? 0 : qMin(lastIndex + 1, MainWindow::RecordCapacity));
+                          lastIndex < 0 ? 0 : qMin(lastIndex + 1, DownloadSession::Capacity));
 
     QCOMPARE(oneGoText, view->toPlainText());
     QCOMPARE(oneGoBlocks.size(), view->document()->blockCount());
@@ -240,7 +240,7 @@ void TestListing::wholeRightAfterListing()
 {
     QFETCH(int, readyFor);
     MainWindow &w = *window;
-    const int last = MainWindow::RecordCapacity - 1;
+    const int last = DownloadSession::Capacity - 1;
     fillPattern(w, last, 60);
     setStart(w, QTime(12, 0));
     if (readyFor == 1)
@@ -259,10 +259,10 @@ void TestListing::wholeRightAfterListing()
     Access::setStore(w, last, 60);
 
     w.fuellentxt();
-    QCOMPARE(browser(w)->document()->blockCount(), MainWindow::RecordCapacity + 2);
+    QCOMPARE(browser(w)->document()->blockCount(), DownloadSession::Capacity + 2);
     QCOMPARE(browser(w)->toPlainText(),
              Records::listingText(QTime(12, 0), 60, Access::rmsValues(w), Access::pepValues(w),
-                                  MainWindow::RecordCapacity));
+                                  DownloadSession::Capacity));
 }
 
 // The listing rows and the file lines are made without printf; they must

@@ -34,8 +34,6 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Capacity of the record store.
-    static constexpr int RecordCapacity = DownloadSession::Capacity;
     // How often the meter's stream is taken in, from the meter's reply on.
     static constexpr int PollMs = 100;
 

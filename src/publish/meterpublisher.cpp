@@ -12,11 +12,6 @@ namespace {
 
 constexpr qsizetype MaxTopicPartBytes = 100;
 
-QByteArray compact(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 // One entity of Home Assistant's discovery.
 struct Entity
 {
@@ -207,7 +202,7 @@ void MeterPublisher::sendDiscovery()
         }
         if (entity.type == Entity::Level || entity.type == Entity::Power)
             config.insert(QLatin1String("state_class"), "measurement");
-        sink({configTopic, compact(config), 1, true});
+        sink({configTopic, QJsonDocument(config).toJson(QJsonDocument::Compact), 1, true});
     }
 }
 
@@ -238,5 +233,5 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     rms = Window{0, 0.0, 0.0, rms.last};
     pep = Window{0, 0.0, 0.0, pep.last};
     windowStart = QDateTime();
-    return compact(state);
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

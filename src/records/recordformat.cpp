@@ -129,40 +129,35 @@ int listedSecs(const QTime &start, int intervalSec, int n)
     return ms < 0 ? -1 : int(ms / 1000);
 }
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // Where the decimal point of a number field stands, -1 when the field is not
 // a number with one: blanks before it (a padded "%4.2f"), a sign, digits,
 // '.', digits, and an exponent perhaps ("1.5e-05").
 qsizetype decimalPoint(const char *field, qsizetype size)
 {
     qsizetype i = 0;
+    const auto skipSign = [&] {
+        if (i < size && (field[i] == '-' || field[i] == '+'))
+            ++i;
+    };
+    // Skips a run of digits; false when there was none.
+    const auto skipDigits = [&] {
+        const qsizetype from = i;
+        while (i < size && field[i] >= '0' && field[i] <= '9')
+            ++i;
+        return i > from;
+    };
     while (i < size && field[i] == ' ')
         ++i;
-    if (i < size && (field[i] == '-' || field[i] == '+'))
-        ++i;
-    const qsizetype digits = i;
-    while (i < size && isDigit(field[i]))
-        ++i;
-    if (i == digits || i == size || field[i] != '.')
+    skipSign();
+    if (!skipDigits() || i == size || field[i] != '.')
         return -1;
     const qsizetype point = i++;
-    const qsizetype fraction = i;
-    while (i < size && isDigit(field[i]))
-        ++i;
-    if (i == fraction)
+    if (!skipDigits())
         return -1;
     if (i < size && (field[i] == 'e' || field[i] == 'E')) {
         ++i;
-        if (i < size && (field[i] == '-' || field[i] == '+'))
-            ++i;
-        const qsizetype exponent = i;
-        while (i < size && isDigit(field[i]))
-            ++i;
-        if (i == exponent)
+        skipSign();
+        if (!skipDigits())
             return -1;
     }
     return i == size ? point : -1;

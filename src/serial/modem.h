@@ -42,9 +42,6 @@ public:
     // The device that a port name such as "COM3" stands for on this system.
     static QString devicePath(const QString &name);
 
-    // Why the last openPort() failed; None after one that opened. A
-    // closePort() leaves it as it is.
-    SerialPort::OpenFailure openFailure() const { return failure; }
     // What the user can do something about, for the port that failed last:
     // "Kein Zugriff auf /dev/ttyUSB0 (COM5): Gruppe dialout fehlt", or
     // "COM5 ist von einem anderen Programm belegt". Empty when the port is

@@ -54,8 +54,8 @@ void showStatusTexts(Ui_MainWindow *ui, const MeterStream::Status &status)
     ui->labelattdb->setText(LiveDisplay::attenuatorText(status.attenuatorDb));
     ui->labeladxx->setText(LiveDisplay::headName(status.headType));
     const bool audio = LiveDisplay::isAudioHead(status.headType);
-    ui->groupBoxrms->setTitle(LiveDisplay::rmsTitle(audio));
-    ui->groupBoxpep->setTitle(LiveDisplay::pepTitle(audio));
+    ui->groupBoxrms->setTitle(LiveDisplay::levelTitle(Protocol::Rms, audio));
+    ui->groupBoxpep->setTitle(LiveDisplay::levelTitle(Protocol::Pep, audio));
     if (status.recording)
         ui->labelzsatz->setText(LiveDisplay::recordingText(*status.recording));
 }

@@ -91,16 +91,12 @@ QString recordingText(bool recording)
                      : QString();
 }
 
-QString rmsTitle(bool audioHead)
+QString levelTitle(Protocol::LevelKind kind, bool audioHead)
 {
-    return audioHead ? QCoreApplication::translate("MainWindow", "Audio")
-                     : QCoreApplication::translate("MainWindow", "AVG/RMS");
-}
-
-QString pepTitle(bool audioHead)
-{
-    return audioHead ? QCoreApplication::translate("MainWindow", "Audio/Peak")
-                     : QCoreApplication::translate("MainWindow", "PEP");
+    static const char *const titles[Protocol::LevelKindCount][2] = {
+        {QT_TRANSLATE_NOOP("MainWindow", "AVG/RMS"), QT_TRANSLATE_NOOP("MainWindow", "Audio")},
+        {QT_TRANSLATE_NOOP("MainWindow", "PEP"), QT_TRANSLATE_NOOP("MainWindow", "Audio/Peak")}};
+    return QCoreApplication::translate("MainWindow", titles[kind][audioHead ? 1 : 0]);
 }
 
 } // namespace LiveDisplay

@@ -1,6 +1,8 @@
 #ifndef LIVEDISPLAY_H
 #define LIVEDISPLAY_H
 
+#include "protocol.h"
+
 #include <QString>
 
 // What the live display shows for the meter's readings and status: pure
@@ -53,9 +55,8 @@ QString attenuatorText(double db);
 // empty.
 QString recordingText(bool recording);
 
-// Titles of the RMS and the PEP group box.
-QString rmsTitle(bool audioHead);
-QString pepTitle(bool audioHead);
+// Title of the RMS or the PEP group box.
+QString levelTitle(Protocol::LevelKind kind, bool audioHead);
 
 } // namespace LiveDisplay
 

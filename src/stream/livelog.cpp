@@ -29,11 +29,6 @@ QJsonValue jsonNumber(double value, int digits = QLocale::FloatingPointShortest)
     return std::isfinite(value) ? QJsonValue(number(value, digits).toDouble()) : QJsonValue();
 }
 
-QByteArray jsonLine(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 // Local time with milliseconds and the offset from UTC, as ISO 8601 has it.
 QByteArray timeStamp(const QDateTime &when)
 {
@@ -146,7 +141,7 @@ void LiveLog::reading(const MeterStream::Reading &reading)
         QJsonObject line = levelJson(level, audio);
         line.insert(QLatin1String("time"), timeText(when));
         line.insert(QLatin1String("kind"), kind);
-        lines << jsonLine(line);
+        lines << QJsonDocument(line).toJson(QJsonDocument::Compact);
     }
 }
 
@@ -178,6 +173,6 @@ void LiveLog::status(const MeterStream::Status &status)
         QJsonObject line = statusJson(status);
         line.insert(QLatin1String("time"), timeText(when));
         line.insert(QLatin1String("kind"), "status");
-        lines << jsonLine(line);
+        lines << QJsonDocument(line).toJson(QJsonDocument::Compact);
     }
 }

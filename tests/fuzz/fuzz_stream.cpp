@@ -55,7 +55,7 @@ constexpr int LineLimit = 3000;
 // What one input may have the meter send in all: a full download of 16000
 // data sets with live readings in between.
 constexpr qint64 MaxStreamBytes = 1 << 19;
-constexpr int MaxListedLines = MainWindow::RecordCapacity + 2;
+constexpr int MaxListedLines = DownloadSession::Capacity + 2;
 
 // The text of a broken rule is only made when it is broken.
 #define CHECK(condition, what) FUZZ_CHECK(Target, condition, what)
@@ -434,11 +434,11 @@ void StreamSession::checkWholeStore()
 {
     const int *rms = Access::rmsValues(*win);
     const int *pep = Access::pepValues(*win);
-    const std::size_t storeBytes = MainWindow::RecordCapacity * sizeof(int);
+    const std::size_t storeBytes = DownloadSession::Capacity * sizeof(int);
     if (std::memcmp(rms, model->rms.data(), storeBytes) == 0 &&
         std::memcmp(pep, model->pep.data(), storeBytes) == 0)
         return;
-    for (int i = 0; i < MainWindow::RecordCapacity; ++i)
+    for (int i = 0; i < DownloadSession::Capacity; ++i)
         CHECK(rms[i] == model->rms.at(i) && pep[i] == model->pep.at(i),
               QStringLiteral("slot %1 of the store holds %2/%3, the stream says %4/%5")
                   .arg(i)

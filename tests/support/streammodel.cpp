@@ -8,7 +8,7 @@
 #include <climits>
 
 StreamModel::StreamModel(const QHash<QString, QString> &shown)
-    : rms(MainWindow::RecordCapacity), pep(MainWindow::RecordCapacity), shown(shown)
+    : rms(DownloadSession::Capacity), pep(DownloadSession::Capacity), shown(shown)
 {
 }
 

@@ -23,6 +23,13 @@ QString dashed(const QString &name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
+// Sets the message of a refused command line; false, for returning it.
+bool fail(QString *error, const QString &text)
+{
+    *error = text;
+    return false;
+}
+
 // Seconds greater than 0 and at most a bit over 30 years, as milliseconds.
 bool readSeconds(const QString &text, qint64 *msecs)
 {
@@ -54,31 +61,26 @@ CliArguments::Command commandOf(const QString &name)
 
 bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
 {
-    if (words.isEmpty()) {
-        *error = CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish).");
-        return false;
-    }
+    if (words.isEmpty())
+        return fail(
+            error, CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish)."));
     static const QStringList names = {"probe", "live", "download", "publish", "help"};
     static const CliArguments::Command commands[] = {
         CliArguments::Command::Probe, CliArguments::Command::Live, CliArguments::Command::Download,
         CliArguments::Command::Publish, CliArguments::Command::Help};
     const qsizetype at = names.indexOf(words.first());
 #ifndef TAVROLD_PUBLISH
-    if (words.first() == QLatin1String("publish")) {
-        *error =
-            CliArguments::tr("Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto).");
-        return false;
-    }
+    if (words.first() == QLatin1String("publish"))
+        return fail(error,
+                    CliArguments::tr(
+                        "Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto)."));
 #endif
-    if (at < 0) {
-        *error = CliArguments::tr("Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
-                     .arg(words.first());
-        return false;
-    }
-    if (words.size() > 1) {
-        *error = CliArguments::tr("Unerwartetes Argument \"%1\".").arg(words.at(1));
-        return false;
-    }
+    if (at < 0)
+        return fail(error, CliArguments::tr(
+                               "Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
+                               .arg(words.first()));
+    if (words.size() > 1)
+        return fail(error, CliArguments::tr("Unerwartetes Argument \"%1\".").arg(words.at(1)));
     parsed->command = commands[at];
     return true;
 }
@@ -98,10 +100,8 @@ bool readBroker(const QString &text, CliArguments *parsed, QString *error)
             "Name und Passwort gehoeren in --user und --password-file, nicht in die Adresse");
     else if (!url.path().isEmpty() && url.path() != QLatin1String("/"))
         why = CliArguments::tr("eine Adresse ohne Pfad");
-    if (!why.isEmpty()) {
-        *error = CliArguments::tr("Ungueltiger Broker \"%1\": %2.").arg(text, why);
-        return false;
-    }
+    if (!why.isEmpty())
+        return fail(error, CliArguments::tr("Ungueltiger Broker \"%1\": %2.").arg(text, why));
     parsed->tls = scheme == QLatin1String("mqtts");
     parsed->brokerHost = url.host();
     parsed->brokerPort = url.port(parsed->tls ? 8883 : 1883);
@@ -132,11 +132,10 @@ bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QStrin
         return false;
     if (!file.isEmpty()) {
         QFile in(file);
-        if (!in.open(QIODevice::ReadOnly)) {
-            *error =
-                CliArguments::tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file);
-            return false;
-        }
+        if (!in.open(QIODevice::ReadOnly))
+            return fail(
+                error,
+                CliArguments::tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file));
         parsed->password = in.readLine(4096);
         while (parsed->password.endsWith('\n') || parsed->password.endsWith('\r'))
             parsed->password.chop(1);
@@ -145,19 +144,13 @@ bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QStrin
     } else {
         parsed->password = QByteArray(); // null: no password
     }
-    if (!parsed->password.isNull() && parsed->user.isEmpty()) {
-        *error = CliArguments::tr("Ein Passwort braucht --user NAME.");
-        return false;
-    }
+    if (!parsed->password.isNull() && parsed->user.isEmpty())
+        return fail(error, CliArguments::tr("Ein Passwort braucht --user NAME."));
     return true;
 }
 
 bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
-    const auto fail = [error](const QString &text) {
-        *error = text;
-        return false;
-    };
     if (parser.isSet("broker") && !readBroker(parser.value("broker"), parsed, error))
         return false;
     parsed->user = parser.value("user");
@@ -168,32 +161,33 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
         return false;
     parsed->insecure = parser.isSet("insecure");
     if (parsed->certFile.isEmpty() != parsed->keyFile.isEmpty())
-        return fail(CliArguments::tr("--cert und --key gehoeren zusammen."));
+        return fail(error, CliArguments::tr("--cert und --key gehoeren zusammen."));
     if (!parsed->tls &&
         (parsed->insecure || !parsed->caFile.isEmpty() || !parsed->certFile.isEmpty()))
         return fail(
+            error,
             CliArguments::tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
     parsed->clientId = parser.value("client-id");
     if (parser.isSet("client-id") &&
         (parsed->clientId.isEmpty() || parsed->clientId.toUtf8().size() > 100))
-        return fail(CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
+        return fail(error, CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
     if (parser.isSet("keepalive")) {
         bool ok = false;
         parsed->keepAliveSec = parser.value("keepalive").toInt(&ok, 10);
         if (!ok || parsed->keepAliveSec < 5 || parsed->keepAliveSec > 65535)
-            return fail(
-                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
-                                 "Sekunden.")
-                    .arg(parser.value("keepalive")));
+            return fail(error, CliArguments::tr(
+                                   "Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
+                                   "Sekunden.")
+                                   .arg(parser.value("keepalive")));
     }
     if (parser.isSet("interval")) {
         bool ok = false;
         const double seconds = parser.value("interval").toDouble(&ok);
         if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
-            return fail(
-                CliArguments::tr("Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
-                                 "Sekunden.")
-                    .arg(parser.value("interval")));
+            return fail(error, CliArguments::tr(
+                                   "Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
+                                   "Sekunden.")
+                                   .arg(parser.value("interval")));
         parsed->intervalMs = qint64(std::ceil(seconds * 1000.0));
     }
     parsed->discovery = !parser.isSet("no-discovery");
@@ -204,8 +198,8 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
         const QString value = parser.value(name);
         const QString why = MeterPublisher::topicPartError(value, qstrcmp(name, "id") == 0);
         if (!why.isEmpty())
-            return fail(CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
-                            .arg(value, dashed(name), why));
+            return fail(error, CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
+                                   .arg(value, dashed(name), why));
         *(qstrcmp(name, "topic-prefix") == 0 ? &parsed->topicPrefix
           : qstrcmp(name, "id") == 0         ? &parsed->nodeId
                                              : &parsed->discoveryPrefix) = value;
@@ -216,31 +210,29 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
 
 bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
-    const auto fail = [error](const QString &text) {
-        *error = text;
-        return false;
-    };
     if (parser.isSet("port")) {
         const QString value = parser.value("port");
         const QStringList ports = PortScan::portNames();
         const qsizetype at = ports.indexOf(value.toUpper());
         if (at < 0)
-            return fail(CliArguments::tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.")
+            return fail(error,
+                        CliArguments::tr("Ungueltiger Port \"%1\": erlaubt sind COM1 bis COM20.")
                             .arg(value));
         parsed->port = ports.at(at);
     }
     for (const char *name : {"timeout", "duration"}) {
         qint64 *msecs = qstrcmp(name, "timeout") == 0 ? &parsed->timeoutMs : &parsed->durationMs;
         if (parser.isSet(name) && !readSeconds(parser.value(name), msecs))
-            return fail(
-                CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
-                    .arg(parser.value(name), dashed(name)));
+            return fail(error, CliArguments::tr(
+                                   "Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
+                                   .arg(parser.value(name), dashed(name)));
     }
     if (parser.isSet("count")) {
         bool ok = false;
         parsed->count = parser.value("count").toLongLong(&ok, 10);
         if (!ok || parsed->count <= 0)
             return fail(
+                error,
                 CliArguments::tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
                                  "groesser 0.")
                     .arg(parser.value("count")));
@@ -253,9 +245,9 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
                                                        CliArguments::Format::Influx};
         const qsizetype at = names.indexOf(value);
         if (at < 0)
-            return fail(
-                CliArguments::tr("Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.")
-                    .arg(value));
+            return fail(error, CliArguments::tr(
+                                   "Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.")
+                                   .arg(value));
         parsed->format = formats[at];
     }
     if (parser.isSet("start")) {
@@ -263,24 +255,25 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
         const QString value = parser.value("start");
         parsed->start = QTime::fromString(value, QStringLiteral("HH:mm:ss"));
         if (!shape.match(value).hasMatch() || !parsed->start.isValid())
-            return fail(
-                CliArguments::tr("Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
-                                 "23:59:59).")
-                    .arg(value));
+            return fail(error, CliArguments::tr(
+                                   "Ungueltige Startzeit \"%1\": erwartet HH:MM:SS (00:00:00 bis "
+                                   "23:59:59).")
+                                   .arg(value));
     }
     if (parser.isSet("output")) {
         parsed->output = parser.value("output");
         if (parsed->output.isEmpty())
-            return fail(CliArguments::tr("Leerer Dateiname fuer -o."));
+            return fail(error, CliArguments::tr("Leerer Dateiname fuer -o."));
     }
     parsed->quiet = parser.isSet("quiet");
     parsed->partial = parser.isSet("partial");
     parsed->decimalComma = parser.isSet("decimal-comma");
     if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
-        return fail(CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
+        return fail(error,
+                    CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
                         .arg(parser.value("format")));
     if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
-        return fail(CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
+        return fail(error, CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
     return parsed->command != CliArguments::Command::Publish ||
            readPublishValues(parser, parsed, error);
 }
@@ -319,11 +312,9 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
                        {"interval", "", "S"}});
     if (!parser.parse(arguments)) {
         // Qt's own reasons are English; the tool speaks German.
-        if (!parser.unknownOptionNames().isEmpty()) {
-            *error = CliArguments::tr("Unbekannte Option \"%1\".")
-                         .arg(dashed(parser.unknownOptionNames().first()));
-            return false;
-        }
+        if (!parser.unknownOptionNames().isEmpty())
+            return fail(error, CliArguments::tr("Unbekannte Option \"%1\".")
+                                   .arg(dashed(parser.unknownOptionNames().first())));
         static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
         const QString name = quoted.match(parser.errorText()).captured(1);
         *error = parser.errorText().startsWith(QLatin1String("Missing"))
@@ -349,11 +340,9 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
         // The CSV of both "live" and "download" may have a decimal comma.
         const bool csvOption = name == QLatin1String("decimal-comma") &&
                                parsed->command != CliArguments::Command::Probe;
-        if (owner != CliArguments::Command::None && owner != parsed->command && !csvOption) {
-            *error = CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
-                         .arg(dashed(name), parser.positionalArguments().first());
-            return false;
-        }
+        if (owner != CliArguments::Command::None && owner != parsed->command && !csvOption)
+            return fail(error, CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
+                                   .arg(dashed(name), parser.positionalArguments().first()));
     }
     return readValues(parser, parsed, error);
 }
