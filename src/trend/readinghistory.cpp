@@ -15,6 +15,41 @@ qint64 columnOf(qint64 msecs, qint64 width)
     return msecs >= 0 ? msecs / width : -((-msecs + width - 1) / width);
 }
 
+// The lowest and the highest level of the column being read, by their
+// places. A column's run is handed to `put` as one or two places, in the
+// order they came, when a place in another column is taken and at flush().
+struct ColumnRun
+{
+    qint64 number = 0;
+    qint64 minAt = -1, maxAt = -1;
+    double minimum = 0.0, maximum = 0.0;
+
+    template <typename Put>
+    void take(qint64 column, qint64 lowAt, double low, qint64 highAt, double high, const Put &put)
+    {
+        if (column != number)
+            flush(put);
+        number = column;
+        if (minAt < 0 || low < minimum) {
+            minAt = lowAt;
+            minimum = low;
+        }
+        if (maxAt < 0 || high > maximum) {
+            maxAt = highAt;
+            maximum = high;
+        }
+    }
+    template <typename Put> void flush(Put put)
+    {
+        if (minAt < 0)
+            return;
+        put(std::min(minAt, maxAt));
+        if (minAt != maxAt)
+            put(std::max(minAt, maxAt));
+        minAt = maxAt = -1;
+    }
+};
+
 } // namespace
 
 ReadingHistory::Reading::Reading(qint64 msecs, Kind kind, double level, Unit unit,
@@ -207,35 +242,14 @@ ReadingHistory::Line ReadingHistory::lineColumnExtremes(const Line &line, qint64
 {
     columnMs = std::max<qint64>(columnMs, 1);
     Line result;
-    size_t minAt = 0, maxAt = 0;
-    qint64 column = 0;
-    bool open = false;
-    const auto flush = [&] {
-        if (!open)
-            return;
-        result.push_back(line[std::min(minAt, maxAt)]);
-        if (minAt != maxAt)
-            result.push_back(line[std::max(minAt, maxAt)]);
-        open = false;
-    };
+    ColumnRun run;
+    const auto put = [&](qint64 i) { result.push_back(line[size_t(i)]); };
     for (size_t i = 0; i < line.size(); ++i) {
         const Point &p = line[i];
-        if (p.msecs < fromMs || p.msecs > toMs)
-            continue;
-        const qint64 number = columnOf(p.msecs, columnMs);
-        if (open && number != column)
-            flush();
-        if (!open) {
-            column = number;
-            minAt = maxAt = i;
-            open = true;
-        }
-        if (p.level < line[minAt].level)
-            minAt = i;
-        if (p.level > line[maxAt].level)
-            maxAt = i;
+        if (p.msecs >= fromMs && p.msecs <= toMs)
+            run.take(columnOf(p.msecs, columnMs), qint64(i), p.level, qint64(i), p.level, put);
     }
-    flush();
+    run.flush(put);
     return result;
 }
 
@@ -248,37 +262,8 @@ std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint
     const qint64 end = std::max(begin, indexAt(toMs));
 
     Line line;
-    struct Column
-    {
-        qint64 number = 0;
-        qint64 minIndex = -1, maxIndex = -1;
-        double minimum = 0.0, maximum = 0.0;
-    } column;
-    const auto flushColumn = [&] {
-        if (column.minIndex < 0)
-            return;
-        const qint64 first = std::min(column.minIndex, column.maxIndex);
-        const qint64 second = std::max(column.minIndex, column.maxIndex);
-        line.push_back(Point{at(first).msecs(), at(first).level()});
-        if (second != first)
-            line.push_back(Point{at(second).msecs(), at(second).level()});
-        column.minIndex = column.maxIndex = -1;
-    };
-    const auto take = [&](qint64 number, qint64 minIndex, double minimum, qint64 maxIndex,
-                          double maximum) {
-        if (number != column.number)
-            flushColumn();
-        column.number = number;
-        if (column.minIndex < 0 || minimum < column.minimum) {
-            column.minIndex = minIndex;
-            column.minimum = minimum;
-        }
-        if (column.maxIndex < 0 || maximum > column.maximum) {
-            column.maxIndex = maxIndex;
-            column.maximum = maximum;
-        }
-    };
-
+    ColumnRun run;
+    const auto put = [&](qint64 i) { line.push_back(Point{at(i).msecs(), at(i).level()}); };
     for (qint64 i = begin; i < end;) {
         const Block &block = blockOf(i);
         if (i % BlockSize == 0 && i + BlockSize <= end && !block.segmentInside) {
@@ -287,7 +272,7 @@ std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint
                 // The whole block falls in one column: its summary will do.
                 const Summary &s = block.kinds[kind];
                 if (s.count > 0)
-                    take(number, i + s.minAt, s.minimum, i + s.maxAt, s.maximum);
+                    run.take(number, i + s.minAt, s.minimum, i + s.maxAt, s.maximum, put);
                 i += BlockSize;
                 continue;
             }
@@ -295,16 +280,16 @@ std::vector<ReadingHistory::Line> ReadingHistory::columnExtremes(Kind kind, qint
         const Reading &r = block.readings[i % BlockSize];
         if (r.kind() == kind) {
             if (r.startsSegment()) {
-                flushColumn();
+                run.flush(put);
                 if (!line.empty())
                     lines.push_back(std::move(line));
                 line = Line();
             }
-            take(columnOf(r.msecs(), columnMs), i, r.level(), i, r.level());
+            run.take(columnOf(r.msecs(), columnMs), i, r.level(), i, r.level(), put);
         }
         ++i;
     }
-    flushColumn();
+    run.flush(put);
     if (!line.empty())
         lines.push_back(std::move(line));
     return lines;
