@@ -95,10 +95,7 @@ void MeterPublisher::reading(const MeterStream::Reading &reading)
     Window &window = reading.kind == Protocol::Rms ? rms : pep;
     // A damaged message may read as 1e300: bounded as the display bounds it,
     // so that no sum overflows.
-    const double level = LiveDisplay::shownLevel(reading.level);
-    window.powerSum += std::pow(10.0, level / 10.0);
-    window.maximum = window.count == 0 ? level : std::max(window.maximum, level);
-    ++window.count;
+    window.sum.add(LiveDisplay::shownLevel(reading.level));
     if (!windowStart.isValid())
         windowStart = when;
     if (settings.intervalMs == 0)
@@ -208,7 +205,7 @@ void MeterPublisher::sendDiscovery()
 
 void MeterPublisher::sendState(const QDateTime &when)
 {
-    if (rms.count == 0 && pep.count == 0)
+    if (rms.sum.count() == 0 && pep.sum.count() == 0)
         return;
     sink({topic("state"), stateJson(when), 0, false});
 }
@@ -219,10 +216,10 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     // a reading in it keeps its last level (a state for every reading has one
     // kind only).
     // The average to 0.01 dB: the meter's own levels have one decimal.
-    if (rms.count > 0)
-        rms.last = std::round(1000.0 * std::log10(rms.powerSum / rms.count)) / 100.0;
-    if (pep.count > 0)
-        pep.last = pep.maximum;
+    if (rms.sum.count() > 0)
+        rms.last = std::round(100.0 * rms.sum.result().powerAverage) / 100.0;
+    if (pep.sum.count() > 0)
+        pep.last = pep.sum.result().maximum;
     const auto level = [this](const Window &w) {
         return w.last ? QJsonValue(LiveLog::levelJson(*w.last, audio)) : QJsonValue();
     };
@@ -230,8 +227,8 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
                             {"rms", level(rms)},
                             {"pep", level(pep)},
                             {"status", LiveLog::statusJson(*meterStatus)}};
-    rms = Window{0, 0.0, 0.0, rms.last};
-    pep = Window{0, 0.0, 0.0, pep.last};
+    rms = Window{{}, rms.last};
+    pep = Window{{}, pep.last};
     windowStart = QDateTime();
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

@@ -4,6 +4,7 @@
 #include "livelog.h"
 #include "meterstream.h"
 #include "protocol.h"
+#include "readinghistory.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -87,9 +88,7 @@ public:
 private:
     struct Window
     {
-        int count = 0;
-        double powerSum = 0.0; // of 10^(L/10), for the power average
-        double maximum = 0.0;
+        ReadingHistory::StatisticsSum sum;
         std::optional<double> last; // the level last published, carried on
     };
 

@@ -120,19 +120,22 @@ public:
 
     static double powerOf(double level);
 
-private:
-    // Adds up readings (or summaries of readings) to their statistics.
+    // Adds up readings (or summaries of readings) to their statistics: the
+    // one place for the power average, shared with whoever sums levels.
     class StatisticsSum
     {
     public:
         void add(double level) { add(1, level, level, powerOf(level)); }
         void add(qint64 n, double minimum, double maximum, double powerSum);
+        qint64 count() const { return sum.count; }
         KindStatistics result() const;
 
     private:
         KindStatistics sum;
         double powerSum = 0.0;
     };
+
+private:
     struct Summary
     {
         qint32 count = 0;
