@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -31,195 +32,204 @@ void printLine(std::FILE *stream, const QString &line)
     std::fflush(stream);
 }
 
-struct Options
-{
-    QCommandLineOption port{
-        QStringLiteral("port"),
-        QCoreApplication::translate("main", "COM name to serve, COM1 to COM255 (the program "
-                                            "searches COM1 to COM20). Default: COM1."),
-        QStringLiteral("COMn"), QStringLiteral("COM1")};
-    QCommandLineOption firmware{
-        QStringLiteral("firmware"),
-        QCoreApplication::translate("main", "Firmware number, the byte sent after \"M\" in "
-                                            "answer to #v; (0 to 255; the program accepts 11 "
-                                            "to 127). Default: 21."),
-        QStringLiteral("n"), QStringLiteral("21")};
-    QCommandLineOption head{
-        QStringLiteral("head"),
-        QCoreApplication::translate("main", "Detector-head code in the status message: 0 AD8362, "
-                                            "1 AD8362 NF, 2 AD8307, 3 AD8307 NF, 4 unknown, "
-                                            "5 AD8361 linear (1 and 3 are audio heads, levels in "
-                                            "dBV). Default: 0."),
-        QStringLiteral("code"), QStringLiteral("0")};
-    QCommandLineOption number{
-        QStringLiteral("number"),
-        QCoreApplication::translate("main", "The meter's number in the status message (0 to "
-                                            "99999). Default: 1."),
-        QStringLiteral("n"), QStringLiteral("1")};
-    QCommandLineOption maxLevel{
-        QStringLiteral("max-level"),
-        QCoreApplication::translate("main", "Maximum level in dBm in the status message. "
-                                            "Default: 20.0."),
-        QStringLiteral("dBm"), QStringLiteral("20.0")};
-    QCommandLineOption attenuator{
-        QStringLiteral("attenuator"),
-        QCoreApplication::translate("main", "Attenuator setting in dB in the status message. "
-                                            "Default: 0.0."),
-        QStringLiteral("dB"), QStringLiteral("0.0")};
-    QCommandLineOption recording{
-        QStringLiteral("recording"),
-        QCoreApplication::translate("main", "Whether the status message reports the "
-                                            "recording function as running. Default: off."),
-        QStringLiteral("on|off"), QStringLiteral("off")};
-    QCommandLineOption level{
-        QStringLiteral("level"),
-        QCoreApplication::translate("main", "RMS level the live readings drift around (PEP lies a "
-                                            "few dB above), also the centre of the recording. "
-                                            "Default: -20.0."),
-        QStringLiteral("dBm"), QStringLiteral("-20.0")};
-    QCommandLineOption records{QStringLiteral("records"),
-                               QCoreApplication::translate(
-                                   "main", "Number of recorded data sets that #d; sends, 0 to "
-                                           "%1 (0: the header alone, last index -1). Default: 120.")
-                                   .arg(DownloadSession::Capacity),
-                               QStringLiteral("n"), QStringLiteral("120")};
-    QCommandLineOption interval{
-        QStringLiteral("interval"),
-        QCoreApplication::translate("main", "Recording interval in seconds that #d; announces, "
-                                            "1 to 86400. Default: 60."),
-        QStringLiteral("seconds"), QStringLiteral("60")};
-    QCommandLineOption fullSpeed{
-        QStringLiteral("full-speed"),
-        QCoreApplication::translate("main", "Send as fast as the line takes the bytes instead "
-                                            "of the pace of a 9600-baud 8N2 line (about 873 "
-                                            "bytes a second).")};
-    QCommandLineOption lateReply{
-        QStringLiteral("late-reply"),
-        QCoreApplication::translate("main", "Faulty meter: answer #v; only after 1500 ms, too "
-                                            "late for the program's probe.")};
-    QCommandLineOption wrongReply{
-        QStringLiteral("wrong-reply"),
-        QCoreApplication::translate("main", "Faulty meter: answer #v; with \"X\" instead of "
-                                            "\"M\" (for a firmware number the program "
-                                            "refuses, use --firmware 10).")};
-    QCommandLineOption noise{
-        QStringLiteral("noise"),
-        QCoreApplication::translate("main", "Faulty line: random bytes (never \"@\" or \";\") "
-                                            "between messages.")};
-    QCommandLineOption split{
-        QStringLiteral("split"),
-        QCoreApplication::translate("main", "Faulty line: every message is cut at random points "
-                                            "and sent in separate writes with short pauses.")};
-    QCommandLineOption stallAfter{
-        QStringLiteral("stall-after"),
-        QCoreApplication::translate("main", "Faulty meter: a download stops after n data sets "
-                                            "(live messages go on), as one that breaks off."),
-        QStringLiteral("n")};
-    QCommandLineOption unplugAfter{
-        QStringLiteral("unplug-after"),
-        QCoreApplication::translate("main", "Unplug the meter this many seconds after the "
-                                            "program switched it to streaming: its line closes "
-                                            "and its COM name leads nowhere, as when the cable "
-                                            "is pulled."),
-        QStringLiteral("seconds")};
-    QCommandLineOption replugAfter{
-        QStringLiteral("replug-after"),
-        QCoreApplication::translate("main", "With --unplug-after: plug it in again after this "
-                                            "many seconds, on a new pseudo-terminal under the "
-                                            "same COM name. Without it, it stays unplugged."),
-        QStringLiteral("seconds")};
-    QCommandLineOption seed{
-        QStringLiteral("seed"),
-        QCoreApplication::translate("main", "Seed of the random numbers (readings, recording, "
-                                            "faults), for a run that repeats. Default: random."),
-        QStringLiteral("n")};
+// A reader of an option's value into the settings: false for a bad value.
+using Reader = std::function<bool(const QString &text, MeterSettings *settings)>;
 
-    QList<QCommandLineOption> all() const
-    {
-        return {port,  firmware,   head,        number,      maxLevel,  attenuator, recording,
-                level, records,    interval,    fullSpeed,   lateReply, wrongReply, noise,
-                split, stallAfter, unplugAfter, replugAfter, seed};
-    }
+// One option of the command line: how --help shows it and how its value
+// fills the settings. An option without a default (a switch among them) is
+// read only when it is given.
+struct OptionRow
+{
+    QCommandLineOption option;
+    QString expected; // what a bad value is told to be
+    Reader read;
+    QString needs = {}; // another option this one means nothing without
 };
 
-bool readInt(const QString &text, int min, int max, int *value)
+// The range in the message comes from the same numbers as the check.
+OptionRow wholeNumber(QCommandLineOption option, int min, int max, int MeterSettings::*member)
 {
-    bool ok = false;
-    const int number = text.toInt(&ok, 10);
-    if (!ok || number < min || number > max)
-        return false;
-    *value = number;
-    return true;
-}
-
-bool readDouble(const QString &text, double min, double max, double *value)
-{
-    bool ok = false;
-    const double number = text.toDouble(&ok); // always '.'
-    if (!ok || !std::isfinite(number) || number < min || number > max)
-        return false;
-    *value = number;
-    return true;
-}
-
-// The settings from the command line, or a message naming the bad option.
-bool readSettings(const QCommandLineParser &parser, const Options &o, MeterSettings *s,
-                  QString *error)
-{
-    const auto bad = [&](const QCommandLineOption &option, const QString &expected) {
-        *error = QCoreApplication::translate("main", "Bad value \"%1\" for --%2: expected %3.")
-                     .arg(parser.value(option), option.names().constFirst(), expected);
-        return false;
+    const Reader read = [=](const QString &text, MeterSettings *settings) {
+        bool ok = false;
+        const int number = text.toInt(&ok, 10);
+        if (!ok || number < min || number > max)
+            return false;
+        settings->*member = number;
+        return true;
     };
+    return {std::move(option), QStringLiteral("%1 to %2").arg(min).arg(max), read};
+}
 
-    s->portName = parser.value(o.port).toUpper();
-    if (PortScan::comNumber(s->portName) == 0)
-        return bad(o.port, QStringLiteral("COM1 to COM255"));
-    if (!readInt(parser.value(o.firmware), 0, 255, &s->firmware))
-        return bad(o.firmware, QStringLiteral("0 to 255"));
-    if (!readInt(parser.value(o.head), 0, 5, &s->head))
-        return bad(o.head, QStringLiteral("0 to 5"));
-    if (!readInt(parser.value(o.number), 0, 99999, &s->number))
-        return bad(o.number, QStringLiteral("0 to 99999"));
-    if (!readDouble(parser.value(o.maxLevel), -200.0, 200.0, &s->maxLevel))
-        return bad(o.maxLevel, QStringLiteral("a number from -200 to 200"));
-    if (!readDouble(parser.value(o.attenuator), -200.0, 200.0, &s->attenuator))
-        return bad(o.attenuator, QStringLiteral("a number from -200 to 200"));
-    const QString recording = parser.value(o.recording).toLower();
-    if (recording != QLatin1String("on") && recording != QLatin1String("off"))
-        return bad(o.recording, QStringLiteral("on or off"));
-    s->recording = recording == QLatin1String("on");
-    if (!readDouble(parser.value(o.level), -100.0, 50.0, &s->level))
-        return bad(o.level, QStringLiteral("a number from -100 to 50"));
-    if (!readInt(parser.value(o.records), 0, DownloadSession::Capacity, &s->records))
-        return bad(o.records, QStringLiteral("0 to %1").arg(DownloadSession::Capacity));
-    if (!readInt(parser.value(o.interval), 1, 86400, &s->interval))
-        return bad(o.interval, QStringLiteral("1 to 86400"));
-    s->fullSpeed = parser.isSet(o.fullSpeed);
-    s->lateReply = parser.isSet(o.lateReply);
-    s->wrongReply = parser.isSet(o.wrongReply);
-    s->noise = parser.isSet(o.noise);
-    s->split = parser.isSet(o.split);
-    if (parser.isSet(o.stallAfter) &&
-        !readInt(parser.value(o.stallAfter), 0, DownloadSession::Capacity, &s->stallAfter))
-        return bad(o.stallAfter, QStringLiteral("0 to %1").arg(DownloadSession::Capacity));
-    if (parser.isSet(o.unplugAfter) &&
-        !readDouble(parser.value(o.unplugAfter), 0.1, 86400.0, &s->unplugAfter))
-        return bad(o.unplugAfter, QStringLiteral("0.1 to 86400 seconds"));
-    if (parser.isSet(o.replugAfter)) {
-        if (!parser.isSet(o.unplugAfter)) {
-            *error = QCoreApplication::translate("main", "--replug-after needs --unplug-after.");
+// `expected` holds the range as %1 and %2.
+OptionRow decimal(QCommandLineOption option, double min, double max, double MeterSettings::*member,
+                  const QString &expected)
+{
+    const Reader read = [=](const QString &text, MeterSettings *settings) {
+        bool ok = false;
+        const double number = text.toDouble(&ok); // always '.'
+        if (!ok || !std::isfinite(number) || number < min || number > max)
+            return false;
+        settings->*member = number;
+        return true;
+    };
+    return {std::move(option), expected.arg(min).arg(max), read};
+}
+
+OptionRow switched(const char *name, const QString &help, bool MeterSettings::*member)
+{
+    const Reader read = [=](const QString &, MeterSettings *settings) {
+        settings->*member = true;
+        return true;
+    };
+    return {QCommandLineOption(QLatin1String(name), help), QString(), read};
+}
+
+// The row, with `other` as an option that must be given beside it.
+OptionRow needing(const QString &other, OptionRow row)
+{
+    row.needs = other;
+    return row;
+}
+
+// The simulator's options, one row each, in the order --help lists them and
+// their values are checked.
+struct OptionTable
+{
+    Q_DECLARE_TR_FUNCTIONS(OptionTable)
+
+public:
+    static QList<OptionRow> rows();
+    // The settings from the command line, or a message naming the bad option.
+    static bool readSettings(const QCommandLineParser &parser, const QList<OptionRow> &rows,
+                             MeterSettings *settings, QString *error);
+
+private:
+    static QCommandLineOption valued(const char *name, const char *valueName,
+                                     const char *defaultValue, QString help);
+};
+
+QCommandLineOption OptionTable::valued(const char *name, const char *valueName,
+                                       const char *defaultValue, QString help)
+{
+    if (defaultValue)
+        help += QLatin1Char(' ') + tr("Default: %1.").arg(QLatin1String(defaultValue));
+    return QCommandLineOption(QLatin1String(name), help, QLatin1String(valueName),
+                              QLatin1String(defaultValue));
+}
+
+QList<OptionRow> OptionTable::rows()
+{
+    const QString seconds = QStringLiteral("%1 to %2 seconds");
+    const QString anyNumber = QStringLiteral("a number from %1 to %2");
+    const quint32 maxSeed = std::numeric_limits<quint32>::max();
+    return {
+        {valued("port", "COMn", "COM1",
+                tr("COM name to serve, COM1 to COM255 (the program searches COM1 to COM20).")),
+         QStringLiteral("COM1 to COM255"),
+         [](const QString &text, MeterSettings *settings) {
+             settings->portName = text.toUpper();
+             return PortScan::comNumber(settings->portName) != 0;
+         }},
+        wholeNumber(valued("firmware", "n", "21",
+                           tr("Firmware number, the byte sent after \"M\" in answer to #v; (0 to "
+                              "255; the program accepts 11 to 127).")),
+                    0, 255, &MeterSettings::firmware),
+        wholeNumber(valued("head", "code", "0",
+                           tr("Detector-head code in the status message: 0 AD8362, 1 AD8362 NF, "
+                              "2 AD8307, 3 AD8307 NF, 4 unknown, 5 AD8361 linear (1 and 3 are "
+                              "audio heads, levels in dBV).")),
+                    0, 5, &MeterSettings::head),
+        wholeNumber(valued("number", "n", "1",
+                           tr("The meter's number in the status message (0 to 99999).")),
+                    0, 99999, &MeterSettings::number),
+        decimal(
+            valued("max-level", "dBm", "20.0", tr("Maximum level in dBm in the status message.")),
+            -200.0, 200.0, &MeterSettings::maxLevel, anyNumber),
+        decimal(valued("attenuator", "dB", "0.0",
+                       tr("Attenuator setting in dB in the status message.")),
+                -200.0, 200.0, &MeterSettings::attenuator, anyNumber),
+        {valued("recording", "on|off", "off",
+                tr("Whether the status message reports the recording function as running.")),
+         QStringLiteral("on or off"),
+         [](const QString &text, MeterSettings *settings) {
+             const QString value = text.toLower();
+             settings->recording = value == QLatin1String("on");
+             return settings->recording || value == QLatin1String("off");
+         }},
+        decimal(valued("level", "dBm", "-20.0",
+                       tr("RMS level the live readings drift around (PEP lies a few dB above), "
+                          "also the centre of the recording.")),
+                -100.0, 50.0, &MeterSettings::level, anyNumber),
+        wholeNumber(valued("records", "n", "120",
+                           tr("Number of recorded data sets that #d; sends, 0 to %1 (0: the "
+                              "header alone, last index -1).")
+                               .arg(DownloadSession::Capacity)),
+                    0, DownloadSession::Capacity, &MeterSettings::records),
+        wholeNumber(valued("interval", "seconds", "60",
+                           tr("Recording interval in seconds that #d; announces, 1 to 86400.")),
+                    1, 86400, &MeterSettings::interval),
+        switched("full-speed",
+                 tr("Send as fast as the line takes the bytes instead of the pace of a 9600-baud "
+                    "8N2 line (about 873 bytes a second)."),
+                 &MeterSettings::fullSpeed),
+        switched("late-reply",
+                 tr("Faulty meter: answer #v; only after 1500 ms, too late for the program's "
+                    "probe."),
+                 &MeterSettings::lateReply),
+        switched("wrong-reply",
+                 tr("Faulty meter: answer #v; with \"X\" instead of \"M\" (for a firmware number "
+                    "the program refuses, use --firmware 10)."),
+                 &MeterSettings::wrongReply),
+        switched("noise", tr("Faulty line: random bytes (never \"@\" or \";\") between messages."),
+                 &MeterSettings::noise),
+        switched("split",
+                 tr("Faulty line: every message is cut at random points and sent in separate "
+                    "writes with short pauses."),
+                 &MeterSettings::split),
+        wholeNumber(valued("stall-after", "n", nullptr,
+                           tr("Faulty meter: a download stops after n data sets (live messages "
+                              "go on), as one that breaks off.")),
+                    0, DownloadSession::Capacity, &MeterSettings::stallAfter),
+        decimal(valued("unplug-after", "seconds", nullptr,
+                       tr("Unplug the meter this many seconds after the program switched it to "
+                          "streaming: its line closes and its COM name leads nowhere, as when the "
+                          "cable is pulled.")),
+                0.1, 86400.0, &MeterSettings::unplugAfter, seconds),
+        needing(QStringLiteral("unplug-after"),
+                decimal(valued("replug-after", "seconds", nullptr,
+                               tr("With --unplug-after: plug it in again after this many "
+                                  "seconds, on a new pseudo-terminal under the same COM name. "
+                                  "Without it, it stays unplugged.")),
+                        0.1, 86400.0, &MeterSettings::replugAfter, seconds)),
+        {valued("seed", "n", nullptr,
+                tr("Seed of the random numbers (readings, recording, faults), for a run that "
+                   "repeats. Default: random.")),
+         QStringLiteral("a whole number from 0 to %1").arg(maxSeed),
+         [](const QString &text, MeterSettings *settings) {
+             bool ok = false;
+             settings->seed = text.toUInt(&ok, 10);
+             settings->hasSeed = true;
+             return ok;
+         }},
+    };
+}
+
+bool OptionTable::readSettings(const QCommandLineParser &parser, const QList<OptionRow> &rows,
+                               MeterSettings *settings, QString *error)
+{
+    for (const OptionRow &row : rows) {
+        const QString name = row.option.names().constFirst();
+        if (!parser.isSet(name) && row.option.defaultValues().isEmpty())
+            continue;
+        if (!row.needs.isEmpty() && !parser.isSet(row.needs)) {
+            *error = tr("--%1 needs --%2.").arg(name, row.needs);
             return false;
         }
-        if (!readDouble(parser.value(o.replugAfter), 0.1, 86400.0, &s->replugAfter))
-            return bad(o.replugAfter, QStringLiteral("0.1 to 86400 seconds"));
-    }
-    s->hasSeed = parser.isSet(o.seed);
-    if (s->hasSeed) {
-        bool ok = false;
-        s->seed = parser.value(o.seed).toUInt(&ok, 10);
-        if (!ok)
-            return bad(o.seed, QStringLiteral("a whole number from 0 to 4294967295"));
+        if (!row.read(parser.value(name), settings)) {
+            *error = tr("Bad value \"%1\" for --%2: expected %3.")
+                         .arg(parser.value(name), name, row.expected);
+            return false;
+        }
     }
     return true;
 }
@@ -264,8 +274,9 @@ int main(int argc, char *argv[])
             .arg(PortLink::portsDir()));
     parser.addHelpOption();
     parser.addVersionOption();
-    const Options options;
-    parser.addOptions(options.all());
+    const QList<OptionRow> table = OptionTable::rows();
+    for (const OptionRow &row : table)
+        parser.addOption(row.option);
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(stderr, QStringLiteral("tavrold-sim: ") + parser.errorText());
         return 2;
@@ -282,7 +293,7 @@ int main(int argc, char *argv[])
     }
     MeterSettings settings;
     QString error;
-    if (!readSettings(parser, options, &settings, &error)) {
+    if (!OptionTable::readSettings(parser, table, &settings, &error)) {
         printLine(stderr, QStringLiteral("tavrold-sim: ") + error);
         return 2;
     }
