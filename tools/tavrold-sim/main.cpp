@@ -256,7 +256,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tavrold-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.00"));
     // The ports folder lies under the program's organisation and name, not
-    // the simulator's: see PortLink::portsDir().
+    // the simulator's: see PortScan::portsFolder().
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -271,7 +271,7 @@ int main(int argc, char *argv[])
             "  #c;  stops sending\n"
             "Each command received is printed on a line of its own. Ctrl-C, SIGTERM or SIGHUP "
             "end the simulator and remove its link.")
-            .arg(PortLink::portsDir()));
+            .arg(PortScan::portsFolder()));
     parser.addHelpOption();
     parser.addVersionOption();
     const QList<OptionRow> table = OptionTable::rows();

@@ -21,9 +21,9 @@
 
 namespace {
 
-QString errnoText()
+QString errnoText(int number = errno)
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromLocal8Bit(std::strerror(number));
 }
 
 QByteArray encoded(const QString &path)
@@ -60,23 +60,23 @@ PortLink::~PortLink()
     close();
 }
 
-QString PortLink::portsDir()
-{
-    return PortScan::portsFolder();
-}
-
 QString PortLink::linkPath() const
 {
-    return portsDir() + QLatin1Char('/') + name;
+    return PortScan::portsFolder() + QLatin1Char('/') + name;
+}
+
+// Beside the link, the lock file COMn.pid.
+QString PortLink::lockPath() const
+{
+    return linkPath() + QStringLiteral(".pid");
 }
 
 bool PortLink::open(const QString &comName, QString *error)
 {
     close();
     name = comName;
-    if (!QDir().mkpath(portsDir())) {
-        *error = QCoreApplication::translate("PortLink", "Cannot create the ports folder %1.")
-                     .arg(portsDir());
+    if (!QDir().mkpath(PortScan::portsFolder())) {
+        *error = tr("Cannot create the ports folder %1.").arg(PortScan::portsFolder());
         return false;
     }
     QByteArray previousRecord;
@@ -94,12 +94,11 @@ bool PortLink::open(const QString &comName, QString *error)
 // serves the name. What a dead run wrote into the file is handed back.
 bool PortLink::lock(QString *error, QByteArray *previousRecord)
 {
-    const QString path = linkPath() + QStringLiteral(".pid");
+    const QString path = lockPath();
     for (int attempt = 0; attempt < 10; ++attempt) {
         const int fd = ::open(encoded(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
-            *error = QCoreApplication::translate("PortLink", "Cannot open %1: %2")
-                         .arg(path, errnoText());
+            *error = tr("Cannot open %1: %2").arg(path, errnoText());
             return false;
         }
         QByteArray record(256, '\0');
@@ -117,8 +116,7 @@ bool PortLink::lock(QString *error, QByteArray *previousRecord)
                                     "Stop that one, or choose another name with --port.")
                         .arg(name, pid.isEmpty() ? QStringLiteral("?") : QString::fromLatin1(pid));
             } else {
-                *error = QCoreApplication::translate("PortLink", "Cannot lock %1: %2")
-                             .arg(path, QString::fromLocal8Bit(std::strerror(reason)));
+                *error = tr("Cannot lock %1: %2").arg(path, errnoText(reason));
             }
             return false;
         }
@@ -132,7 +130,7 @@ bool PortLink::lock(QString *error, QByteArray *previousRecord)
         *previousRecord = record;
         return true;
     }
-    *error = QCoreApplication::translate("PortLink", "Cannot lock %1.").arg(path);
+    *error = tr("Cannot lock %1.").arg(path);
     return false;
 }
 
@@ -147,8 +145,7 @@ bool PortLink::linkIsFree(const QByteArray &previousRecord, QString *error) cons
     if (::lstat(encoded(path).constData(), &info) != 0) {
         if (errno == ENOENT)
             return true;
-        *error =
-            QCoreApplication::translate("PortLink", "Cannot look at %1: %2").arg(path, errnoText());
+        *error = tr("Cannot look at %1: %2").arg(path, errnoText());
         return false;
     }
     if (!S_ISLNK(info.st_mode)) {
@@ -160,7 +157,7 @@ bool PortLink::linkIsFree(const QByteArray &previousRecord, QString *error) cons
     }
     QString target = linkTarget(path);
     if (QDir::isRelativePath(target))
-        target = portsDir() + QLatin1Char('/') + target;
+        target = PortScan::portsFolder() + QLatin1Char('/') + target;
     struct stat targetInfo
     {
     };
@@ -183,8 +180,7 @@ bool PortLink::createPty(QString *error)
 {
     char path[256] = {};
     if (::openpty(&master, &slave, path, nullptr, nullptr) != 0) {
-        *error = QCoreApplication::translate("PortLink", "Cannot create a pseudo-terminal: %1")
-                     .arg(errnoText());
+        *error = tr("Cannot create a pseudo-terminal: %1").arg(errnoText());
         return false;
     }
     device = QFile::decodeName(path);
@@ -211,7 +207,7 @@ void PortLink::unplug()
     closePty();
     // A link to a path that never exists: opening the name fails, and a
     // later pseudo-terminal of the same number is not taken for the meter.
-    device = portsDir() + QStringLiteral("/.%1.unplugged").arg(name);
+    device = PortScan::portsFolder() + QStringLiteral("/.%1.unplugged").arg(name);
     QString error;
     placeLink(&error);
 }
@@ -227,20 +223,18 @@ bool PortLink::placeLink(QString *error)
         QByteArray::number(qint64(::getpid())) + '\n' + encoded(device) + '\n';
     if (::ftruncate(lockFd, 0) != 0 ||
         ::pwrite(lockFd, record.constData(), size_t(record.size()), 0) != record.size()) {
-        *error = QCoreApplication::translate("PortLink", "Cannot write %1.pid: %2")
-                     .arg(linkPath(), errnoText());
+        *error = tr("Cannot write %1: %2").arg(lockPath(), errnoText());
         return false;
     }
     // A new link under a temporary name, renamed over the old one: the name
     // is never missing or half made.
     const QByteArray path = encoded(linkPath());
-    const QByteArray temporary =
-        encoded(portsDir() + QStringLiteral("/.%1.%2.new").arg(name).arg(qint64(::getpid())));
+    const QByteArray temporary = encoded(
+        PortScan::portsFolder() + QStringLiteral("/.%1.%2.new").arg(name).arg(qint64(::getpid())));
     ::unlink(temporary.constData());
     if (::symlink(encoded(device).constData(), temporary.constData()) != 0 ||
         ::rename(temporary.constData(), path.constData()) != 0) {
-        *error = QCoreApplication::translate("PortLink", "Cannot link %1 to %2: %3")
-                     .arg(linkPath(), device, errnoText());
+        *error = tr("Cannot link %1 to %2: %3").arg(linkPath(), device, errnoText());
         ::unlink(temporary.constData());
         return false;
     }
@@ -273,7 +267,7 @@ void PortLink::unlock()
 {
     if (lockFd < 0)
         return;
-    const QString path = linkPath() + QStringLiteral(".pid");
+    const QString path = lockPath();
     if (sameFile(lockFd, path))
         ::unlink(encoded(path).constData());
     ::close(lockFd);

@@ -2,6 +2,7 @@
 #define PORTLINK_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 // The simulated meter's end of the line: a pseudo-terminal whose program side
@@ -15,15 +16,14 @@
 // another program's pseudo-terminal - is never touched.
 class PortLink
 {
+    Q_DECLARE_TR_FUNCTIONS(PortLink)
+
 public:
     PortLink() = default;
     ~PortLink();
 
     PortLink(const PortLink &) = delete;
     PortLink &operator=(const PortLink &) = delete;
-
-    // The folder of COM-name links: <per-user data folder>/VRZ/tavrold/ports.
-    static QString portsDir();
 
     // Creates the pseudo-terminal and links it. False, with a message for
     // the user, when the name is taken or something fails.
@@ -43,6 +43,7 @@ public:
     QString linkPath() const;
 
 private:
+    QString lockPath() const;
     bool lock(QString *error, QByteArray *previousRecord);
     bool linkIsFree(const QByteArray &previousRecord, QString *error) const;
     bool createPty(QString *error);
