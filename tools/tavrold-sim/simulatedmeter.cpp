@@ -20,6 +20,12 @@ QByteArray level(double value)
 {
     return QByteArray::number(value, 'f', 1); // always '.', never an exponent
 }
+
+// The fields of a message's value, in the order the meter sends them.
+QByteArray sections(const QByteArrayList &fields)
+{
+    return fields.join(Protocol::SectionSeparator);
+}
 } // namespace
 
 SimulatedMeter::SimulatedMeter(int masterFd, const MeterSettings &settings, QObject *parent)
@@ -131,9 +137,7 @@ void SimulatedMeter::identify()
     // The reply goes out between two messages, after what the line already
     // carries: streaming and a download go on, and whatever waits unread on
     // the program's side stays there, as with a real meter.
-    const QString reply = tr("\"%1\" %2")
-                              .arg(QLatin1Char(settings.wrongReply ? 'X' : Protocol::ReplyMark))
-                              .arg(settings.firmware);
+    const QString reply = tr("\"%1\" %2").arg(QLatin1Char(replyMark())).arg(settings.firmware);
     if (settings.lateReply) {
         emit report(tr("#v; identification, answering %1 in %2 ms").arg(reply).arg(LateReplyMs));
         replyTimer.start(LateReplyMs);
@@ -146,9 +150,15 @@ void SimulatedMeter::identify()
 void SimulatedMeter::sendReply()
 {
     QByteArray reply;
-    reply.append(settings.wrongReply ? 'X' : Protocol::ReplyMark);
+    reply.append(replyMark());
     reply.append(char(settings.firmware));
     sendInPieces(reply);
+}
+
+// A faulty meter answers with "X" instead of "M".
+char SimulatedMeter::replyMark() const
+{
+    return settings.wrongReply ? 'X' : Protocol::ReplyMark;
 }
 
 void SimulatedMeter::startStreaming()
@@ -170,9 +180,8 @@ void SimulatedMeter::startDownload()
                     .arg(settings.interval));
     // A download that still runs starts again from its header.
     writer.dropQueued();
-    sendMessage(Protocol::DownloadHeader, QByteArray::number(settings.records - 1) +
-                                              Protocol::SectionSeparator +
-                                              QByteArray::number(settings.interval));
+    sendMessage(Protocol::DownloadHeader, sections({QByteArray::number(settings.records - 1),
+                                                    QByteArray::number(settings.interval)}));
     downloading = true;
     nextRecord = 0;
     topUpDownload();
@@ -227,18 +236,16 @@ void SimulatedMeter::topUpDownload()
             break;
         }
         const std::pair<int, int> &record = recorded.at(nextRecord++);
-        sendMessage(Protocol::DataSet, QByteArray::number(record.first) +
-                                           Protocol::SectionSeparator +
-                                           QByteArray::number(record.second));
+        sendMessage(Protocol::DataSet, sections({QByteArray::number(record.first),
+                                                 QByteArray::number(record.second)}));
     }
 }
 
 QByteArray SimulatedMeter::statusText() const
 {
-    const char separator = Protocol::SectionSeparator;
-    return QByteArray::number(settings.head) + separator + QByteArray::number(settings.number) +
-           separator + level(settings.maxLevel) + separator + level(settings.attenuator) +
-           separator + (settings.recording ? '1' : '0');
+    return sections({QByteArray::number(settings.head), QByteArray::number(settings.number),
+                     level(settings.maxLevel), level(settings.attenuator),
+                     settings.recording ? "1" : "0"});
 }
 
 void SimulatedMeter::sendMessage(Protocol::MessageType type, const QByteArray &value)

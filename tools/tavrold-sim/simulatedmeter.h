@@ -48,6 +48,7 @@ private:
 
     void identify();
     void sendReply();
+    char replyMark() const;
     void startStreaming();
     void startDownload();
     void stop();
