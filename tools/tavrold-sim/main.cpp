@@ -32,6 +32,12 @@ void printLine(std::FILE *stream, const QString &line)
     std::fflush(stream);
 }
 
+// What went wrong, on standard error under the simulator's name.
+void printError(const QString &message)
+{
+    printLine(stderr, QStringLiteral("tavrold-sim: ") + message);
+}
+
 // A reader of an option's value into the settings: false for a bad value.
 using Reader = std::function<bool(const QString &text, MeterSettings *settings)>;
 
@@ -278,7 +284,7 @@ int main(int argc, char *argv[])
     for (const OptionRow &row : table)
         parser.addOption(row.option);
     if (!parser.parse(QCoreApplication::arguments())) {
-        printLine(stderr, QStringLiteral("tavrold-sim: ") + parser.errorText());
+        printError(parser.errorText());
         return 2;
     }
     if (parser.isSet(QStringLiteral("help")))
@@ -286,15 +292,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
-        printLine(stderr, QStringLiteral("tavrold-sim: ") +
-                              QCoreApplication::translate("main", "Unexpected argument \"%1\".")
-                                  .arg(parser.positionalArguments().constFirst()));
+        printError(QCoreApplication::translate("main", "Unexpected argument \"%1\".")
+                       .arg(parser.positionalArguments().constFirst()));
         return 2;
     }
     MeterSettings settings;
     QString error;
     if (!OptionTable::readSettings(parser, table, &settings, &error)) {
-        printLine(stderr, QStringLiteral("tavrold-sim: ") + error);
+        printError(error);
         return 2;
     }
 
@@ -305,7 +310,7 @@ int main(int argc, char *argv[])
 
     PortLink link;
     if (!link.open(settings.portName, &error)) {
-        printLine(stderr, QStringLiteral("tavrold-sim: ") + error);
+        printError(error);
         return 1;
     }
 
@@ -340,7 +345,7 @@ int main(int argc, char *argv[])
                 QTimer::singleShot(int(settings.replugAfter * 1000), &app, [&] {
                     QString why;
                     if (!link.replug(&why)) {
-                        printLine(stderr, QStringLiteral("tavrold-sim: ") + why);
+                        printError(why);
                         QCoreApplication::exit(1);
                         return;
                     }
