@@ -19,24 +19,15 @@
 
 namespace {
 
+// The broker settings of the command line, with what the topics add: the
+// last will on the availability topic, and the discovery status to follow.
 MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
                                     const QString &portName)
 {
-    MqttClient::Settings settings;
-    settings.host = arguments.brokerHost;
-    settings.port = arguments.brokerPort;
-    settings.tls = arguments.tls;
-    settings.caFile = arguments.caFile;
-    settings.certFile = arguments.certFile;
-    settings.keyFile = arguments.keyFile;
-    settings.insecure = arguments.insecure;
-    settings.user = arguments.user;
-    settings.password = arguments.password;
-    settings.clientId =
-        arguments.clientId.isEmpty()
-            ? QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName)
-            : arguments.clientId;
-    settings.keepAliveSec = arguments.keepAliveSec;
+    MqttClient::Settings settings = arguments.broker;
+    if (settings.clientId.isEmpty())
+        settings.clientId =
+            QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName);
     settings.willTopic = publisher.availabilityTopic();
     settings.willPayload = "offline";
     settings.subscription = publisher.discoveryStatusTopic();
@@ -52,12 +43,7 @@ int publish(const CliArguments &arguments)
         return ExitNoMeter;
 
     MqttClient client;
-    MeterPublisher::Settings settings;
-    settings.topicPrefix = arguments.topicPrefix;
-    settings.id = arguments.nodeId;
-    settings.discoveryPrefix = arguments.discoveryPrefix;
-    settings.discovery = arguments.discovery;
-    settings.intervalMs = arguments.intervalMs;
+    MeterPublisher::Settings settings = arguments.topics;
     settings.firmwareNumber = session.firmwareNumber();
     MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
         client.publish(message.topic, message.payload, message.qos, message.retain);
