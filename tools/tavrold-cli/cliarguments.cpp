@@ -342,7 +342,7 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
     if (parsed->command == Command::Help)
         return true;
     for (const QString &name : parser.optionNames()) {
-        const CliArguments::Command owner = commandOf(name);
+        const Command owner = commandOf(name);
         // The CSV of both "live" and "download" may have a decimal comma.
         const bool csvOption =
             name == QLatin1String("decimal-comma") && parsed->command != Command::Probe;

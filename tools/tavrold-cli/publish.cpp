@@ -5,7 +5,6 @@
 #include "exitcode.h"
 #include "meterpublisher.h"
 #include "metersession.h"
-#include "meterstream.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "stopsignal.h"
@@ -14,8 +13,6 @@
 #include <QDateTime>
 #include <QObject>
 #include <QSysInfo>
-
-#include <memory>
 
 namespace {
 
@@ -87,18 +84,16 @@ int publish(const CliArguments &arguments)
     };
 
     session.betweenSteps = [] { QCoreApplication::processEvents(); };
-    session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-    auto stream = std::make_unique<MeterStream>();
+    session.send(Protocol::StreamCommand);
     int result = ExitOk;
     while (!StopSignal::requested()) {
-        if (session.read(*stream, StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
+        if (session.read(StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
             Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
                                  .arg(session.portName()));
             publisher.meterLost();
             if (!session.connect(true))
                 break;
-            session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-            stream = std::make_unique<MeterStream>(); // a new line: the head as at the start
+            session.send(Protocol::StreamCommand);
         }
         publisher.tick(QDateTime::currentDateTime());
         if (!startClient()) {
