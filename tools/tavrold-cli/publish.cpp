@@ -50,20 +50,17 @@ int publish(const CliArguments &arguments)
         Console::message(Cli::tr("Mit dem Broker verbunden: %1").arg(where));
         publisher.brokerConnected();
     });
+    // A lost or refused connection, and when it is tried again.
+    const auto tell = [](const QString &text) {
+        return [text](const QString &reason, int retrySec) {
+            Console::message(text.arg(reason).arg(retrySec));
+        };
+    };
+    QObject::connect(&client, &MqttClient::disconnected, &client,
+                     tell(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in %2 s)")));
     QObject::connect(
-        &client, &MqttClient::disconnected, &client, [](const QString &reason, int retrySec) {
-            Console::message(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in "
-                                     "%2 s)")
-                                 .arg(reason)
-                                 .arg(retrySec));
-        });
-    QObject::connect(
-        &client, &MqttClient::refused, &client, [](const QString &reason, int retrySec) {
-            Console::message(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch "
-                                     "in %2 s)")
-                                 .arg(reason)
-                                 .arg(retrySec));
-        });
+        &client, &MqttClient::refused, &client,
+        tell(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch in %2 s)")));
     QObject::connect(&client, &MqttClient::messageReceived, &client,
                      [&](const QByteArray &topic, const QByteArray &payload) {
                          publisher.takeMessage(topic, payload);
