@@ -140,7 +140,7 @@ int download(const CliArguments &arguments)
     download.start(true, clock.elapsed());
     qint64 bytesRead = 0;
     QString why;
-    while (!download.isComplete()) {
+    while (!download.isComplete() && why.isEmpty()) {
         if (StopSignal::requested()) {
             why = Cli::tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
@@ -150,8 +150,6 @@ int download(const CliArguments &arguments)
             download.lose();
             why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
-        if (!why.isEmpty())
-            break;
     }
     reader.finish();
     const QByteArray csv = download.csvFile(arguments.start);
