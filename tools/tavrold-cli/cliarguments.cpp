@@ -6,14 +6,12 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QUrl>
 
-#ifdef TAVROLD_PUBLISH
-#include "meterpublisher.h"
-#endif
-
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -30,33 +28,78 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-// Seconds greater than 0 and at most a bit over 30 years, as milliseconds.
-bool readSeconds(const QString &text, qint64 *msecs)
+using Command = CliArguments::Command;
+
+// Every option: its names, the name of its value (none: a switch) and the
+// command it belongs to (None: all of them).
+struct Option
 {
-    bool ok = false;
-    const double seconds = text.toDouble(&ok); // '.' as decimal point, whatever the locale
-    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e9)
-        return false;
-    *msecs = qMax<qint64>(1, qint64(std::ceil(seconds * 1000.0)));
-    return true;
+    QStringList names;
+    QString valueName;
+    Command command;
+};
+
+const QList<Option> &options()
+{
+    static const QList<Option> all = {{{"port"}, "COMn", Command::None},
+                                      {{"timeout"}, "S", Command::None},
+                                      {{"q", "quiet"}, "", Command::None},
+                                      {{"h", "help"}, "", Command::None},
+                                      {{"version"}, "", Command::None},
+                                      {{"format"}, "csv|jsonl", Command::Live},
+                                      {{"duration"}, "S", Command::Live},
+                                      {{"count"}, "N", Command::Live},
+                                      {{"o", "output"}, "DATEI", Command::Download},
+                                      {{"start"}, "HH:MM:SS", Command::Download},
+                                      {{"partial"}, "", Command::Download},
+                                      {{"decimal-comma"}, "", Command::Download},
+                                      {{"broker"}, "URL", Command::Publish},
+                                      {{"user"}, "NAME", Command::Publish},
+                                      {{"password-file"}, "FILE", Command::Publish},
+                                      {{"ca-file"}, "FILE", Command::Publish},
+                                      {{"cert"}, "FILE", Command::Publish},
+                                      {{"key"}, "FILE", Command::Publish},
+                                      {{"insecure"}, "", Command::Publish},
+                                      {{"client-id"}, "ID", Command::Publish},
+                                      {{"keepalive"}, "S", Command::Publish},
+                                      {{"topic-prefix"}, "PREFIX", Command::Publish},
+                                      {{"id"}, "ID", Command::Publish},
+                                      {{"discovery-prefix"}, "PREFIX", Command::Publish},
+                                      {{"no-discovery"}, "", Command::Publish},
+                                      {{"interval"}, "S", Command::Publish}};
+    return all;
 }
 
 // Which command an option belongs to; None: to all of them.
-CliArguments::Command commandOf(const QString &name)
+Command commandOf(const QString &name)
 {
-    static const QStringList live = {"format", "duration", "count"};
-    static const QStringList download = {"o", "output", "start", "partial", "decimal-comma"};
-    static const QStringList publish = {
-        "broker",       "user",      "password-file", "ca-file",      "cert", "key",
-        "insecure",     "client-id", "keepalive",     "topic-prefix", "id",   "discovery-prefix",
-        "no-discovery", "interval"};
-    if (live.contains(name))
-        return CliArguments::Command::Live;
-    if (publish.contains(name))
-        return CliArguments::Command::Publish;
-    if (download.contains(name))
-        return CliArguments::Command::Download;
-    return CliArguments::Command::None;
+    for (const Option &option : options())
+        if (option.names.contains(name))
+            return option.command;
+    return Command::None;
+}
+
+// Greater than 0, for a range that leaves 0 out.
+constexpr double AboveZero = std::numeric_limits<double>::denorm_min();
+
+// A number option, when it is set: a whole number, or seconds ('.' as
+// decimal point, whatever the locale) kept as milliseconds rounded up, from
+// least to most. Out of range it is refused with `message`, which names the
+// value (%1) and the option (%2).
+template <typename Number>
+bool readNumber(const QCommandLineParser &parser, const char *name, bool seconds, double least,
+                double most, Number *value, const QString &message, QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    const QString text = parser.value(name);
+    bool ok = false;
+    const qint64 whole = seconds ? 0 : text.toLongLong(&ok, 10);
+    const double number = seconds ? text.toDouble(&ok) : double(whole);
+    if (!ok || !(number >= least && number <= most)) // not a number fails too
+        return fail(error, message.arg(text, dashed(name)));
+    *value = Number(seconds ? qint64(std::ceil(number * 1000.0)) : whole);
+    return true;
 }
 
 bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
@@ -64,30 +107,32 @@ bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
     if (words.isEmpty())
         return fail(
             error, CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish)."));
-    static const QStringList names = {"probe", "live", "download", "publish", "help"};
-    static const CliArguments::Command commands[] = {
-        CliArguments::Command::Probe, CliArguments::Command::Live, CliArguments::Command::Download,
-        CliArguments::Command::Publish, CliArguments::Command::Help};
-    const qsizetype at = names.indexOf(words.first());
+    static const QHash<QString, Command> commands = {{"probe", Command::Probe},
+                                                     {"live", Command::Live},
+                                                     {"download", Command::Download},
+                                                     {"publish", Command::Publish},
+                                                     {"help", Command::Help}};
+    const Command command = commands.value(words.first(), Command::None);
 #ifndef TAVROLD_PUBLISH
     if (words.first() == QLatin1String("publish"))
         return fail(error,
                     CliArguments::tr(
                         "Dieses tavrold-cli ist ohne \"publish\" gebaut (ohne libmosquitto)."));
 #endif
-    if (at < 0)
+    if (command == Command::None)
         return fail(error, CliArguments::tr(
                                "Unbekannter Befehl \"%1\" (probe, live, download oder publish).")
                                .arg(words.first()));
     if (words.size() > 1)
         return fail(error, CliArguments::tr("Unerwartetes Argument \"%1\".").arg(words.at(1)));
-    parsed->command = commands[at];
+    parsed->command = command;
     return true;
 }
 
+#ifdef TAVROLD_PUBLISH
 // mqtt://host[:port] or mqtts://host[:port]; a login in the address would
 // show in `ps`, so there is none.
-bool readBroker(const QString &text, CliArguments *parsed, QString *error)
+bool readBroker(const QString &text, MqttClient::Settings *broker, QString *error)
 {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme();
@@ -102,9 +147,9 @@ bool readBroker(const QString &text, CliArguments *parsed, QString *error)
         why = CliArguments::tr("eine Adresse ohne Pfad");
     if (!why.isEmpty())
         return fail(error, CliArguments::tr("Ungueltiger Broker \"%1\": %2.").arg(text, why));
-    parsed->tls = scheme == QLatin1String("mqtts");
-    parsed->brokerHost = url.host();
-    parsed->brokerPort = url.port(parsed->tls ? 8883 : 1883);
+    broker->tls = scheme == QLatin1String("mqtts");
+    broker->host = url.host();
+    broker->port = url.port(broker->tls ? 8883 : 1883);
     return true;
 }
 
@@ -125,7 +170,7 @@ bool readableFile(const QCommandLineParser &parser, const char *name, QString *p
 
 // The password: the first line of --password-file, else the environment's
 // TAVROLD_MQTT_PASSWORD. Never taken from the command line, never shown.
-bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+bool readPassword(const QCommandLineParser &parser, MqttClient::Settings *broker, QString *error)
 {
     QString file;
     if (!readableFile(parser, "password-file", &file, error))
@@ -136,77 +181,70 @@ bool readPassword(const QCommandLineParser &parser, CliArguments *parsed, QStrin
             return fail(
                 error,
                 CliArguments::tr("Die Passwortdatei \"%1\" kann nicht gelesen werden.").arg(file));
-        parsed->password = in.readLine(4096);
-        while (parsed->password.endsWith('\n') || parsed->password.endsWith('\r'))
-            parsed->password.chop(1);
+        broker->password = in.readLine(4096);
+        while (broker->password.endsWith('\n') || broker->password.endsWith('\r'))
+            broker->password.chop(1);
     } else if (qEnvironmentVariableIsSet("TAVROLD_MQTT_PASSWORD")) {
-        parsed->password = qgetenv("TAVROLD_MQTT_PASSWORD");
+        broker->password = qgetenv("TAVROLD_MQTT_PASSWORD");
     } else {
-        parsed->password = QByteArray(); // null: no password
+        broker->password = QByteArray(); // null: no password
     }
-    if (!parsed->password.isNull() && parsed->user.isEmpty())
+    if (!broker->password.isNull() && broker->user.isEmpty())
         return fail(error, CliArguments::tr("Ein Passwort braucht --user NAME."));
     return true;
 }
 
 bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
-    if (parser.isSet("broker") && !readBroker(parser.value("broker"), parsed, error))
+    MqttClient::Settings &broker = parsed->broker;
+    MeterPublisher::Settings &topics = parsed->topics;
+    if (!readBroker(parser.isSet("broker") ? parser.value("broker") : "mqtt://localhost", &broker,
+                    error))
         return false;
-    parsed->user = parser.value("user");
-    if (!readPassword(parser, parsed, error) ||
-        !readableFile(parser, "ca-file", &parsed->caFile, error) ||
-        !readableFile(parser, "cert", &parsed->certFile, error) ||
-        !readableFile(parser, "key", &parsed->keyFile, error))
+    broker.user = parser.value("user");
+    if (!readPassword(parser, &broker, error) ||
+        !readableFile(parser, "ca-file", &broker.caFile, error) ||
+        !readableFile(parser, "cert", &broker.certFile, error) ||
+        !readableFile(parser, "key", &broker.keyFile, error))
         return false;
-    parsed->insecure = parser.isSet("insecure");
-    if (parsed->certFile.isEmpty() != parsed->keyFile.isEmpty())
+    broker.insecure = parser.isSet("insecure");
+    if (broker.certFile.isEmpty() != broker.keyFile.isEmpty())
         return fail(error, CliArguments::tr("--cert und --key gehoeren zusammen."));
-    if (!parsed->tls &&
-        (parsed->insecure || !parsed->caFile.isEmpty() || !parsed->certFile.isEmpty()))
+    if (!broker.tls && (broker.insecure || !broker.caFile.isEmpty() || !broker.certFile.isEmpty()))
         return fail(
             error,
             CliArguments::tr("--ca-file, --cert, --key und --insecure gelten nur fuer mqtts://."));
-    parsed->clientId = parser.value("client-id");
+    broker.clientId = parser.value("client-id");
     if (parser.isSet("client-id") &&
-        (parsed->clientId.isEmpty() || parsed->clientId.toUtf8().size() > 100))
+        (broker.clientId.isEmpty() || broker.clientId.toUtf8().size() > 100))
         return fail(error, CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
-    if (parser.isSet("keepalive")) {
-        bool ok = false;
-        parsed->keepAliveSec = parser.value("keepalive").toInt(&ok, 10);
-        if (!ok || parsed->keepAliveSec < 5 || parsed->keepAliveSec > 65535)
-            return fail(error, CliArguments::tr(
-                                   "Ungueltige Zeit \"%1\" fuer --keepalive: erwartet 5 bis 65535 "
-                                   "Sekunden.")
-                                   .arg(parser.value("keepalive")));
-    }
-    if (parser.isSet("interval")) {
-        bool ok = false;
-        const double seconds = parser.value("interval").toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
-            return fail(error, CliArguments::tr(
-                                   "Ungueltige Zeit \"%1\" fuer --interval: erwartet 0 bis 86400 "
-                                   "Sekunden.")
-                                   .arg(parser.value("interval")));
-        parsed->intervalMs = qint64(std::ceil(seconds * 1000.0));
-    }
-    parsed->discovery = !parser.isSet("no-discovery");
-#ifdef TAVROLD_PUBLISH
-    for (const char *name : {"topic-prefix", "id", "discovery-prefix"}) {
+    if (!readNumber(parser, "keepalive", false, 5, 65535, &broker.keepAliveSec,
+                    CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet 5 bis 65535 "
+                                     "Sekunden."),
+                    error) ||
+        !readNumber(parser, "interval", true, 0, 86400, &topics.intervalMs,
+                    CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet 0 bis 86400 "
+                                     "Sekunden."),
+                    error))
+        return false;
+    topics.discovery = !parser.isSet("no-discovery");
+    const std::pair<const char *, QString *> parts[] = {
+        {"topic-prefix", &topics.topicPrefix},
+        {"id", &topics.id},
+        {"discovery-prefix", &topics.discoveryPrefix}};
+    for (const auto &[name, part] : parts) {
         if (!parser.isSet(name))
             continue;
         const QString value = parser.value(name);
-        const QString why = MeterPublisher::topicPartError(value, qstrcmp(name, "id") == 0);
+        const QString why = MeterPublisher::topicPartError(value, part == &topics.id);
         if (!why.isEmpty())
             return fail(error, CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: %3.")
                                    .arg(value, dashed(name), why));
-        *(qstrcmp(name, "topic-prefix") == 0 ? &parsed->topicPrefix
-          : qstrcmp(name, "id") == 0         ? &parsed->nodeId
-                                             : &parsed->discoveryPrefix) = value;
+        *part = value;
     }
-#endif
     return true;
 }
+#endif
 
 bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
@@ -220,35 +258,28 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
                             .arg(value));
         parsed->port = ports.at(at);
     }
-    for (const char *name : {"timeout", "duration"}) {
-        qint64 *msecs = qstrcmp(name, "timeout") == 0 ? &parsed->timeoutMs : &parsed->durationMs;
-        if (parser.isSet(name) && !readSeconds(parser.value(name), msecs))
-            return fail(error, CliArguments::tr(
-                                   "Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.")
-                                   .arg(parser.value(name), dashed(name)));
-    }
-    if (parser.isSet("count")) {
-        bool ok = false;
-        parsed->count = parser.value("count").toLongLong(&ok, 10);
-        if (!ok || parsed->count <= 0)
-            return fail(
-                error,
-                CliArguments::tr("Ungueltige Anzahl \"%1\" fuer --count: erwartet eine ganze Zahl "
-                                 "groesser 0.")
-                    .arg(parser.value("count")));
-    }
+    const QString time =
+        CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.");
+    if (!readNumber(parser, "timeout", true, AboveZero, 1e9, &parsed->timeoutMs, time, error) ||
+        !readNumber(parser, "duration", true, AboveZero, 1e9, &parsed->durationMs, time, error) ||
+        !readNumber(parser, "count", false, 1, double(std::numeric_limits<qint64>::max()),
+                    &parsed->count,
+                    CliArguments::tr("Ungueltige Anzahl \"%1\" fuer %2: erwartet eine ganze Zahl "
+                                     "groesser 0."),
+                    error))
+        return false;
     if (parser.isSet("format")) {
+        static const QHash<QString, CliArguments::Format> formats = {
+            {"csv", CliArguments::Format::Csv},
+            {"jsonl", CliArguments::Format::JsonLines},
+            {"influx", CliArguments::Format::Influx}};
         const QString value = parser.value("format");
-        static const QStringList names = {"csv", "jsonl", "influx"};
-        static const CliArguments::Format formats[] = {CliArguments::Format::Csv,
-                                                       CliArguments::Format::JsonLines,
-                                                       CliArguments::Format::Influx};
-        const qsizetype at = names.indexOf(value);
-        if (at < 0)
+        const auto found = formats.constFind(value);
+        if (found == formats.cend())
             return fail(error, CliArguments::tr(
                                    "Ungueltiges Format \"%1\": erwartet csv, jsonl oder influx.")
                                    .arg(value));
-        parsed->format = formats[at];
+        parsed->format = *found;
     }
     if (parser.isSet("start")) {
         static const QRegularExpression shape(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
@@ -272,10 +303,13 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
         return fail(error,
                     CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
                         .arg(parser.value("format")));
-    if (parsed->command == CliArguments::Command::Download && parsed->output.isEmpty())
+    if (parsed->command == Command::Download && parsed->output.isEmpty())
         return fail(error, CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
-    return parsed->command != CliArguments::Command::Publish ||
-           readPublishValues(parser, parsed, error);
+#ifdef TAVROLD_PUBLISH
+    if (parsed->command == Command::Publish)
+        return readPublishValues(parser, parsed, error);
+#endif
+    return true;
 }
 
 } // namespace
@@ -284,32 +318,8 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
 {
     *parsed = CliArguments();
     QCommandLineParser parser;
-    parser.addOptions({{"port", "", "COMn"},
-                       {"timeout", "", "S"},
-                       {{"q", "quiet"}, ""},
-                       {{"h", "help"}, ""},
-                       {"version", ""},
-                       {"format", "", "csv|jsonl"},
-                       {"duration", "", "S"},
-                       {"count", "", "N"},
-                       {{"o", "output"}, "", "DATEI"},
-                       {"start", "", "HH:MM:SS"},
-                       {"partial", ""},
-                       {"decimal-comma", ""},
-                       {"broker", "", "URL"},
-                       {"user", "", "NAME"},
-                       {"password-file", "", "FILE"},
-                       {"ca-file", "", "FILE"},
-                       {"cert", "", "FILE"},
-                       {"key", "", "FILE"},
-                       {"insecure", ""},
-                       {"client-id", "", "ID"},
-                       {"keepalive", "", "S"},
-                       {"topic-prefix", "", "PREFIX"},
-                       {"id", "", "ID"},
-                       {"discovery-prefix", "", "PREFIX"},
-                       {"no-discovery", ""},
-                       {"interval", "", "S"}});
+    for (const Option &option : options())
+        parser.addOption(QCommandLineOption(option.names, QString(), option.valueName));
     if (!parser.parse(arguments)) {
         // Qt's own reasons are English; the tool speaks German.
         if (!parser.unknownOptionNames().isEmpty())
@@ -323,24 +333,20 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
         return false;
     }
     // Help and version win over everything else on the line.
-    if (parser.isSet("help")) {
-        parsed->command = CliArguments::Command::Help;
-        return true;
-    }
-    if (parser.isSet("version")) {
-        parsed->command = CliArguments::Command::Version;
+    if (parser.isSet("help") || parser.isSet("version")) {
+        parsed->command = parser.isSet("help") ? Command::Help : Command::Version;
         return true;
     }
     if (!readCommand(parser.positionalArguments(), parsed, error))
         return false;
-    if (parsed->command == CliArguments::Command::Help)
+    if (parsed->command == Command::Help)
         return true;
     for (const QString &name : parser.optionNames()) {
-        const CliArguments::Command owner = commandOf(name);
+        const Command owner = commandOf(name);
         // The CSV of both "live" and "download" may have a decimal comma.
-        const bool csvOption = name == QLatin1String("decimal-comma") &&
-                               parsed->command != CliArguments::Command::Probe;
-        if (owner != CliArguments::Command::None && owner != parsed->command && !csvOption)
+        const bool csvOption =
+            name == QLatin1String("decimal-comma") && parsed->command != Command::Probe;
+        if (owner != Command::None && owner != parsed->command && !csvOption)
             return fail(error, CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
                                    .arg(dashed(name), parser.positionalArguments().first()));
     }

@@ -2,6 +2,10 @@
 #define CLIARGUMENTS_H
 
 #include "livelog.h"
+#ifdef TAVROLD_PUBLISH
+#include "meterpublisher.h"
+#include "mqttclient.h"
+#endif
 
 #include <QCoreApplication>
 #include <QString>
@@ -30,23 +34,13 @@ public:
     bool partial = false;      // an incomplete download is saved all the same
     bool decimalComma = false; // CSV numbers with ',' as decimal point
 
-    // publish: the broker, the login and the topics.
-    QString brokerHost = QStringLiteral("localhost");
-    int brokerPort = 1883;
-    bool tls = false;
-    QString user;
-    QByteArray password; // from --password-file or TAVROLD_MQTT_PASSWORD, never the command line
-    QString caFile;
-    QString certFile;
-    QString keyFile;
-    bool insecure = false;
-    QString clientId; // empty: tavrolinde-<host>-<port>
-    int keepAliveSec = 30;
-    QString topicPrefix = QStringLiteral("tavrolinde");
-    QString nodeId; // empty: meter<number>
-    QString discoveryPrefix = QStringLiteral("homeassistant");
-    bool discovery = true;
-    qint64 intervalMs = 1000; // 0: a state for every reading
+#ifdef TAVROLD_PUBLISH
+    // publish: the broker, the login (the password from --password-file or
+    // TAVROLD_MQTT_PASSWORD, never the command line; an empty client id:
+    // tavrolinde-<host>-<port>) and the topics (an empty id: meter<number>).
+    MqttClient::Settings broker;
+    MeterPublisher::Settings topics;
+#endif
 };
 
 // `arguments` as main() gets them, the program's name first. False with a

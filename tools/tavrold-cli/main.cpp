@@ -10,7 +10,6 @@
 #include "exitcode.h"
 #include "livelog.h"
 #include "metersession.h"
-#include "meterstream.h"
 #include "protocol.h"
 #ifdef TAVROLD_PUBLISH
 #include "publish.h"
@@ -28,18 +27,16 @@
 
 namespace {
 
-// Writes data to standard output; a reader that has gone (`| head`) is no
-// failure.
+// Writes data to standard output; *failed when no more can be written. A
+// reader that has gone (`| head`) is no failure of the tool.
 int writeData(const QByteArray &line, bool *failed = nullptr)
 {
     bool brokenPipe = false;
-    if (Console::dataLine(line, &brokenPipe) || brokenPipe) {
-        if (failed)
-            *failed = brokenPipe;
-        return ExitOk;
-    }
+    const bool written = Console::dataLine(line, &brokenPipe);
     if (failed)
-        *failed = true;
+        *failed = !written;
+    if (written || brokenPipe)
+        return ExitOk;
     Console::message(Cli::tr("Die Ausgabe konnte nicht geschrieben werden."));
     return ExitFileNotWritten;
 }
@@ -67,18 +64,17 @@ int live(const CliArguments &arguments)
     LiveLog log(arguments.format);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
-    session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
+    session.send(Protocol::StreamCommand);
 
     const QDeadlineTimer deadline = arguments.durationMs > 0
                                         ? QDeadlineTimer(arguments.durationMs, Qt::PreciseTimer)
                                         : QDeadlineTimer(QDeadlineTimer::Forever);
     qint64 lines = 0;
     const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
-    MeterStream stream;
     while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
         const qint64 left = deadline.remainingTime();
         const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (session.read(stream, wait, log) == MeterSession::Read::Lost) {
+        if (session.read(wait, log) == MeterSession::Read::Lost) {
             Console::message(
                 Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
             return result == ExitOk ? ExitNoMeter : result;
@@ -140,23 +136,20 @@ int download(const CliArguments &arguments)
     DownloadReader reader(arguments, download);
     const QElapsedTimer &clock = reader.clock;
 
-    session.channel().writeString(QString::fromLatin1(Protocol::DownloadCommand));
+    session.send(Protocol::DownloadCommand);
     download.start(true, clock.elapsed());
-    MeterStream stream;
     qint64 bytesRead = 0;
     QString why;
-    while (!download.isComplete()) {
+    while (!download.isComplete() && why.isEmpty()) {
         if (StopSignal::requested()) {
             why = Cli::tr("Abgebrochen.");
         } else if (download.checkStall(clock.elapsed())) {
             why = Cli::tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (session.read(stream, StopSignal::SliceMs, reader, &bytesRead) ==
+        } else if (session.read(StopSignal::SliceMs, reader, &bytesRead) ==
                    MeterSession::Read::Lost) {
             download.lose();
             why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
         }
-        if (!why.isEmpty())
-            break;
     }
     reader.finish();
     const QByteArray csv = download.csvFile(arguments.start);

@@ -44,6 +44,7 @@ bool MeterSession::connect(bool untilFound)
         return false;
     }
     port = finder.portName();
+    stream = MeterStream(); // a new line: the head as at the start
     firmware = finder.firmwareNumber();
     if (arguments.port.isEmpty())
         MeterSearch::rememberPort(port);
@@ -107,8 +108,8 @@ void MeterSession::showTrying(const QString &name)
                       QStringLiteral("\033[K"));
 }
 
-MeterSession::Read MeterSession::read(MeterStream &stream, int waitMs,
-                                      MeterStream::Receiver &receiver, qint64 *bytesRead)
+MeterSession::Read MeterSession::read(int waitMs, MeterStream::Receiver &receiver,
+                                      qint64 *bytesRead)
 {
     if (!modem.waitForReadyRead(waitMs))
         return modem.deviceLost() ? Read::Lost : Read::Quiet;

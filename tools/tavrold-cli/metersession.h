@@ -37,13 +37,14 @@ public:
     std::function<void()> betweenSteps;
 
     // Waits up to waitMs for bytes without using the processor meanwhile,
-    // takes in all that have come and decodes them: Bytes when some came,
-    // Quiet when none came in time, Lost when the device has gone.
+    // takes in all that have come and decodes them for the receiver: Bytes
+    // when some came, Quiet when none came in time, Lost when the device has
+    // gone. The message stream starts afresh with each meter found.
     enum class Read { Bytes, Quiet, Lost };
-    Read read(MeterStream &stream, int waitMs, MeterStream::Receiver &receiver,
-              qint64 *bytesRead = nullptr);
+    Read read(int waitMs, MeterStream::Receiver &receiver, qint64 *bytesRead = nullptr);
 
-    Modem &channel() { return modem; }
+    // Sends one of the meter's commands.
+    void send(const char *command) { modem.writeString(QString::fromLatin1(command)); }
     QString portName() const { return port; }
     int firmwareNumber() const { return firmware; }
 
@@ -54,6 +55,7 @@ private:
 
     const CliArguments &arguments;
     Modem modem;
+    MeterStream stream;
     QString port;
     int firmware = 0;
     bool connected = false;

@@ -5,7 +5,6 @@
 #include "exitcode.h"
 #include "meterpublisher.h"
 #include "metersession.h"
-#include "meterstream.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "stopsignal.h"
@@ -15,28 +14,17 @@
 #include <QObject>
 #include <QSysInfo>
 
-#include <memory>
-
 namespace {
 
+// The broker settings of the command line, with what the topics add: the
+// last will on the availability topic, and the discovery status to follow.
 MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
                                     const QString &portName)
 {
-    MqttClient::Settings settings;
-    settings.host = arguments.brokerHost;
-    settings.port = arguments.brokerPort;
-    settings.tls = arguments.tls;
-    settings.caFile = arguments.caFile;
-    settings.certFile = arguments.certFile;
-    settings.keyFile = arguments.keyFile;
-    settings.insecure = arguments.insecure;
-    settings.user = arguments.user;
-    settings.password = arguments.password;
-    settings.clientId =
-        arguments.clientId.isEmpty()
-            ? QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName)
-            : arguments.clientId;
-    settings.keepAliveSec = arguments.keepAliveSec;
+    MqttClient::Settings settings = arguments.broker;
+    if (settings.clientId.isEmpty())
+        settings.clientId =
+            QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName);
     settings.willTopic = publisher.availabilityTopic();
     settings.willPayload = "offline";
     settings.subscription = publisher.discoveryStatusTopic();
@@ -52,12 +40,7 @@ int publish(const CliArguments &arguments)
         return ExitNoMeter;
 
     MqttClient client;
-    MeterPublisher::Settings settings;
-    settings.topicPrefix = arguments.topicPrefix;
-    settings.id = arguments.nodeId;
-    settings.discoveryPrefix = arguments.discoveryPrefix;
-    settings.discovery = arguments.discovery;
-    settings.intervalMs = arguments.intervalMs;
+    MeterPublisher::Settings settings = arguments.topics;
     settings.firmwareNumber = session.firmwareNumber();
     MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
         client.publish(message.topic, message.payload, message.qos, message.retain);
@@ -67,20 +50,17 @@ int publish(const CliArguments &arguments)
         Console::message(Cli::tr("Mit dem Broker verbunden: %1").arg(where));
         publisher.brokerConnected();
     });
+    // A lost or refused connection, and when it is tried again.
+    const auto tell = [](const QString &text) {
+        return [text](const QString &reason, int retrySec) {
+            Console::message(text.arg(reason).arg(retrySec));
+        };
+    };
+    QObject::connect(&client, &MqttClient::disconnected, &client,
+                     tell(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in %2 s)")));
     QObject::connect(
-        &client, &MqttClient::disconnected, &client, [](const QString &reason, int retrySec) {
-            Console::message(Cli::tr("Keine Verbindung zum Broker: %1 (neuer Versuch in "
-                                     "%2 s)")
-                                 .arg(reason)
-                                 .arg(retrySec));
-        });
-    QObject::connect(
-        &client, &MqttClient::refused, &client, [](const QString &reason, int retrySec) {
-            Console::message(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch "
-                                     "in %2 s)")
-                                 .arg(reason)
-                                 .arg(retrySec));
-        });
+        &client, &MqttClient::refused, &client,
+        tell(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch in %2 s)")));
     QObject::connect(&client, &MqttClient::messageReceived, &client,
                      [&](const QByteArray &topic, const QByteArray &payload) {
                          publisher.takeMessage(topic, payload);
@@ -101,18 +81,16 @@ int publish(const CliArguments &arguments)
     };
 
     session.betweenSteps = [] { QCoreApplication::processEvents(); };
-    session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-    auto stream = std::make_unique<MeterStream>();
+    session.send(Protocol::StreamCommand);
     int result = ExitOk;
     while (!StopSignal::requested()) {
-        if (session.read(*stream, StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
+        if (session.read(StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
             Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
                                  .arg(session.portName()));
             publisher.meterLost();
             if (!session.connect(true))
                 break;
-            session.channel().writeString(QString::fromLatin1(Protocol::StreamCommand));
-            stream = std::make_unique<MeterStream>(); // a new line: the head as at the start
+            session.send(Protocol::StreamCommand);
         }
         publisher.tick(QDateTime::currentDateTime());
         if (!startClient()) {
