@@ -336,6 +336,8 @@ void TestModem::heldByAnotherProgram()
     QVERIFY(!modem.openPort(QStringLiteral("COM18")));
     QVERIFY(modem.closePort());
     QCOMPARE(texts(spy), (QStringList{"?", "?"}));
+    QCOMPARE(modem.openFailureText(),
+             QStringLiteral("COM18 ist von einem anderen Programm belegt"));
     // The refused attempt left nothing open behind.
     QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), openFiles);
 

@@ -16,11 +16,11 @@
 QT_BEGIN_NAMESPACE
 class QLabel;
 class QProgressBar;
-class ListingDocument;
 class QTimer;
 class Ui_MainWindow;
 QT_END_NAMESPACE
 
+class ListingDocument;
 class Modem;
 
 // The one main window. It owns everything of a run: the form, the serial

@@ -50,14 +50,15 @@ Handle open(const char *devicePath, OpenFailure *failure)
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM)
             why = OpenFailure::NoAccess;
+        else if (errno == EBUSY) // made exclusive by another program
+            why = OpenFailure::InUse;
         else if (errno != ENOENT && errno != ENODEV && errno != ENXIO && errno != ENOTDIR)
             why = OpenFailure::Other;
         return InvalidHandle;
     }
-    why = OpenFailure::Other;
-
     // Exclusive use. The advisory lock holds for root as well and for other
     // programs that lock their ports the same way.
+    why = OpenFailure::InUse;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return InvalidHandle;
