@@ -70,8 +70,12 @@ private:
 
     QString errorText(int rc, int savedErrno) const;
     bool waitBeforeRetry(int seconds);
+    // Nothing is handed on once the client stops: it may be gone by the
+    // time a network thread that was let go comes back.
     template <typename Emit> void post(Emit &&emitSignal)
     {
+        if (stopping)
+            return;
         if (MqttClient *target = client)
             QMetaObject::invokeMethod(target, std::forward<Emit>(emitSignal), Qt::QueuedConnection);
     }
