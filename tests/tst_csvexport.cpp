@@ -3,6 +3,7 @@
 // failure. The real file dialog is driven: a name is typed into it and it is
 // accepted, or it is cancelled.
 
+#include "identity.h"
 #include "filecontents.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
@@ -51,12 +52,12 @@ const QString Key = QStringLiteral("pfad");
 
 QVariant storedPath()
 {
-    return QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).value(Key);
+    return QSettings(Identity::Organisation, Identity::Application).value(Key);
 }
 
 void setStoredPath(const QVariant &path)
 {
-    QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    QSettings settings(Identity::Organisation, Identity::Application);
     if (path.isValid())
         settings.setValue(Key, path);
     else
@@ -158,7 +159,7 @@ void TestCsvExport::initTestCase()
     // Before any settings are touched, so that they live in the sandbox.
     sandbox = new PortsSandbox;
     const QString settingsFile =
-        QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).fileName();
+        QSettings(Identity::Organisation, Identity::Application).fileName();
     QVERIFY2(settingsFile.startsWith(sandbox->configDir()), qPrintable(settingsFile));
 }
 
@@ -171,7 +172,7 @@ void TestCsvExport::cleanupTestCase()
 void TestCsvExport::init()
 {
     setStoredPath(QVariant());
-    QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold")).remove(QStringLiteral("dezimalkomma"));
+    QSettings(Identity::Organisation, Identity::Application).remove(QStringLiteral("dezimalkomma"));
     dir = new QTemporaryDir;
     window = new MainWindow;
     Access::meterFound(*window);

@@ -1,6 +1,7 @@
 // The search for the meter on COM1 to COM20, observed where the user sees it
 // (status bar, window title) and where the meter does (bytes on the line).
 
+#include "identity.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
@@ -231,7 +232,7 @@ void TestDiscovery::lastPortFirst()
     first.setReply("#v;", QByteArray("M\x15", 2));
     later.setReply("#v;", QByteArray("M\x15", 2));
     if (!stored.isEmpty())
-        QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+        QSettings(Identity::Organisation, Identity::Application)
             .setValue(QStringLiteral("port"), stored);
 
     MainWindow window;
@@ -239,7 +240,7 @@ void TestDiscovery::lastPortFirst()
     QCOMPARE(window.windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:2.xx - ") + foundOn);
     // The other meter was never asked.
     QCOMPARE((foundOn == QLatin1String("COM2") ? later : first).received(), QByteArray());
-    QCOMPARE(QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+    QCOMPARE(QSettings(Identity::Organisation, Identity::Application)
                  .value(QStringLiteral("port"))
                  .toString(),
              foundOn);

@@ -2,11 +2,9 @@
 #define MAINWINDOW_H
 
 #include "downloadsession.h"
-#include "metersearch.h"
 #include "meterstream.h"
 #include "readinghistory.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -21,11 +19,13 @@ class Ui_MainWindow;
 QT_END_NAMESPACE
 
 class ListingDocument;
+class MeterConnection;
 class Modem;
 
 // The one main window. It owns everything of a run: the form, the serial
-// channel, the two timers, the search for the meter, the meter's stream and
-// the store of downloaded data sets.
+// channel and the two timers, and through its connection to the meter the
+// search for it, the meter's stream and the store of downloaded data sets.
+// Its slots drive the connection and show what it says.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -33,9 +33,6 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
-
-    // How often the meter's stream is taken in, from the meter's reply on.
-    static constexpr int PollMs = 100;
 
 signals:
     // A poll has put new readings into the history.
@@ -59,22 +56,21 @@ private slots:
 private:
     friend struct MainWindowTestAccess;
 
-    // Port scan (src/serial/discovery.cpp).
-    void meterFound();
-    void meterLost();
+    // Port scan (src/serial/window_discovery.cpp).
+    void setUpDiscovery();
+    void meterFound(const QString &port);
+    void meterLost(const QString &port);
 
-    // The live display (src/stream/decoder.cpp).
-    struct DisplayUpdate;
+    // The live display (src/stream/window_decoder.cpp).
+    void setUpLiveDisplay();
+    void takeReading(const MeterStream::Reading &reading);
     void clearLiveValues();
 
-    // Record store steps (src/records/recordstore.cpp).
+    // Record store (src/records/window_recordstore.cpp).
     void setUpDownloadStatus();
-    void storeDownloadHeader(const QString &text);
-    void storeDataSet(const QString &text);
     void showDownloadResult();
-    void downloadLost();
     void showDownloadProgress();
-    // The listing (src/records/listing.cpp).
+    // The listing (src/records/window_listing.cpp).
     void setUpListing();
     void prepareListing();
 
@@ -83,23 +79,18 @@ private:
     Modem *modem;
     QString versionText;
 
-    // The search for the meter, and the port it was found on.
-    MeterSearch search;
+    // The search for the meter and the poll of its stream, run by the
+    // connection to the meter.
     QTimer *scanTimer;
+    QTimer *pollTimer;
+    MeterConnection *connection;
     // When and where the meter was lost, shown until a meter answers again.
     QLabel *lossLabel;
     // Why the last port that exists would not open ("Kein Zugriff auf ...").
     QLabel *accessLabel;
 
-    // The meter's stream: the receive ring, the message state and the
-    // meter's status.
-    QTimer *pollTimer;
-    MeterStream stream;
-
-    // Record store: the last download, its last index, interval, values and
-    // count (download.lastRecordIndex ...).
-    DownloadSession download;
-    QElapsedTimer downloadClock;
+    // The download's progress in the status bar (the store is the
+    // connection's).
     QLabel *downloadStatus = nullptr;
     QProgressBar *downloadProgress = nullptr;
     ListingDocument *listingDocument = nullptr;

@@ -89,13 +89,13 @@ void MeterPublisher::status(const MeterStream::Status &report)
 
 void MeterPublisher::reading(const MeterStream::Reading &reading)
 {
-    const QDateTime when = QDateTime::currentDateTime();
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(reading.timeMs);
     if (!meterStatus || reading.audioHead != audio)
         return;
     Window &window = reading.kind == Protocol::Rms ? rms : pep;
-    // A damaged message may read as 1e300: bounded as the display bounds it,
-    // so that no sum overflows.
-    window.sum.add(LiveDisplay::shownLevel(reading.level));
+    // The connection has bounded the level as the display bounds it (a
+    // damaged message may read as 1e300), so no sum overflows.
+    window.sum.add(reading.level);
     if (!windowStart.isValid())
         windowStart = when;
     if (settings.intervalMs == 0)

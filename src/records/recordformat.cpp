@@ -1,4 +1,5 @@
 #include "recordformat.h"
+#include "identity.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -230,14 +231,14 @@ QString csvFileTypes()
 
 bool decimalCommaChosen()
 {
-    return QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+    return QSettings(Identity::Organisation, Identity::Application)
         .value(QStringLiteral("dezimalkomma"), false)
         .toBool();
 }
 
 void setDecimalCommaChosen(bool decimalComma)
 {
-    QSettings(QStringLiteral("VRZ"), QStringLiteral("tavrold"))
+    QSettings(Identity::Organisation, Identity::Application)
         .setValue(QStringLiteral("dezimalkomma"), decimalComma);
 }
 

@@ -1,4 +1,5 @@
 #include "metersearch.h"
+#include "identity.h"
 
 #include "modem.h"
 #include "portscan.h"
@@ -89,7 +90,7 @@ QStringList MeterSearch::portsLastFoundFirst()
 {
     QStringList ports = PortScan::portNames();
     // Whatever else stands in the setting is not a port the search knows.
-    const QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    const QSettings settings(Identity::Organisation, Identity::Application);
     const qsizetype last = ports.indexOf(settings.value(QLatin1String(PortKey)).toString());
     if (last > 0)
         ports.move(last, 0);
@@ -98,7 +99,7 @@ QStringList MeterSearch::portsLastFoundFirst()
 
 void MeterSearch::rememberPort(const QString &port)
 {
-    QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    QSettings settings(Identity::Organisation, Identity::Application);
     if (settings.value(QLatin1String(PortKey)).toString() != port)
         settings.setValue(QLatin1String(PortKey), port);
 }

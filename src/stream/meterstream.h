@@ -29,6 +29,11 @@ public:
         Protocol::LevelKind kind = Protocol::Rms;
         double level = 0.0;
         bool audioHead = false;
+        double rawLevel = 0.0;
+        bool relative = false;
+        // When the program took it in (milliseconds since 1970; 0 from the
+        // stream itself): the one time of a reading for every output.
+        qint64 timeMs = 0;
     };
 
     // The meter's status as status messages set it (before the first: head

@@ -1,4 +1,5 @@
 #include "cliarguments.h"
+#include "identity.h"
 
 #include "portscan.h"
 
@@ -355,7 +356,7 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
 
 QString versionText()
 {
-    return QStringLiteral("tavrold-cli V2.00");
+    return QStringLiteral("tavrold-cli ") + Identity::versionText();
 }
 
 QString helpText()

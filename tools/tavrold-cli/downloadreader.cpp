@@ -5,27 +5,15 @@
 #include "downloadsession.h"
 #include "protocol.h"
 
-DownloadReader::DownloadReader(const CliArguments &arguments, DownloadSession &download)
+DownloadReader::DownloadReader(const CliArguments &arguments, const DownloadSession &download)
     : download(download), shown(!arguments.quiet), redraw(Console::isTerminal(stderr))
 {
-    clock.start();
 }
 
-void DownloadReader::downloadHeader(const QString &text)
+void DownloadReader::dataSetTaken(const QString &text)
 {
-    if (!download.isComplete()) {
-        download.takeHeader(text, clock.elapsed());
-        update();
-    }
-}
-
-void DownloadReader::dataSet(const QString &text)
-{
-    if (!download.isComplete()) {
-        download.takeDataSet(text, clock.elapsed(), [] {});
-        dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
-        update();
-    }
+    dataSetBytes += text.size() + 3; // on the line: '@', type letter, text, ';'
+    update();
 }
 
 void DownloadReader::finish()

@@ -8,22 +8,24 @@
 #include "downloadreader.h"
 #include "downloadsession.h"
 #include "exitcode.h"
+#include "identity.h"
 #include "livelog.h"
-#include "metersession.h"
+#include "meterconnection.h"
 #include "protocol.h"
 #ifdef TAVROLD_PUBLISH
 #include "publish.h"
 #endif
 #include "recordformat.h"
 #include "stopsignal.h"
+#include "toolconnection.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 
+#include <climits>
 #include <cstdio>
-#include <memory>
+#include <optional>
 
 namespace {
 
@@ -44,12 +46,12 @@ int writeData(const QByteArray &line, bool *failed = nullptr)
 // "probe": finds the meter and prints its port and firmware ("COM3 FW:2.xx").
 int probe(const CliArguments &arguments)
 {
-    MeterSession session(arguments);
-    if (!session.connect())
+    ToolConnection meter(arguments, false);
+    if (!meter.find())
         return ExitNoMeter;
-    return writeData(
-        (session.portName() + QLatin1Char(' ') + Protocol::firmwareText(session.firmwareNumber()))
-            .toLatin1());
+    return writeData((meter.meter().portName() + QLatin1Char(' ') +
+                      Protocol::firmwareText(meter.meter().firmwareNumber()))
+                         .toLatin1());
 }
 
 // "live": switches the meter to streaming and writes a line per reading and
@@ -57,28 +59,23 @@ int probe(const CliArguments &arguments)
 // meter goes away.
 int live(const CliArguments &arguments)
 {
-    MeterSession session(arguments);
-    if (!session.connect())
+    ToolConnection meter(arguments, true);
+    if (!meter.find())
         return ExitNoMeter;
+    MeterConnection &connection = meter.meter();
 
     LiveLog log(arguments.format);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
-    session.send(Protocol::StreamCommand);
+    QObject::connect(&connection, &MeterConnection::reading, &connection,
+                     [&log](const MeterStream::Reading &r) { log.reading(r); });
+    QObject::connect(&connection, &MeterConnection::statusReceived, &connection,
+                     [&log](const MeterStream::Status &s) { log.status(s); });
 
-    const QDeadlineTimer deadline = arguments.durationMs > 0
-                                        ? QDeadlineTimer(arguments.durationMs, Qt::PreciseTimer)
-                                        : QDeadlineTimer(QDeadlineTimer::Forever);
     qint64 lines = 0;
     const auto enough = [&] { return failed || (arguments.count > 0 && lines >= arguments.count); };
-    while (!enough() && !StopSignal::requested() && !deadline.hasExpired()) {
-        const qint64 left = deadline.remainingTime();
-        const int wait = left < 0 || left > StopSignal::SliceMs ? StopSignal::SliceMs : int(left);
-        if (session.read(wait, log) == MeterSession::Read::Lost) {
-            Console::message(
-                Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName()));
-            return result == ExitOk ? ExitNoMeter : result;
-        }
+    // The lines of a poll are written once it has decoded all it took in.
+    QObject::connect(&connection, &MeterConnection::polled, &connection, [&] {
         for (const QByteArray &line : log.takeLines()) {
             if (enough())
                 break;
@@ -86,7 +83,26 @@ int live(const CliArguments &arguments)
                 writeData(arguments.decimalComma ? Records::withDecimalComma(line) : line, &failed);
             lines += failed ? 0 : 1;
         }
-    }
+        if (enough())
+            meter.quit();
+    });
+    bool lost = false;
+    QObject::connect(
+        &connection, &MeterConnection::meterLost, &connection, [&](const QString &port) {
+            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(port));
+            lost = true;
+            meter.quit();
+        });
+    QTimer duration;
+    duration.setTimerType(Qt::PreciseTimer);
+    duration.setSingleShot(true);
+    QObject::connect(&duration, &QTimer::timeout, &connection, [&meter] { meter.quit(); });
+    if (arguments.durationMs > 0)
+        duration.start(int(qMin<qint64>(arguments.durationMs, INT_MAX)));
+    if (!enough())
+        meter.run();
+    if (lost)
+        return result == ExitOk ? ExitNoMeter : result;
     return result;
 }
 
@@ -126,38 +142,58 @@ int download(const CliArguments &arguments)
         return ExitFileNotWritten;
     }
 
-    MeterSession session(arguments);
-    if (!session.connect())
+    ToolConnection meter(arguments, false);
+    if (!meter.find())
         return ExitNoMeter;
-
-    // 2 x 16000 values: not on the stack.
-    const auto result = std::make_unique<DownloadSession>();
-    DownloadSession &download = *result;
+    MeterConnection &connection = meter.meter();
+    const DownloadSession &download = connection.download();
     DownloadReader reader(arguments, download);
-    const QElapsedTimer &clock = reader.clock;
+    QObject::connect(&connection, &MeterConnection::downloadHeader, &connection,
+                     [&reader](const QString &) { reader.update(); });
+    QObject::connect(&connection, &MeterConnection::dataSet, &connection,
+                     [&reader](const QString &text) { reader.dataSetTaken(text); });
 
-    session.send(Protocol::DownloadCommand);
-    download.start(true, clock.elapsed());
-    qint64 bytesRead = 0;
+    // The result is the store as the download ended, before anything after
+    // its last data set can change it.
+    struct Result
+    {
+        QByteArray csv;
+        bool complete = false;
+        QString count;
+        QString progress;
+        int intervalSec = 0;
+    };
+    std::optional<Result> result;
+    const auto takeResult = [&] {
+        result = Result{download.csvFile(arguments.start), download.isComplete(),
+                        download.countText(), download.progressText(), download.recordIntervalSec};
+    };
     QString why;
-    while (!download.isComplete() && why.isEmpty()) {
-        if (StopSignal::requested()) {
-            why = Cli::tr("Abgebrochen.");
-        } else if (download.checkStall(clock.elapsed())) {
+    QObject::connect(&connection, &MeterConnection::downloadEnded, &connection, [&] {
+        if (result)
+            return;
+        takeResult();
+        if (download.state() == DownloadSession::State::Stalled)
             why = Cli::tr("%1 s lang kam kein Datensatz.").arg(DownloadSession::StallMs / 1000);
-        } else if (session.read(StopSignal::SliceMs, reader, &bytesRead) ==
-                   MeterSession::Read::Lost) {
-            download.lose();
-            why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(session.portName());
-        }
+        else if (download.state() == DownloadSession::State::Lost)
+            why = Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(connection.portName());
+        meter.quit();
+    });
+    const qint64 startMs = connection.clockMs();
+    const qint64 bytesBefore = connection.bytesRead();
+    connection.requestDownload();
+    if (!meter.run() && !result) {
+        takeResult();
+        why = Cli::tr("Abgebrochen.");
     }
     reader.finish();
-    const QByteArray csv = download.csvFile(arguments.start);
-    const QByteArray file = arguments.decimalComma ? Records::withDecimalComma(csv) : csv;
-    const bool complete = download.isComplete();
+    const qint64 bytesRead = connection.bytesRead() - bytesBefore;
+    const double seconds = double(connection.clockMs() - startMs) / 1000.0;
+    const QByteArray file =
+        arguments.decimalComma ? Records::withDecimalComma(result->csv) : result->csv;
+    const bool complete = result->complete;
     if (!complete) {
-        Console::message(
-            Cli::tr("Download unvollstaendig (%1): %2").arg(download.countText(), why));
+        Console::message(Cli::tr("Download unvollstaendig (%1): %2").arg(result->count, why));
         if (!arguments.partial) {
             Console::message(
                 Cli::tr("Nichts gespeichert (--partial speichert, was gekommen ist)."));
@@ -165,10 +201,10 @@ int download(const CliArguments &arguments)
         }
     } else if (!arguments.quiet) {
         Console::message(Cli::tr("%1, Zwischenzeit %2 Sek., %3 Bytes in %4 s")
-                             .arg(download.progressText())
-                             .arg(download.recordIntervalSec)
+                             .arg(result->progress)
+                             .arg(result->intervalSec)
                              .arg(bytesRead)
-                             .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3));
+                             .arg(seconds, 0, 'f', 3));
     }
     if (!save(arguments.output, file))
         return ExitFileNotWritten;
@@ -185,7 +221,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrold-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.00"));
+    QCoreApplication::setApplicationVersion(Identity::version());
 
     CliArguments arguments;
     QString error;

@@ -3,16 +3,18 @@
 #include "cliarguments.h"
 #include "console.h"
 #include "exitcode.h"
+#include "meterconnection.h"
 #include "meterpublisher.h"
-#include "metersession.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "stopsignal.h"
+#include "toolconnection.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QObject>
 #include <QSysInfo>
+#include <QTimer>
 
 namespace {
 
@@ -35,13 +37,14 @@ MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPu
 
 int publish(const CliArguments &arguments)
 {
-    MeterSession session(arguments);
-    if (!session.connect())
+    ToolConnection meter(arguments, true);
+    if (!meter.find())
         return ExitNoMeter;
+    MeterConnection &connection = meter.meter();
 
     MqttClient client;
     MeterPublisher::Settings settings = arguments.topics;
-    settings.firmwareNumber = session.firmwareNumber();
+    settings.firmwareNumber = connection.firmwareNumber();
     MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
         client.publish(message.topic, message.payload, message.qos, message.retain);
     });
@@ -66,39 +69,43 @@ int publish(const CliArguments &arguments)
                          publisher.takeMessage(topic, payload);
                      });
 
+    QObject::connect(&connection, &MeterConnection::reading, &connection,
+                     [&publisher](const MeterStream::Reading &r) { publisher.reading(r); });
+    QObject::connect(&connection, &MeterConnection::statusReceived, &connection,
+                     [&publisher](const MeterStream::Status &s) { publisher.status(s); });
+    // The meter gone: "offline", and the search goes on until it is back.
+    QObject::connect(
+        &connection, &MeterConnection::meterLost, &connection, [&publisher](const QString &port) {
+            Console::message(
+                Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.").arg(port));
+            publisher.meterLost();
+        });
+
     // The broker is asked for once the topics are known: the last will needs
     // the id, which may come from the meter's first status.
     bool clientStarted = false;
-    const auto startClient = [&] {
+    int result = ExitOk;
+    // After every poll, and while the meter is searched for, every tenth of
+    // a second: the state when its interval is over, and the broker.
+    const auto step = [&] {
+        publisher.tick(QDateTime::currentDateTime());
         if (clientStarted || publisher.nodeId().isEmpty())
-            return true;
+            return;
         QString error;
         clientStarted =
-            client.start(clientSettings(arguments, publisher, session.portName()), &error);
-        if (!clientStarted)
+            client.start(clientSettings(arguments, publisher, connection.portName()), &error);
+        if (!clientStarted) {
             Console::message(Cli::tr("Broker-Einstellungen nicht verwendbar: %1").arg(error));
-        return clientStarted;
-    };
-
-    session.betweenSteps = [] { QCoreApplication::processEvents(); };
-    session.send(Protocol::StreamCommand);
-    int result = ExitOk;
-    while (!StopSignal::requested()) {
-        if (session.read(StopSignal::SliceMs, publisher) == MeterSession::Read::Lost) {
-            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren; suche erneut.")
-                                 .arg(session.portName()));
-            publisher.meterLost();
-            if (!session.connect(true))
-                break;
-            session.send(Protocol::StreamCommand);
-        }
-        publisher.tick(QDateTime::currentDateTime());
-        if (!startClient()) {
             result = ExitBadUsage;
-            break;
+            meter.quit();
         }
-        QCoreApplication::processEvents();
-    }
+    };
+    QTimer tick;
+    tick.setInterval(StopSignal::SliceMs);
+    QObject::connect(&tick, &QTimer::timeout, &connection, step);
+    QObject::connect(&connection, &MeterConnection::polled, &connection, step);
+    tick.start();
+    meter.run();
     publisher.stop();
     client.stop();
     return result;

@@ -4,6 +4,7 @@
 // without hardware.
 
 #include "downloadsession.h"
+#include "identity.h"
 #include "metersettings.h"
 #include "portlink.h"
 #include "portscan.h"
@@ -260,7 +261,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrold-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.00"));
+    QCoreApplication::setApplicationVersion(Identity::version());
     // The ports folder lies under the program's organisation and name, not
     // the simulator's: see PortScan::portsFolder().
 

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "listingdocument.h"
+#include "meterconnection.h"
 #include "ui_mainwindow.h"
 
 // The listing's document is made ready while the data sets come in and when
@@ -14,8 +15,8 @@ void MainWindow::setUpListing()
 
 void MainWindow::prepareListing()
 {
-    if (download.resultCount() > 0)
-        listingDocument->prepare(download.listingText(ui->timeEdit->time()));
+    if (connection->download().resultCount() > 0)
+        listingDocument->prepare(connection->download().listingText(ui->timeEdit->time()));
 }
 
 // Lists the downloaded data sets in the "Daten" page: number, time of day,
@@ -28,12 +29,12 @@ void MainWindow::prepareListing()
 void MainWindow::fuellentxt()
 {
     const QTime start = ui->timeEdit->time();
-    listingDocument->show(download.listingText(start));
-    ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(download.recordIntervalSec));
-    ui->labelanzahl->setText(download.countText());
+    listingDocument->show(connection->download().listingText(start));
+    ui->labelsek->setText(tr("Zwischenzeit %1 Sek.").arg(connection->download().recordIntervalSec));
+    ui->labelanzahl->setText(connection->download().countText());
     ui->action_Speichern->setEnabled(true);
     // The chart of the recording shows the same data sets at the same times.
-    emit recordingListed(start, download);
+    emit recordingListed(start, connection->download());
 }
 
 // Rebuilds the listing with the start time now in the time edit.

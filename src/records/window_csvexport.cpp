@@ -1,5 +1,7 @@
+#include "identity.h"
 #include "mainwindow.h"
 
+#include "meterconnection.h"
 #include "recordformat.h"
 #include "ui_mainwindow.h"
 
@@ -15,16 +17,15 @@
 // then is its path remembered. A save that fails says so in the status bar.
 void MainWindow::datenspeichern()
 {
-    QSettings settings(QStringLiteral("VRZ"), QStringLiteral("tavrold"));
+    QSettings settings(Identity::Organisation, Identity::Application);
     const QString lastPath = settings.value(QStringLiteral("pfad"), QDir::homePath()).toString();
 
     // Beside the file as it always was, one with ',' as decimal point for
     // German spreadsheets; the dialog offers the type chosen last.
     QString type = Records::csvFileType(Records::decimalCommaChosen());
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("Speicher der Daten"),
-                                     QFileInfo(lastPath).absoluteFilePath(),
-                                     Records::csvFileTypes(), &type);
+    const QString fileName = QFileDialog::getSaveFileName(this, tr("Speicher der Daten"),
+                                                          QFileInfo(lastPath).absoluteFilePath(),
+                                                          Records::csvFileTypes(), &type);
     if (fileName.isEmpty())
         return;
     const bool decimalComma = type == Records::csvFileType(true);
@@ -32,7 +33,7 @@ void MainWindow::datenspeichern()
 
     // The store as it is now: a download may have gone on while the dialog
     // was open.
-    QByteArray bytes = download.csvFile(ui->timeEdit->time());
+    QByteArray bytes = connection->download().csvFile(ui->timeEdit->time());
     if (decimalComma)
         bytes = Records::withDecimalComma(bytes);
     QString error;
