@@ -7,6 +7,7 @@
 #include "readinghistory.h"
 #include "sandboxedmeter.h"
 #include "savedialogdriver.h"
+#include "trendexport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -64,6 +65,7 @@ private slots:
     void everyReadingIsKeptAndSaved();
     void zoomStopsFollowing();
     void pictureIsSaved();
+    void pictureThatCannotBeMade();
     void recordingChart();
     void closingOnlyHides();
 
@@ -201,6 +203,24 @@ void TestTrendWindow::pictureIsSaved()
     QVERIFY(image.loadFromData(readFile(path), "PNG"));
     QVERIFY(image.width() >= trendWindow()->width());
     QVERIFY(image.height() >= trendWindow()->findChild<QTabWidget *>("chartTabs")->height());
+}
+
+// A chart area of no size gives no picture: nothing is written, and the
+// window says so instead of "Gespeichert" over an empty file.
+void TestTrendWindow::pictureThatCannotBeMade()
+{
+    QWidget emptyArea;
+    emptyArea.resize(0, 0);
+    QVERIFY(TrendExport::chartPng(&emptyArea).isEmpty());
+
+    QLabel report;
+    const QString path = dir.filePath("leer.png");
+    DialogDriver driver(path);
+    TrendExport::save(&report, &report, "Bild speichern", "leer.png", "PNG (*.png)",
+                      [&] { return TrendExport::chartPng(&emptyArea); });
+    QVERIFY(driver.seen.shown);
+    QVERIFY(!QFile::exists(path));
+    QVERIFY2(report.text().startsWith("Nicht gespeichert: " + path), qPrintable(report.text()));
 }
 
 void TestTrendWindow::recordingChart()

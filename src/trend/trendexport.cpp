@@ -13,6 +13,8 @@
 QByteArray TrendExport::chartPng(QWidget *chart)
 {
     QImage image(chart->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return QByteArray(); // no chart area (or no memory for it): no picture
     image.setDevicePixelRatio(2.0);
     image.fill(Qt::white);
     {
@@ -22,7 +24,8 @@ QByteArray TrendExport::chartPng(QWidget *chart)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    if (!image.save(&buffer, "PNG"))
+        return QByteArray();
     return bytes;
 }
 
@@ -35,7 +38,12 @@ void TrendExport::save(QWidget *parent, QLabel *report, const QString &caption, 
     if (fileName.isEmpty())
         return;
     QString error;
-    report->setText(Records::writeFile(fileName, bytes(), &error)
-                        ? tr("Gespeichert: %1").arg(fileName)
-                        : tr("Nicht gespeichert: %1 (%2)").arg(fileName, error));
+    const QByteArray content = bytes();
+    bool written = false;
+    if (content.isEmpty())
+        error = tr("es konnte nicht erstellt werden");
+    else
+        written = Records::writeFile(fileName, content, &error);
+    report->setText(written ? tr("Gespeichert: %1").arg(fileName)
+                            : tr("Nicht gespeichert: %1 (%2)").arg(fileName, error));
 }
