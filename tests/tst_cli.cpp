@@ -486,7 +486,8 @@ void TestCli::liveMessages_data()
 // The message rules as the window applies them, on a stream of our own: the
 // head switches the units at once, blanks leave levels, a message without a
 // type letter keeps the type before it, unreadable levels are 0, only 0 and
-// 1 change the recording state, downloads are not logged.
+// 1 change the recording state, downloads are not logged, a level far beyond
+// any real one is kept to the display's range.
 void TestCli::liveMessages()
 {
     QFETCH(QString, format);
@@ -500,7 +501,7 @@ void TestCli::liveMessages()
     meter.setReply("#v;", SandboxedMeter::identification() + "@a-99;");
     meter.setReply("#o;", "\r\n@s1*5*0.0*0.0*0;@a-26.0;@b 1 2 . 5 ;@s2*17*20.0*10.0*1;"
                           "@-23.4a;@s0*7*12.5*20*2;@k1*2;@d1*2;@a@-10;@-20.0;xx@s9*1*1*1*0;"
-                          "@b13.0;@s4*3*-5.5*0.5*0;@a-2");
+                          "@b13.0;@b1e300;@s4*3*-5.5*0.5*0;@a-2");
     struct Expected
     {
         const char *kind;
@@ -515,7 +516,8 @@ void TestCli::liveMessages()
         {"status", 0, "AD8307", "17", "1"}, {"rms", -23.4, "dBm", "", ""},
         {"status", 0, "AD8362", "7", "1"},  {"rms", 0.0, "dBm", "", ""},
         {"rms", -20.0, "dBm", "", ""},      {"status", 0, "Unbekannt", "1", "0"},
-        {"pep", 13.0, "dBm", "", ""},       {"status", 0, "Unbekannt", "3", "0"}};
+        {"pep", 13.0, "dBm", "", ""},       {"pep", 200.0, "dBm", "", ""},
+        {"status", 0, "Unbekannt", "3", "0"}};
     const int count = int(std::size(expected));
 
     CliTool tool;
@@ -555,8 +557,8 @@ void TestCli::liveMessages()
         }
     }
     QCOMPARE(lines.at(6).maxLevel, QStringLiteral("12.5"));
-    QCOMPARE(lines.at(11).maxLevel, QStringLiteral("-5.5"));
-    QCOMPARE(lines.at(11).attenuator, QStringLiteral("0.5"));
+    QCOMPARE(lines.at(12).maxLevel, QStringLiteral("-5.5"));
+    QCOMPARE(lines.at(12).attenuator, QStringLiteral("0.5"));
     QVERIFY(meter.waitForReceived("#c;"));
     QVERIFY(meter.received().endsWith("#v;#o;#c;"));
 }

@@ -8,12 +8,14 @@
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
+#include "ptymeter.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
 
@@ -80,6 +82,7 @@ private slots:
     void windowListsInterruptedDownload_data();
     void windowListsInterruptedDownload();
     void windowShowsProgressBeside();
+    void readAsksOnlyAFoundMeter();
 };
 
 // Whole downloads: the state they end in, the data sets stored and those
@@ -263,4 +266,22 @@ void TestRecordStore::windowShowsProgressBeside()
 }
 
 QTEST_MAIN(TestRecordStore)
+// "Lesen" while the search is still waiting for a port's answer sends
+// nothing to whatever sits there: only a meter that has answered is asked for
+// its recording. The store is cleared and "Daten" shown all the same.
+void TestRecordStore::readAsksOnlyAFoundMeter()
+{
+    PortsSandbox sandbox;
+    PtyMeter device(sandbox, QStringLiteral("COM1")); // never answers "#v;"
+    QVERIFY(device.isValid());
+    MainWindow w;
+    QVERIFY(device.waitForReceived("#v;"));
+    Access::setStore(w, 2, 60);
+    w.findChild<QAction *>(QStringLiteral("actiond_holen"))->trigger();
+    QCOMPARE(w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->currentIndex(), 1);
+    QCOMPARE(Access::recordCount(w), 0);
+    QTest::qWait(300);
+    QCOMPARE(device.received(), QByteArray("#v;"));
+}
+
 #include "tst_recordstore.moc"
