@@ -511,12 +511,12 @@ void TestCli::liveMessages()
         const char *recording;
     };
     const Expected expected[] = {
-        {"rms", -99.0, "dBm", "", ""},      {"status", 0, "AD8362 NF", "5", "0"},
-        {"rms", -26.0, "dBV", "", ""},      {"pep", 12.5, "dBV", "", ""},
-        {"status", 0, "AD8307", "17", "1"}, {"rms", -23.4, "dBm", "", ""},
-        {"status", 0, "AD8362", "7", "1"},  {"rms", 0.0, "dBm", "", ""},
-        {"rms", -20.0, "dBm", "", ""},      {"status", 0, "Unbekannt", "1", "0"},
-        {"pep", 13.0, "dBm", "", ""},       {"pep", 200.0, "dBm", "", ""},
+        {"rms", -99.0, "dBm", "", ""},       {"status", 0, "AD8362 NF", "5", "0"},
+        {"rms", -26.0, "dBV", "", ""},       {"pep", 12.5, "dBV", "", ""},
+        {"status", 0, "AD8307", "17", "1"},  {"rms", -23.4, "dBm", "", ""},
+        {"status", 0, "AD8362", "7", "1"},   {"rms", 0.0, "dBm", "", ""},
+        {"rms", -20.0, "dBm", "", ""},       {"status", 0, "Unbekannt", "1", "0"},
+        {"pep", 13.0, "dBm", "", ""},        {"pep", 200.0, "dBm", "", ""},
         {"status", 0, "Unbekannt", "3", "0"}};
     const int count = int(std::size(expected));
 
