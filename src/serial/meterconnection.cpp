@@ -65,6 +65,12 @@ MeterConnection::MeterConnection(Modem &modem, const QStringList &ports, QTimer 
     connect(&search, &MeterSearch::trying, this, &MeterConnection::searching);
 }
 
+MeterConnection::MeterConnection(const QStringList &ports, QObject *parent)
+    : MeterConnection(*new Modem, ports, nullptr, nullptr, parent)
+{
+    ownModem.reset(&modem);
+}
+
 MeterConnection::~MeterConnection() = default;
 
 void MeterConnection::start()

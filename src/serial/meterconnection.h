@@ -57,6 +57,8 @@ public:
 
     MeterConnection(Modem &modem, const QStringList &ports, QTimer *scanTimer = nullptr,
                     QTimer *pollTimer = nullptr, QObject *parent = nullptr);
+    // With a serial channel of its own, which lets the port go with it.
+    explicit MeterConnection(const QStringList &ports, QObject *parent = nullptr);
     ~MeterConnection() override;
 
     // The first step of the search, FirstStepMs from now.
@@ -129,6 +131,7 @@ private:
     void takeDownloadHeader(const QString &text);
     void takeDataSet(const QString &text);
 
+    std::unique_ptr<Modem> ownModem;
     Modem &modem;
     MeterSearch search;
     MeterStream stream;

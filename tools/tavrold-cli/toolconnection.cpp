@@ -7,9 +7,8 @@
 #include "stopsignal.h"
 
 ToolConnection::ToolConnection(const CliArguments &arguments, bool streams)
-    : arguments(arguments),
-      connection(modem, arguments.port.isEmpty() ? MeterSearch::portsLastFoundFirst()
-                                                 : QStringList{arguments.port})
+    : arguments(arguments), connection(arguments.port.isEmpty() ? MeterSearch::portsLastFoundFirst()
+                                                                : QStringList{arguments.port})
 {
     connection.setIntake(MeterConnection::Intake::Waking);
     connection.setStartsStream(streams);
@@ -28,11 +27,11 @@ ToolConnection::ToolConnection(const CliArguments &arguments, bool streams)
     });
 }
 
+// The connection lets the port go with it.
 ToolConnection::~ToolConnection()
 {
     if (connection.isConnected())
         connection.sendStop();
-    modem.closePort();
 }
 
 bool ToolConnection::find()

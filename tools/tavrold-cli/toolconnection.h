@@ -2,7 +2,6 @@
 #define TOOLCONNECTION_H
 
 #include "meterconnection.h"
-#include "modem.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -46,7 +45,6 @@ private:
     void clearTrying();
 
     const CliArguments &arguments;
-    Modem modem;
     MeterConnection connection;
     QEventLoop loop;
     QTimer stopCheck;
