@@ -23,8 +23,9 @@ struct MeasurementSettings
 public:
     // Head codes the meter reports, 0 to 5; each head has its own table.
     static constexpr int HeadCount = 6;
-    static constexpr double OffsetLimitDb = 100.0; // -100 to +100 dB
-    static constexpr int AverageLimit = 1000;      // 1 (off) to 1000 readings
+    static constexpr double OffsetLimitDb = 100.0;        // -100 to +100 dB
+    static constexpr int AverageLimit = 1000;             // 1 (off) to 1000 readings
+    static constexpr double FrequencyLimitMhz = 100000.0; // 0 to 100 GHz
     // A reading this far from the running average starts it afresh.
     static constexpr double StepDb = 3.0;
 
@@ -85,6 +86,9 @@ public:
     std::optional<double> lastAbsolute(Protocol::LevelKind kind) const;
 
 private:
+    // Every average starts afresh and no last result is kept.
+    void startAfresh();
+
     // The last `average` readings of one kind, as powers in a fixed ring.
     struct Average
     {
@@ -93,6 +97,7 @@ private:
         int next = 0;
         double sum = 0.0;
         void clear();
+        // The average power with this one; `length` 2 to AverageLimit.
         double add(double power, int length, bool stepDetection);
     };
 
