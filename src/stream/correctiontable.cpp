@@ -3,6 +3,7 @@
 #include "recordformat.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 #include <algorithm>
@@ -126,19 +127,23 @@ QByteArray CorrectionTable::toText() const
 
 std::optional<CorrectionTable> CorrectionTable::load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto refuse = [error](const QString &why) {
         if (error)
-            *error = tr("Datei nicht lesbar: %1").arg(file.errorString());
+            *error = why;
         return std::nullopt;
-    }
+    };
+    const QFileInfo info(path);
+    if (!info.exists())
+        return refuse(tr("Datei nicht gefunden"));
+    if (info.isDir())
+        return refuse(tr("ein Ordner, keine Datei"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(tr("Datei nicht lesbar"));
     // Read one byte past the bound: a pipe or a device tells no size.
     const QByteArray text = file.read(MaxFileBytes + 1);
-    if (text.size() > MaxFileBytes) {
-        if (error)
-            *error = tr("Datei groesser als 1 MB");
-        return std::nullopt;
-    }
+    if (text.size() > MaxFileBytes)
+        return refuse(tr("Datei groesser als 1 MB"));
     return parse(text, error);
 }
 
