@@ -2,9 +2,12 @@
 // power with its step detection, the relative reference, the table files
 // and the kept settings.
 
+#include "livelog.h"
 #include "measurement.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +63,8 @@ private slots:
     void tableFile_data();
     void tableFile();
     void kept();
+    void log_data();
+    void log();
 };
 
 void TestMeasurement::readings_data()
@@ -309,6 +314,65 @@ void TestMeasurement::kept()
     QString why;
     QVERIFY(!CorrectionTable::load(big.fileName(), &why));
     QCOMPARE(why, QStringLiteral("Datei groesser als 1 MB"));
+}
+
+// The live log of corrected readings: the raw level beside the corrected
+// one, "dBr" and no voltage nor power for a relative level.
+void TestMeasurement::log_data()
+{
+    QTest::addColumn<LiveLog::Format>("format");
+    QTest::addColumn<bool>("relative");
+    QTest::addColumn<QByteArray>("line"); // without its time
+
+    using F = LiveLog::Format;
+    QTest::newRow("csv") << F::Csv << false << QByteArray("rms;20;dBm;2.23607;0.1;;;;;;-20");
+    QTest::newRow("csv, relative") << F::Csv << true << QByteArray("rms;-3;dBr;;;;;;;;-23");
+    QTest::newRow("jsonl") << F::JsonLines << false
+                           << QByteArray(
+                                  "{\"kind\":\"rms\",\"level\":20,\"power_W\":0.1,"
+                                  "\"raw_level\":-20,\"unit\":\"dBm\",\"voltage_V\":2.23607}");
+    QTest::newRow("jsonl, relative")
+        << F::JsonLines << true
+        << QByteArray("{\"kind\":\"rms\",\"level\":-3,\"power_W\":null,\"raw_level\":-23,"
+                      "\"unit\":\"dBr\",\"voltage_V\":null}");
+    QTest::newRow("influx") << F::Influx << false
+                            << QByteArray("tavrolinde,kind=rms,unit=dBm "
+                                          "level=20,voltage_V=2.23607,power_W=0.1,raw_level=-20");
+    QTest::newRow("influx, relative")
+        << F::Influx << true << QByteArray("tavrolinde,kind=rms,unit=dBr level=-3,raw_level=-23");
+}
+
+void TestMeasurement::log()
+{
+    QFETCH(LiveLog::Format, format);
+    QFETCH(bool, relative);
+    QFETCH(QByteArray, line);
+
+    LiveLog log(format);
+    log.setCorrected(true);
+    MeterStream::Reading reading;
+    reading.level = relative ? -3.0 : 20.0;
+    reading.rawLevel = relative ? -23.0 : -20.0;
+    reading.relative = relative;
+    log.reading(reading);
+    log.status(MeterStream::Status());
+    const QByteArrayList lines = log.takeLines();
+    QCOMPARE(lines.size(), 2);
+    QByteArray written = lines.first();
+    if (format == LiveLog::Format::Csv) {
+        written = written.mid(written.indexOf(';') + 1);
+        // Every line has the header's columns, the status too.
+        QVERIFY(log.header().endsWith(";recording;raw_level"));
+        for (const QByteArray &each : lines)
+            QCOMPARE(each.count(';'), log.header().count(';'));
+    } else if (format == LiveLog::Format::JsonLines) {
+        QJsonObject object = QJsonDocument::fromJson(written).object();
+        object.remove(QStringLiteral("time"));
+        written = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    } else {
+        written.truncate(written.lastIndexOf(' '));
+    }
+    QCOMPARE(written, line);
 }
 
 QTEST_GUILESS_MAIN(TestMeasurement)

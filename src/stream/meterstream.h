@@ -29,6 +29,10 @@ public:
         Protocol::LevelKind kind = Protocol::Rms;
         double level = 0.0;
         bool audioHead = false;
+        // With corrections on: the level as the meter sent it, and whether
+        // `level` is in dB relative to a reference.
+        double rawLevel = 0.0;
+        bool relative = false;
     };
 
     // The meter's status as status messages set it (before the first: head
