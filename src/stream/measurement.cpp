@@ -162,10 +162,12 @@ Measurement::Result Measurement::take(Protocol::LevelKind kind, double rawLevel,
     // damaged message far beyond any real level) passes alone and stays out
     // of it, so that it cannot spoil the readings after it.
     const std::size_t index = std::size_t(kind);
-    const double power = std::pow(10.0, level / 10.0);
-    if (current.average > 1 && std::isfinite(power))
-        level =
-            10.0 * std::log10(averages[index].add(power, current.average, current.stepDetection));
+    if (current.average > 1) {
+        const double power = std::pow(10.0, level / 10.0);
+        if (std::isfinite(power))
+            level = 10.0 *
+                    std::log10(averages[index].add(power, current.average, current.stepDetection));
+    }
     result.absolute = level;
     if (std::isfinite(level))
         last[index] = level;
