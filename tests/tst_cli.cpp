@@ -5,7 +5,6 @@
 // command line it refuses.
 
 #include "clitool.h"
-#include "filecontents.h"
 #include "portssandbox.h"
 #include "programline.h"
 #include "ptymeter.h"
@@ -704,23 +703,17 @@ void TestCli::badUsage_data()
                                  << "Ungueltige Zeit \"-1\" fuer --duration";
     QTest::newRow("timeout nan") << QStringList{"probe", "--timeout", "nan"} << 2
                                  << "Ungueltige Zeit \"nan\" fuer --timeout";
-    const QString table = QStringLiteral("%TABLES%/kopf.csv"); // 100;0 200;0 150;0
     QTest::newRow("offset 101") << QStringList{"live", "--offset", "101"} << 2
                                 << "Ungueltiger Wert \"101\" fuer --offset";
-    QTest::newRow("table not ascending")
-        << QStringList{"live", "--frequency", "145", "--correction", "AD8307NF=" + table} << 2
-        << "Korrekturtabelle \"" + table + "\" fuer --correction: Zeile 3: Frequenz nicht";
+    QTest::newRow("empty table")
+        << QStringList{"live", "--frequency", "145", "--correction", "AD8307NF=/dev/null"} << 2
+        << "Korrekturtabelle \"/dev/null\" fuer --correction: zu wenige Punkte";
     QTest::newRow("unknown head") << QStringList{"live", "--frequency", "1", "--correction",
-                                                 "AD8308=x.csv"}
+                                                 "AD8308=x"}
                                   << 2 << "Unbekannter Messkopf \"AD8308\"";
-    QTest::newRow("table missing")
-        << QStringList{"live", "--frequency", "1", "--correction", "%TABLES%/missing.csv"} << 2
-        << "Datei nicht gefunden";
-    QTest::newRow("table without frequency")
-        << QStringList{"live", "--correction", table} << 2 << "--correction braucht die Frequenz";
+    QTest::newRow("table without frequency") << QStringList{"live", "--correction", "/dev/null"}
+                                             << 2 << "--correction braucht die Frequenz";
 #ifdef TAVROLD_PUBLISH
-    QTest::newRow("average 0") << QStringList{"publish", "--average", "0"} << 2
-                               << "Ungueltige Anzahl \"0\" fuer --average";
     QTest::newRow("relative to a dashboard")
         << QStringList{"publish", "--relative"} << 2 << "Ein Dashboard braucht absolute Pegel";
 #endif
@@ -745,12 +738,6 @@ void TestCli::badUsage()
     QTemporaryDir dir;
     arguments.replaceInStrings(QStringLiteral("%DIR%"), dir.path());
     message.replace(QStringLiteral("%DIR%"), dir.path());
-    // A table the tool refuses, apart from the folder that must stay empty.
-    QTemporaryDir tables;
-    QVERIFY(FileContents::writeFile(tables.filePath(QStringLiteral("kopf.csv")),
-                                    "100;0\n200;0\n150;0\n"));
-    arguments.replaceInStrings(QStringLiteral("%TABLES%"), tables.path());
-    message.replace(QStringLiteral("%TABLES%"), tables.path());
 
     CliTool tool;
     QVERIFY(tool.run(arguments));

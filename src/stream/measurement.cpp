@@ -80,6 +80,14 @@ QString MeasurementSettings::summary(int headType) const
     return tr("Korrektur: %1").arg(parts.join(QLatin1String(", ")));
 }
 
+bool MeasurementSettings::operator==(const MeasurementSettings &other) const
+{
+    return offsetDb == other.offsetDb && frequencyMhz == other.frequencyMhz &&
+           tables == other.tables && average == other.average &&
+           stepDetection == other.stepDetection && relative == other.relative &&
+           reference == other.reference;
+}
+
 void MeasurementSettings::save(QSettings &settings) const
 {
     settings.beginGroup(QStringLiteral("messung"));
@@ -216,30 +224,39 @@ void Measurement::Average::clear()
     count = 0;
     next = 0;
     sum = 0.0;
+    lost = 0.0;
+}
+
+// The running sum keeps what rounding takes from it (Neumaier's
+// compensated sum): when a large power leaves, the small ones beside it
+// are still there to the last bits, not buried in its rounding.
+void Measurement::Average::accumulate(double power)
+{
+    const double total = sum + power;
+    lost += std::abs(sum) >= std::abs(power) ? (sum - total) + power : (power - total) + sum;
+    sum = total;
 }
 
 double Measurement::Average::add(double power, int length, bool stepDetection)
 {
     if (stepDetection && count > 0) {
-        const double mean = sum / count;
+        const double mean = (sum + lost) / count;
         if (power > mean * StepRatio || power * StepRatio < mean)
             clear(); // a real step: shown at once, not smeared over the ring
     }
     if (count == length)
-        sum -= powers[std::size_t(next)]; // the oldest leaves
+        accumulate(-powers[std::size_t(next)]); // the oldest leaves
     else
         ++count;
     powers[std::size_t(next)] = power;
-    sum += power;
-    if (++next == length)
+    accumulate(power);
+    // Once a round the sum is taken afresh from the ring, so that no error
+    // grows over millions of readings.
+    if (++next == length) {
         next = 0;
-    // Once a round, the sum is taken afresh from the ring: adding and taking
-    // away millions of powers would otherwise let it drift. So it is when a
-    // large power leaving has cancelled it to nothing or less.
-    if (next == 0 || !(sum > 0.0)) {
-        sum = 0.0;
+        sum = lost = 0.0;
         for (int i = 0; i < count; ++i)
-            sum += powers[std::size_t(i)];
+            accumulate(powers[std::size_t(i)]);
     }
-    return sum / count;
+    return std::max(sum + lost, 0.0) / count;
 }

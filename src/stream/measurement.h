@@ -48,6 +48,9 @@ public:
     // 10, relativ"; empty when nothing is.
     QString summary(int headType) const;
 
+    bool operator==(const MeasurementSettings &other) const;
+    bool operator!=(const MeasurementSettings &other) const { return !(*this == other); }
+
     // Kept beside the last file saved ("pfad") and read back at the next start.
     void save(QSettings &settings) const;
     static MeasurementSettings load(QSettings &settings);
@@ -96,7 +99,9 @@ private:
         int count = 0;
         int next = 0;
         double sum = 0.0;
+        double lost = 0.0; // what rounding took from `sum`
         void clear();
+        void accumulate(double power);
         // The average power with this one; `length` 2 to AverageLimit.
         double add(double power, int length, bool stepDetection);
     };
