@@ -705,6 +705,20 @@ void TestCli::badUsage_data()
                                  << "Ungueltige Zeit \"-1\" fuer --duration";
     QTest::newRow("timeout nan") << QStringList{"probe", "--timeout", "nan"} << 2
                                  << "Ungueltige Zeit \"nan\" fuer --timeout";
+    QTest::newRow("offset 101") << QStringList{"live", "--offset", "101"} << 2
+                                << "Ungueltiger Wert \"101\" fuer --offset";
+    QTest::newRow("empty table")
+        << QStringList{"live", "--frequency", "145", "--correction", "AD8307NF=/dev/null"} << 2
+        << "Korrekturtabelle \"/dev/null\" fuer --correction: zu wenige Punkte";
+    QTest::newRow("unknown head") << QStringList{"live", "--frequency", "1", "--correction",
+                                                 "AD8308=x"}
+                                  << 2 << "Unbekannter Messkopf \"AD8308\"";
+    QTest::newRow("table without frequency") << QStringList{"live", "--correction", "/dev/null"}
+                                             << 2 << "--correction braucht die Frequenz";
+#ifdef TAVROLD_PUBLISH
+    QTest::newRow("relative to a dashboard")
+        << QStringList{"publish", "--relative"} << 2 << "Ein Dashboard braucht absolute Pegel";
+#endif
     // Checked before the search: with no meter anywhere the answer is still
     // "file not written", not "no meter".
     QTest::newRow("folder missing") << QStringList{"download", "-o", "%DIR%/missing/out.csv"} << 4

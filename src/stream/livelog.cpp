@@ -60,31 +60,46 @@ QByteArray influxField(const char *key, double value, int digits)
 // Significant digits of voltages and powers: more than any meter resolves.
 constexpr int ValueDigits = 6;
 
+const char *unitOf(bool audioHead, bool relative)
+{
+    return relative ? "dBr" : audioHead ? "dBV" : "dBm";
+}
+
 } // namespace
 
-QByteArray LiveLog::csvHeader()
+QByteArray LiveLog::csvHeader(bool withRawLevel)
 {
-    return QByteArrayLiteral("time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
-                             "attenuator_dB;recording");
+    const QByteArray header = "time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
+                              "attenuator_dB;recording";
+    return withRawLevel ? header + ";raw_level" : header;
 }
 
 QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
-                                 bool audioHead)
+                                 bool audioHead, std::optional<double> rawLevel, bool relative)
 {
-    const QByteArray volts = number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
+    // A level relative to a reference has no voltage nor power of its own.
+    const QByteArray volts =
+        relative ? QByteArray() : number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
     const QByteArray watts =
-        audioHead ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
-    return timeStamp(when) + (kind == Protocol::Rms ? ";rms;" : ";pep;") + shortest(level) + ';' +
-           (audioHead ? "dBV" : "dBm") + ';' + volts + ';' + watts + ";;;;;";
+        audioHead || relative ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
+    QByteArray line = timeStamp(when) + (kind == Protocol::Rms ? ";rms;" : ";pep;") +
+                      shortest(level) + ';' + unitOf(audioHead, relative) + ';' + volts + ';' +
+                      watts + ";;;;;";
+    if (rawLevel)
+        line += ';' + shortest(*rawLevel);
+    return line;
 }
 
-QJsonObject LiveLog::levelJson(double level, bool audioHead)
+QJsonObject LiveLog::levelJson(double level, bool audioHead, bool relative)
 {
+    const bool noPower = audioHead || relative;
     return {{"level", jsonNumber(level)},
-            {"unit", audioHead ? "dBV" : "dBm"},
-            {"voltage_V", jsonNumber(LiveDisplay::levelVolts(level, audioHead), ValueDigits)},
+            {"unit", unitOf(audioHead, relative)},
+            {"voltage_V", relative
+                              ? QJsonValue()
+                              : jsonNumber(LiveDisplay::levelVolts(level, audioHead), ValueDigits)},
             {"power_W",
-             audioHead ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
+             noPower ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
 }
 
 QJsonObject LiveLog::statusJson(const MeterStream::Status &status)
@@ -103,7 +118,7 @@ QString LiveLog::timeText(const QDateTime &when)
 
 QByteArray LiveLog::header() const
 {
-    return format == Format::Csv ? csvHeader() : QByteArray();
+    return format == Format::Csv ? csvHeader(corrected) : QByteArray();
 }
 
 // "tavrolinde,id=meter7,kind=rms,unit=dBm level=-20.1,... 1700000000000000000";
@@ -126,21 +141,30 @@ void LiveLog::reading(const MeterStream::Reading &reading)
     const QDateTime when = QDateTime::currentDateTime();
     const double level = reading.level;
     const bool audio = reading.audioHead;
+    const bool relative = reading.relative;
     const char *kind = reading.kind == Protocol::Rms ? "rms" : "pep";
     if (format == Format::Csv) {
-        lines << levelCsvLine(when, reading.kind, level, audio);
+        lines << levelCsvLine(when, reading.kind, level, audio,
+                              corrected ? std::optional<double>(reading.rawLevel) : std::nullopt,
+                              relative);
     } else if (format == Format::Influx) {
-        lines << influxLine(
-            kind, audio ? "dBV" : "dBm",
-            influxField("level", level, QLocale::FloatingPointShortest) +
-                influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits) +
-                (audio ? QByteArray()
-                       : influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits)),
-            when);
+        QByteArray fields = influxField("level", level, QLocale::FloatingPointShortest);
+        if (!relative)
+            fields += influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits);
+        if (!relative && !audio)
+            fields += influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits);
+        if (corrected)
+            fields += influxField("raw_level", reading.rawLevel, QLocale::FloatingPointShortest);
+        // A line without a field is no line of the protocol: a level that is
+        // not a number leaves none.
+        if (!fields.isEmpty())
+            lines << influxLine(kind, unitOf(audio, relative), fields, when);
     } else {
-        QJsonObject line = levelJson(level, audio);
+        QJsonObject line = levelJson(level, audio, relative);
         line.insert(QLatin1String("time"), timeText(when));
         line.insert(QLatin1String("kind"), kind);
+        if (corrected)
+            line.insert(QLatin1String("raw_level"), jsonNumber(reading.rawLevel));
         lines << QJsonDocument(line).toJson(QJsonDocument::Compact);
     }
 }
@@ -168,7 +192,7 @@ void LiveLog::status(const MeterStream::Status &status)
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
         lines << timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
                      QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
-                     ';' + shortest(status.attenuatorDb) + ';' + shown;
+                     ';' + shortest(status.attenuatorDb) + ';' + shown + (corrected ? ";" : "");
     } else {
         QJsonObject line = statusJson(status);
         line.insert(QLatin1String("time"), timeText(when));

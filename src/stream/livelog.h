@@ -18,6 +18,11 @@
 // and unit, nanoseconds since 1970). Levels are in dBm, or in dBV while an audio head is fitted
 // (the head of the last status message, an RF head before the first); the voltage is in volts, the
 // power in watts and empty for an audio head. Numbers always use '.' as decimal point.
+//
+// With corrections on (an offset, a table, an average or a reference), the levels are the
+// corrected ones and every format gains the field "raw_level", the level as the meter sent it
+// (the last column in CSV). A level relative to a reference has the unit "dBr" and no voltage
+// nor power. Without corrections every line is what it always was.
 class LiveLog : public MeterStream::Receiver
 {
 public:
@@ -28,19 +33,26 @@ public:
     // The CSV log's header line and the CSV line of one RMS or PEP reading:
     // the one writer for every CSV file of readings (the command-line tool's
     // live log and the trend window's saved history).
-    static QByteArray csvHeader();
+    // With `rawLevel` the line gains it as its last column, as the header
+    // does with `withRawLevel`.
+    static QByteArray csvHeader(bool withRawLevel = false);
     static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
-                                   bool audioHead);
+                                   bool audioHead, std::optional<double> rawLevel = std::nullopt,
+                                   bool relative = false);
 
     // The JSON fields of one reading ("level", "unit", "voltage_V",
     // "power_W", null for an audio head) and of one status ("head",
     // "number", "max_level_dBm", "attenuator_dB", "recording", null until
     // the meter has said 0 or 1): the one place for their names and numbers,
     // shared by the JSON lines and the state messages of `publish`.
-    static QJsonObject levelJson(double level, bool audioHead);
+    static QJsonObject levelJson(double level, bool audioHead, bool relative = false);
     static QJsonObject statusJson(const MeterStream::Status &status);
     // Local time with milliseconds and the offset from UTC (ISO 8601).
     static QString timeText(const QDateTime &when);
+
+    // Corrections are on: every line carries the raw level. Set before the
+    // header is taken.
+    void setCorrected(bool on) { corrected = on; }
 
     // The line before all others; empty for JSON Lines and Influx.
     QByteArray header() const;
@@ -55,6 +67,7 @@ private:
                           const QDateTime &when) const;
 
     Format format;
+    bool corrected = false;
     std::optional<int> meterNumber; // the meter's, from its last status
     QByteArrayList lines;
 };

@@ -23,8 +23,9 @@ struct MeasurementSettings
 public:
     // Head codes the meter reports, 0 to 5; each head has its own table.
     static constexpr int HeadCount = 6;
-    static constexpr double OffsetLimitDb = 100.0; // -100 to +100 dB
-    static constexpr int AverageLimit = 1000;      // 1 (off) to 1000 readings
+    static constexpr double OffsetLimitDb = 100.0;        // -100 to +100 dB
+    static constexpr int AverageLimit = 1000;             // 1 (off) to 1000 readings
+    static constexpr double FrequencyLimitMhz = 100000.0; // 0 to 100 GHz
     // A reading this far from the running average starts it afresh.
     static constexpr double StepDb = 3.0;
 
@@ -46,6 +47,9 @@ public:
     // "Korrektur: Offset +40.00 dB, AD8307 bei 145.000 MHz -0.30 dB, Mittel
     // 10, relativ"; empty when nothing is.
     QString summary(int headType) const;
+
+    bool operator==(const MeasurementSettings &other) const;
+    bool operator!=(const MeasurementSettings &other) const { return !(*this == other); }
 
     // Kept beside the last file saved ("pfad") and read back at the next start.
     void save(QSettings &settings) const;
@@ -85,6 +89,9 @@ public:
     std::optional<double> lastAbsolute(Protocol::LevelKind kind) const;
 
 private:
+    // Every average starts afresh and no last result is kept.
+    void startAfresh();
+
     // The last `average` readings of one kind, as powers in a fixed ring.
     struct Average
     {
@@ -92,7 +99,10 @@ private:
         int count = 0;
         int next = 0;
         double sum = 0.0;
+        double lost = 0.0; // what rounding took from `sum`
         void clear();
+        void accumulate(double power);
+        // The average power with this one; `length` 2 to AverageLimit.
         double add(double power, int length, bool stepDetection);
     };
 

@@ -29,7 +29,11 @@ public:
         Protocol::LevelKind kind = Protocol::Rms;
         double level = 0.0;
         bool audioHead = false;
+        // With corrections on: the level as the meter sent it, the corrected
+        // absolute level (voltage and power are always of it), and whether
+        // `level` is in dB relative to a reference.
         double rawLevel = 0.0;
+        double absoluteLevel = 0.0;
         bool relative = false;
         // When the program took it in (milliseconds since 1970; 0 from the
         // stream itself): the one time of a reading for every output.

@@ -1,6 +1,7 @@
 #include "cliarguments.h"
 #include "identity.h"
 
+#include "livedisplay.h"
 #include "portscan.h"
 
 #include <QCommandLineParser>
@@ -11,8 +12,10 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -32,74 +35,98 @@ bool fail(QString *error, const QString &text)
 using Command = CliArguments::Command;
 
 // Every option: its names, the name of its value (none: a switch) and the
-// command it belongs to (None: all of them).
+// commands it belongs to (none: all of them).
 struct Option
 {
     QStringList names;
     QString valueName;
-    Command command;
+    QList<Command> commands;
 };
 
 const QList<Option> &options()
 {
-    static const QList<Option> all = {{{"port"}, "COMn", Command::None},
-                                      {{"timeout"}, "S", Command::None},
-                                      {{"q", "quiet"}, "", Command::None},
-                                      {{"h", "help"}, "", Command::None},
-                                      {{"version"}, "", Command::None},
-                                      {{"format"}, "csv|jsonl", Command::Live},
-                                      {{"duration"}, "S", Command::Live},
-                                      {{"count"}, "N", Command::Live},
-                                      {{"o", "output"}, "DATEI", Command::Download},
-                                      {{"start"}, "HH:MM:SS", Command::Download},
-                                      {{"partial"}, "", Command::Download},
-                                      {{"decimal-comma"}, "", Command::Download},
-                                      {{"broker"}, "URL", Command::Publish},
-                                      {{"user"}, "NAME", Command::Publish},
-                                      {{"password-file"}, "FILE", Command::Publish},
-                                      {{"ca-file"}, "FILE", Command::Publish},
-                                      {{"cert"}, "FILE", Command::Publish},
-                                      {{"key"}, "FILE", Command::Publish},
-                                      {{"insecure"}, "", Command::Publish},
-                                      {{"client-id"}, "ID", Command::Publish},
-                                      {{"keepalive"}, "S", Command::Publish},
-                                      {{"topic-prefix"}, "PREFIX", Command::Publish},
-                                      {{"id"}, "ID", Command::Publish},
-                                      {{"discovery-prefix"}, "PREFIX", Command::Publish},
-                                      {{"no-discovery"}, "", Command::Publish},
-                                      {{"interval"}, "S", Command::Publish}};
+    constexpr Command Live = Command::Live, Download = Command::Download,
+                      Publish = Command::Publish;
+    static const QList<Option> all = {{{"port"}, "COMn", {}},
+                                      {{"timeout"}, "S", {}},
+                                      {{"q", "quiet"}, "", {}},
+                                      {{"h", "help"}, "", {}},
+                                      {{"version"}, "", {}},
+                                      {{"format"}, "csv|jsonl", {Live}},
+                                      {{"duration"}, "S", {Live}},
+                                      {{"count"}, "N", {Live}},
+                                      {{"offset"}, "DB", {Live, Publish}},
+                                      {{"correction"}, "[KOPF=]DATEI", {Live, Publish}},
+                                      {{"frequency"}, "MHZ", {Live, Publish}},
+                                      {{"average"}, "N", {Live, Publish}},
+                                      {{"reference"}, "DB", {Live}},
+                                      {{"relative"}, "", {Live}},
+                                      {{"o", "output"}, "DATEI", {Download}},
+                                      {{"start"}, "HH:MM:SS", {Download}},
+                                      {{"partial"}, "", {Download}},
+                                      {{"decimal-comma"}, "", {Live, Download}},
+                                      {{"broker"}, "URL", {Publish}},
+                                      {{"user"}, "NAME", {Publish}},
+                                      {{"password-file"}, "FILE", {Publish}},
+                                      {{"ca-file"}, "FILE", {Publish}},
+                                      {{"cert"}, "FILE", {Publish}},
+                                      {{"key"}, "FILE", {Publish}},
+                                      {{"insecure"}, "", {Publish}},
+                                      {{"client-id"}, "ID", {Publish}},
+                                      {{"keepalive"}, "S", {Publish}},
+                                      {{"topic-prefix"}, "PREFIX", {Publish}},
+                                      {{"id"}, "ID", {Publish}},
+                                      {{"discovery-prefix"}, "PREFIX", {Publish}},
+                                      {{"no-discovery"}, "", {Publish}},
+                                      {{"interval"}, "S", {Publish}}};
     return all;
 }
 
-// Which command an option belongs to; None: to all of them.
-Command commandOf(const QString &name)
+// Whether an option belongs to a command.
+bool belongsTo(const QString &name, Command command)
 {
     for (const Option &option : options())
         if (option.names.contains(name))
-            return option.command;
-    return Command::None;
+            return option.commands.isEmpty() || option.commands.contains(command);
+    return true;
 }
+
+// The options that correct the live levels.
+const char *const MeasurementOptions[] = {"offset",  "correction", "frequency",
+                                          "average", "reference",  "relative"};
 
 // Greater than 0, for a range that leaves 0 out.
 constexpr double AboveZero = std::numeric_limits<double>::denorm_min();
 
-// A number option, when it is set: a whole number, or seconds ('.' as
-// decimal point, whatever the locale) kept as milliseconds rounded up, from
-// least to most. Out of range it is refused with `message`, which names the
-// value (%1) and the option (%2).
+// How a number option is written and kept.
+enum class NumberKind {
+    Whole,   // a whole number
+    Seconds, // seconds, kept as milliseconds rounded up
+    Decimal  // a decimal such as dB or MHz, kept as it is
+};
+
+// A number option, when it is set, from least to most ('.' as decimal point,
+// whatever the locale). Out of range it is refused with `message`, which
+// names the value (%1) and the option (%2).
 template <typename Number>
-bool readNumber(const QCommandLineParser &parser, const char *name, bool seconds, double least,
+bool readNumber(const QCommandLineParser &parser, const char *name, NumberKind kind, double least,
                 double most, Number *value, const QString &message, QString *error)
 {
     if (!parser.isSet(name))
         return true;
     const QString text = parser.value(name);
     bool ok = false;
-    const qint64 whole = seconds ? 0 : text.toLongLong(&ok, 10);
-    const double number = seconds ? text.toDouble(&ok) : double(whole);
+    const bool whole = kind == NumberKind::Whole;
+    const qint64 integer = whole ? text.toLongLong(&ok, 10) : 0;
+    const double number = whole ? double(integer) : text.toDouble(&ok);
     if (!ok || !(number >= least && number <= most)) // not a number fails too
         return fail(error, message.arg(text, dashed(name)));
-    *value = Number(seconds ? qint64(std::ceil(number * 1000.0)) : whole);
+    if (kind == NumberKind::Seconds)
+        *value = Number(qint64(std::ceil(number * 1000.0)));
+    else if (kind == NumberKind::Decimal)
+        *value = Number(number);
+    else
+        *value = Number(integer);
     return true;
 }
 
@@ -219,11 +246,11 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
     if (parser.isSet("client-id") &&
         (broker.clientId.isEmpty() || broker.clientId.toUtf8().size() > 100))
         return fail(error, CliArguments::tr("Ungueltige --client-id: 1 bis 100 Bytes."));
-    if (!readNumber(parser, "keepalive", false, 5, 65535, &broker.keepAliveSec,
+    if (!readNumber(parser, "keepalive", NumberKind::Whole, 5, 65535, &broker.keepAliveSec,
                     CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet 5 bis 65535 "
                                      "Sekunden."),
                     error) ||
-        !readNumber(parser, "interval", true, 0, 86400, &topics.intervalMs,
+        !readNumber(parser, "interval", NumberKind::Seconds, 0, 86400, &topics.intervalMs,
                     CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet 0 bis 86400 "
                                      "Sekunden."),
                     error))
@@ -247,6 +274,107 @@ bool readPublishValues(const QCommandLineParser &parser, CliArguments *parsed, Q
 }
 #endif
 
+// A head as --correction names it: its code 0 to 5, or its name without
+// blanks in any case ("ad8307nf"); -1 for anything else.
+int headCode(const QString &text)
+{
+    bool number = false;
+    const int code = text.toInt(&number, 10);
+    if (number)
+        return code >= 0 && code < MeasurementSettings::HeadCount ? code : -1;
+    const QString name = text.toUpper();
+    if (name == QLatin1String("AD8361"))
+        return 5;
+    for (int head : {0, 1, 2, 3, 5})
+        if (Protocol::withoutBlanks(LiveDisplay::headName(head)).toUpper() == name)
+            return head;
+    return -1;
+}
+
+// Every --correction: "FILE" for every head (the head in force is not known
+// before the meter's first status), "HEAD=FILE" for one, which wins over it.
+bool readTables(const QCommandLineParser &parser, MeasurementSettings *measurement, QString *error)
+{
+    std::optional<CorrectionTable> everyHead;
+    std::array<bool, MeasurementSettings::HeadCount> named{};
+    for (const QString &value : parser.values("correction")) {
+        int head = -1;
+        QString path = value;
+        const qsizetype equals = value.indexOf(QLatin1Char('='));
+        if (equals > 0 && !QFileInfo::exists(value)) {
+            head = headCode(value.left(equals));
+            if (head < 0)
+                return fail(error,
+                            CliArguments::tr("Unbekannter Messkopf \"%1\" fuer --correction: "
+                                             "erwartet 0 bis 5 oder AD8362, AD8362NF, "
+                                             "AD8307, AD8307NF, AD8361.")
+                                .arg(value.left(equals)));
+            path = value.mid(equals + 1);
+        }
+        if ((head < 0 && everyHead) || (head >= 0 && named[std::size_t(head)]))
+            return fail(error,
+                        CliArguments::tr("Zwei Tabellen fuer denselben Messkopf in --correction."));
+        QString why;
+        const std::optional<CorrectionTable> table = CorrectionTable::load(path, &why);
+        if (!table)
+            return fail(error, CliArguments::tr("Ungueltige Korrekturtabelle \"%1\" fuer "
+                                                "--correction: %2.")
+                                   .arg(path, why));
+        if (head < 0) {
+            everyHead = table;
+            continue;
+        }
+        named[std::size_t(head)] = true;
+        measurement->tables[std::size_t(head)] = *table;
+    }
+    for (int head = 0; head < MeasurementSettings::HeadCount; ++head)
+        if (everyHead && !named[std::size_t(head)])
+            measurement->tables[std::size_t(head)] = *everyHead;
+    return true;
+}
+
+// The corrections of live and publish; nothing set: levels as the meter
+// sends them.
+bool readMeasurement(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+{
+    // The ranges the messages name.
+    static_assert(MeasurementSettings::OffsetLimitDb == 100.0 &&
+                  LiveDisplay::LevelLimitDb == 200.0 &&
+                  MeasurementSettings::FrequencyLimitMhz == 100000.0 &&
+                  MeasurementSettings::AverageLimit == 1000);
+    MeasurementSettings &measurement = parsed->measurement;
+    const double offset = MeasurementSettings::OffsetLimitDb;
+    const double level = LiveDisplay::LevelLimitDb;
+    double reference = 0.0;
+    if (!readNumber(parser, "offset", NumberKind::Decimal, -offset, offset, &measurement.offsetDb,
+                    CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: erwartet -100 bis +100 dB."),
+                    error) ||
+        !readNumber(parser, "frequency", NumberKind::Decimal, 0,
+                    MeasurementSettings::FrequencyLimitMhz, &measurement.frequencyMhz,
+                    CliArguments::tr("Ungueltige Frequenz \"%1\" fuer %2: erwartet 0 bis 100000 "
+                                     "MHz."),
+                    error) ||
+        !readNumber(parser, "average", NumberKind::Whole, 1, MeasurementSettings::AverageLimit,
+                    &measurement.average,
+                    CliArguments::tr("Ungueltige Anzahl \"%1\" fuer %2: erwartet eine ganze Zahl "
+                                     "von 1 bis 1000."),
+                    error) ||
+        !readNumber(parser, "reference", NumberKind::Decimal, -level, level, &reference,
+                    CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: erwartet -200 bis +200 dB."),
+                    error))
+        return false;
+    if (parser.isSet("correction") && !parser.isSet("frequency"))
+        return fail(error, CliArguments::tr("--correction braucht die Frequenz: --frequency MHZ."));
+    if (!readTables(parser, &measurement, error))
+        return false;
+    if (parser.isSet("reference"))
+        measurement.reference.fill(reference);
+    measurement.relative = parser.isSet("relative") || parser.isSet("reference");
+    for (const char *name : MeasurementOptions)
+        parsed->corrected = parsed->corrected || parser.isSet(name);
+    return true;
+}
+
 bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
     if (parser.isSet("port")) {
@@ -261,10 +389,12 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     }
     const QString time =
         CliArguments::tr("Ungueltige Zeit \"%1\" fuer %2: erwartet Sekunden groesser 0.");
-    if (!readNumber(parser, "timeout", true, AboveZero, 1e9, &parsed->timeoutMs, time, error) ||
-        !readNumber(parser, "duration", true, AboveZero, 1e9, &parsed->durationMs, time, error) ||
-        !readNumber(parser, "count", false, 1, double(std::numeric_limits<qint64>::max()),
-                    &parsed->count,
+    if (!readNumber(parser, "timeout", NumberKind::Seconds, AboveZero, 1e9, &parsed->timeoutMs,
+                    time, error) ||
+        !readNumber(parser, "duration", NumberKind::Seconds, AboveZero, 1e9, &parsed->durationMs,
+                    time, error) ||
+        !readNumber(parser, "count", NumberKind::Whole, 1,
+                    double(std::numeric_limits<qint64>::max()), &parsed->count,
                     CliArguments::tr("Ungueltige Anzahl \"%1\" fuer %2: erwartet eine ganze Zahl "
                                      "groesser 0."),
                     error))
@@ -306,6 +436,8 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
                         .arg(parser.value("format")));
     if (parsed->command == Command::Download && parsed->output.isEmpty())
         return fail(error, CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
+    if (!readMeasurement(parser, parsed, error))
+        return false;
 #ifdef TAVROLD_PUBLISH
     if (parsed->command == Command::Publish)
         return readPublishValues(parser, parsed, error);
@@ -343,13 +475,14 @@ bool parseArguments(const QStringList &arguments, CliArguments *parsed, QString 
     if (parsed->command == Command::Help)
         return true;
     for (const QString &name : parser.optionNames()) {
-        const Command owner = commandOf(name);
-        // The CSV of both "live" and "download" may have a decimal comma.
-        const bool csvOption =
-            name == QLatin1String("decimal-comma") && parsed->command != Command::Probe;
-        if (owner != Command::None && owner != parsed->command && !csvOption)
-            return fail(error, CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
-                                   .arg(dashed(name), parser.positionalArguments().first()));
+        if (belongsTo(name, parsed->command))
+            continue;
+        QString text = CliArguments::tr("Die Option %1 gilt nicht fuer \"%2\".")
+                           .arg(dashed(name), parser.positionalArguments().first());
+        if (parsed->command == Command::Publish &&
+            (name == QLatin1String("relative") || name == QLatin1String("reference")))
+            text += QLatin1Char(' ') + CliArguments::tr("Ein Dashboard braucht absolute Pegel.");
+        return fail(error, text);
     }
     return readValues(parser, parsed, error);
 }
@@ -390,6 +523,23 @@ QString helpText()
         "  Spalten: time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;\n"
         "  attenuator_dB;recording (kind rms, pep oder status; unit dBm oder dBV;\n"
         "  power_W leer bei NF-Koepfen). Ctrl-C oder SIGTERM beenden sauber.\n"
+        "\n"
+        "Korrekturen (live und publish; Reihenfolge: Tabelle und Offset, Mittel, Bezug):\n"
+        "  --offset DB            zu jedem Pegel addieren, -100 bis +100 (z.B. 40 fuer\n"
+        "                         ein 40-dB-Daempfungsglied vor dem Messkopf)\n"
+        "  --correction [KOPF=]DATEI  Korrekturtabelle (Zeilen MHz;dB) fuer KOPF: 0 bis 5\n"
+        "                         oder AD8362, AD8362NF, AD8307, AD8307NF, AD8361;\n"
+        "                         mehrfach fuer mehrere Koepfe. Ohne KOPF gilt sie fuer\n"
+        "                         jeden Kopf, denn welcher steckt, sagt erst die erste\n"
+        "                         Statusmeldung.\n"
+        "  --frequency MHZ        Messfrequenz fuer die Tabelle (noetig mit --correction)\n"
+        "  --average N            Leistungsmittel der letzten N Werte je Art (1 bis\n"
+        "                         1000); ein Sprung um mehr als 3 dB beginnt es neu\n"
+        "  --reference DB         nur live: Pegel in dBr relativ zu DB (RMS und PEP)\n"
+        "  --relative             nur live: der erste Wert jeder Art ist der Bezug\n"
+        "  Mit einer dieser Optionen bekommt die Ausgabe von live das Feld raw_level,\n"
+        "  den Pegel, wie ihn das Messgeraet sendet (in CSV die letzte Spalte); publish\n"
+        "  sendet ihn als raw_level neben dem korrigierten Pegel.\n"
         "\n"
         "download:\n"
         "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"

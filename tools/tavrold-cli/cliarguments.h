@@ -2,6 +2,7 @@
 #define CLIARGUMENTS_H
 
 #include "livelog.h"
+#include "measurement.h"
 #ifdef TAVROLD_PUBLISH
 #include "meterpublisher.h"
 #include "mqttclient.h"
@@ -33,6 +34,13 @@ public:
     QTime start{0, 0, 0};      // the recording's start time
     bool partial = false;      // an incomplete download is saved all the same
     bool decimalComma = false; // CSV numbers with ',' as decimal point
+
+    // live and publish: offset, head tables, average and reference. A table
+    // given without a head is in every head's place: the head in force is
+    // known only from the meter's first status.
+    MeasurementSettings measurement;
+    // A correction option was given: the live log carries the raw level.
+    bool corrected = false;
 
 #ifdef TAVROLD_PUBLISH
     // publish: the broker, the login (the password from --password-file or
