@@ -1,7 +1,10 @@
 // The history of the run's readings: statistics of a span, the segments a
 // chart draws, the bound on what it keeps, the columns' extremes the chart is
-// drawn from, and the reading the mouse points at.
+// drawn from, the reading the mouse points at, and the raw levels its CSV
+// gains while a correction is on.
 
+#include "historycsv.h"
+#include "livelog.h"
 #include "readinghistory.h"
 #include "trendtexts.h"
 
@@ -43,6 +46,8 @@ private slots:
     void columnsKeepTheirExtremes();
     void cursorShowsTheNearestReadings_data();
     void cursorShowsTheNearestReadings();
+    void csvGainsTheRawLevel_data();
+    void csvGainsTheRawLevel();
 };
 
 void TestReadingHistory::statistics_data()
@@ -283,6 +288,64 @@ void TestReadingHistory::cursorShowsTheNearestReadings()
     appendTurns(history, {-10, -5.5, -20, -6.5}, noon);
     history.append(noon + 5000, History::Rms, -30, History::Unit::Dbv);
     QCOMPARE(TrendTexts::liveCursor(history, noon + atMs), text);
+}
+
+void TestReadingHistory::csvGainsTheRawLevel_data()
+{
+    // Each step a level shown, "30=-10" with the raw level it was corrected
+    // from; then `plain` uncorrected readings of -1 dBm.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("plain");
+    QTest::addColumn<int>("capacity");
+    // The raw column of the first lines; empty: the file has none.
+    QTest::addColumn<QByteArrayList>("raw");
+
+    QTest::newRow("no correction: the columns as ever")
+        << QStringList{"-10", "-5.5"} << 0 << 1000 << QByteArrayList{};
+    QTest::newRow("an offset") << QStringList{"30=-10", "34.5=-5.5"} << 0 << 1000
+                               << QByteArrayList{"-10", "-5.5"};
+    QTest::newRow("switched on and off: the others as they came")
+        << QStringList{"-10", "30=-10", "-20.25"} << 70 << 1000
+        << QByteArrayList{"-10", "-10", "-20.25", "-1"};
+    QTest::newRow("a reading corrected to its own level still counts")
+        << QStringList{"-7=-7"} << 0 << 1000 << QByteArrayList{"-7"};
+    QTest::newRow("corrected readings kept")
+        << QStringList{"30=-10"} << 100 << 1 << QByteArrayList{"-10", "-1"};
+    QTest::newRow("corrected readings dropped with the oldest block")
+        << QStringList{"30=-10"} << 128 << 1 << QByteArrayList{};
+}
+
+void TestReadingHistory::csvGainsTheRawLevel()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, plain);
+    QFETCH(int, capacity);
+    QFETCH(QByteArrayList, raw);
+
+    History history(capacity);
+    for (const QString &step : steps) {
+        const QStringList levels = step.split('=');
+        if (levels.size() == 2)
+            history.append(0, History::Rms, levels[0].toDouble(), History::Unit::Dbm,
+                           levels[1].toDouble());
+        else
+            history.append(0, History::Rms, levels[0].toDouble(), History::Unit::Dbm);
+    }
+    for (int i = 0; i < plain; ++i)
+        history.append(0, History::Pep, -1, History::Unit::Dbm);
+
+    const QByteArrayList lines = historyCsv(history).split('\n');
+    QCOMPARE(lines.size(), history.size() + 2);
+    QCOMPARE(lines.first(), LiveLog::csvHeader() + (raw.isEmpty() ? "" : ";raw_level"));
+    for (int i = 1; i < lines.size() - 1; ++i) {
+        const QByteArrayList fields = lines[i].split(';');
+        QCOMPARE(fields.size(), raw.isEmpty() ? 11 : 12);
+        if (i <= raw.size())
+            QCOMPARE(fields.last(), raw[i - 1]);
+    }
+    // The level shown stays in its column.
+    if (history.firstIndex() == 0)
+        QCOMPARE(lines[1].split(';')[2], steps.first().section('=', 0, 0).toLatin1());
 }
 
 QTEST_GUILESS_MAIN(TestReadingHistory)
