@@ -292,60 +292,39 @@ void TestReadingHistory::cursorShowsTheNearestReadings()
 
 void TestReadingHistory::csvGainsTheRawLevel_data()
 {
-    // Each step a level shown, "30=-10" with the raw level it was corrected
-    // from; then `plain` uncorrected readings of -1 dBm.
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<int>("plain");
-    QTest::addColumn<int>("capacity");
-    // The raw column of the first lines; empty: the file has none.
-    QTest::addColumn<QByteArrayList>("raw");
+    // Readings in a history of two blocks, one shown as +30 dBm corrected
+    // from -10 dBm (none for -1).
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("correctedAt");
+    QTest::addColumn<bool>("rawColumn");
 
-    QTest::newRow("no correction: the columns as ever")
-        << QStringList{"-10", "-5.5"} << 0 << 1000 << QByteArrayList{};
-    QTest::newRow("an offset") << QStringList{"30=-10", "34.5=-5.5"} << 0 << 1000
-                               << QByteArrayList{"-10", "-5.5"};
-    QTest::newRow("switched on and off: the others as they came")
-        << QStringList{"-10", "30=-10", "-20.25"} << 70 << 1000
-        << QByteArrayList{"-10", "-10", "-20.25", "-1"};
-    QTest::newRow("a reading corrected to its own level still counts")
-        << QStringList{"-7=-7"} << 0 << 1000 << QByteArrayList{"-7"};
-    QTest::newRow("corrected readings kept")
-        << QStringList{"30=-10"} << 100 << 1 << QByteArrayList{"-10", "-1"};
-    QTest::newRow("corrected readings dropped with the oldest block")
-        << QStringList{"30=-10"} << 128 << 1 << QByteArrayList{};
+    QTest::newRow("no correction") << 3 << -1 << false;
+    QTest::newRow("corrected inside the first block") << 73 << 2 << true;
+    QTest::newRow("corrected reading dropped with its block") << 129 << 0 << false;
 }
 
 void TestReadingHistory::csvGainsTheRawLevel()
 {
-    QFETCH(QStringList, steps);
-    QFETCH(int, plain);
-    QFETCH(int, capacity);
-    QFETCH(QByteArrayList, raw);
+    QFETCH(int, count);
+    QFETCH(int, correctedAt);
+    QFETCH(bool, rawColumn);
 
-    History history(capacity);
-    for (const QString &step : steps) {
-        const QStringList levels = step.split('=');
-        if (levels.size() == 2)
-            history.append(0, History::Rms, levels[0].toDouble(), History::Unit::Dbm,
-                           levels[1].toDouble());
+    History history(1);
+    for (int i = 0; i < count; ++i) {
+        if (i == correctedAt)
+            history.append(i, History::Rms, 30, History::Unit::Dbm, -10);
         else
-            history.append(0, History::Rms, levels[0].toDouble(), History::Unit::Dbm);
+            history.append(i, History::Pep, -1.5, History::Unit::Dbm);
     }
-    for (int i = 0; i < plain; ++i)
-        history.append(0, History::Pep, -1, History::Unit::Dbm);
-
     const QByteArrayList lines = historyCsv(history).split('\n');
-    QCOMPARE(lines.size(), history.size() + 2);
-    QCOMPARE(lines.first(), LiveLog::csvHeader() + (raw.isEmpty() ? "" : ";raw_level"));
+    QCOMPARE(lines.first(), LiveLog::csvHeader() + (rawColumn ? ";raw_level" : ""));
+    // Each level beside itself but the corrected one.
     for (int i = 1; i < lines.size() - 1; ++i) {
         const QByteArrayList fields = lines[i].split(';');
-        QCOMPARE(fields.size(), raw.isEmpty() ? 11 : 12);
-        if (i <= raw.size())
-            QCOMPARE(fields.last(), raw[i - 1]);
+        QCOMPARE(fields.size(), rawColumn ? 12 : 11);
+        if (rawColumn)
+            QCOMPARE(fields.last(), fields[2] == "30" ? QByteArray("-10") : fields[2]);
     }
-    // The level shown stays in its column.
-    if (history.firstIndex() == 0)
-        QCOMPARE(lines[1].split(';')[2], steps.first().section('=', 0, 0).toLatin1());
 }
 
 QTEST_GUILESS_MAIN(TestReadingHistory)
