@@ -1,7 +1,10 @@
 // The history of the run's readings: statistics of a span, the segments a
 // chart draws, the bound on what it keeps, the columns' extremes the chart is
-// drawn from, and the reading the mouse points at.
+// drawn from, the reading the mouse points at, and the raw levels its CSV
+// gains while a correction is on.
 
+#include "historycsv.h"
+#include "livelog.h"
 #include "readinghistory.h"
 #include "trendtexts.h"
 
@@ -43,6 +46,8 @@ private slots:
     void columnsKeepTheirExtremes();
     void cursorShowsTheNearestReadings_data();
     void cursorShowsTheNearestReadings();
+    void csvGainsTheRawLevel_data();
+    void csvGainsTheRawLevel();
 };
 
 void TestReadingHistory::statistics_data()
@@ -283,6 +288,43 @@ void TestReadingHistory::cursorShowsTheNearestReadings()
     appendTurns(history, {-10, -5.5, -20, -6.5}, noon);
     history.append(noon + 5000, History::Rms, -30, History::Unit::Dbv);
     QCOMPARE(TrendTexts::liveCursor(history, noon + atMs), text);
+}
+
+void TestReadingHistory::csvGainsTheRawLevel_data()
+{
+    // Readings in a history of two blocks, one shown as +30 dBm corrected
+    // from -10 dBm (none for -1).
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("correctedAt");
+    QTest::addColumn<bool>("rawColumn");
+
+    QTest::newRow("no correction") << 3 << -1 << false;
+    QTest::newRow("corrected inside the first block") << 73 << 2 << true;
+    QTest::newRow("corrected reading dropped with its block") << 129 << 0 << false;
+}
+
+void TestReadingHistory::csvGainsTheRawLevel()
+{
+    QFETCH(int, count);
+    QFETCH(int, correctedAt);
+    QFETCH(bool, rawColumn);
+
+    History history(1);
+    for (int i = 0; i < count; ++i) {
+        if (i == correctedAt)
+            history.append(i, History::Rms, 30, History::Unit::Dbm, -10);
+        else
+            history.append(i, History::Pep, -1.5, History::Unit::Dbm);
+    }
+    const QByteArrayList lines = historyCsv(history).split('\n');
+    QCOMPARE(lines.first(), LiveLog::csvHeader() + (rawColumn ? ";raw_level" : ""));
+    // Each level beside itself but the corrected one.
+    for (int i = 1; i < lines.size() - 1; ++i) {
+        const QByteArrayList fields = lines[i].split(';');
+        QCOMPARE(fields.size(), rawColumn ? 12 : 11);
+        if (rawColumn)
+            QCOMPARE(fields.last(), fields[2] == "30" ? QByteArray("-10") : fields[2]);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestReadingHistory)

@@ -4,7 +4,9 @@
 #include "readinghistory.h"
 
 #include <QDateTime>
+#include <QLocale>
 
+#include <cmath>
 #include <limits>
 
 QByteArray historyCsv(const ReadingHistory &history)
@@ -16,7 +18,8 @@ QByteArray historyCsv(const ReadingHistory &history)
     qint64 quarter = std::numeric_limits<qint64>::min();
     int offsetSeconds = 0;
 
-    QByteArray bytes = LiveLog::csvHeader() + '\n';
+    const bool raw = history.hasRawLevels();
+    QByteArray bytes = LiveLog::csvHeader() + (raw ? ";raw_level\n" : "\n");
     bytes.reserve(qsizetype(history.size()) * 96 + bytes.size());
     for (qint64 i = history.firstIndex(); i < history.endIndex(); ++i) {
         const ReadingHistory::Reading &r = history.at(i);
@@ -28,6 +31,13 @@ QByteArray historyCsv(const ReadingHistory &history)
         bytes += LiveLog::levelCsvLine(
             QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds), r.kind(),
             r.level(), r.unit() == ReadingHistory::Unit::Dbv);
+        if (raw) {
+            // As the level: the shortest text that reads back the same number.
+            const double level = history.rawLevel(i);
+            bytes += ';';
+            if (std::isfinite(level))
+                bytes += QByteArray::number(level, 'g', QLocale::FloatingPointShortest);
+        }
         bytes += '\n';
     }
     return bytes;

@@ -76,6 +76,28 @@ double ReadingHistory::powerOf(double level)
 
 void ReadingHistory::append(qint64 msecs, Kind kind, double level, Unit unit)
 {
+    Block &block = appendReading(msecs, kind, level, unit);
+    if (block.raw)
+        block.raw[(count - 1) % BlockSize] = level;
+}
+
+void ReadingHistory::append(qint64 msecs, Kind kind, double level, Unit unit, double rawLevel)
+{
+    Block &block = appendReading(msecs, kind, level, unit);
+    const int offset = int((count - 1) % BlockSize);
+    if (!block.raw) {
+        // The block's readings before this one were taken as they came.
+        block.raw = std::make_unique<double[]>(BlockSize);
+        for (int i = 0; i < offset; ++i)
+            block.raw[i] = block.readings[i].level();
+        ++rawBlocks;
+    }
+    block.raw[offset] = rawLevel;
+}
+
+ReadingHistory::Block &ReadingHistory::appendReading(qint64 msecs, Kind kind, double level,
+                                                     Unit unit)
+{
     msecs = std::max(msecs, lastMs);
     lastMs = msecs;
 
@@ -87,6 +109,7 @@ void ReadingHistory::append(qint64 msecs, Kind kind, double level, Unit unit)
     const int offset = int(count % BlockSize);
     if (offset == 0) {
         if (int(blocks.size()) == maxBlocks) {
+            rawBlocks -= blocks.front().raw ? 1 : 0;
             blocks.pop_front();
             ++firstBlock;
             count -= BlockSize;
@@ -109,6 +132,7 @@ void ReadingHistory::append(qint64 msecs, Kind kind, double level, Unit unit)
     summary.powerSum += powerOf(level);
     ++summary.count;
     ++count;
+    return block;
 }
 
 void ReadingHistory::markGap()
@@ -122,6 +146,7 @@ void ReadingHistory::clear()
     blocks.clear();
     firstBlock = 0;
     count = 0;
+    rawBlocks = 0;
     for (KindState &state : kindState)
         state = KindState{};
     lastMs = 0;
@@ -131,6 +156,12 @@ const ReadingHistory::Reading &ReadingHistory::at(qint64 index) const
 {
     Q_ASSERT(index >= firstIndex() && index < endIndex());
     return blockOf(index).readings[index % BlockSize];
+}
+
+double ReadingHistory::rawLevel(qint64 index) const
+{
+    const Block &block = blockOf(index);
+    return block.raw ? block.raw[index % BlockSize] : at(index).level();
 }
 
 qint64 ReadingHistory::indexAt(qint64 msecs) const

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <deque>
+#include <memory>
 #include <vector>
 
 // Every RMS and PEP reading of the run, in the order they came, each with
@@ -18,6 +19,11 @@
 // only the blocks at the ends of a span are read reading by reading. A
 // reading takes 16 bytes plus its share of the summary. When the history
 // holds its capacity, the oldest block is dropped.
+//
+// The levels are those shown. While a correction is on (an offset, a head's
+// table, an average or a reference), the level as the meter sent it is kept
+// beside each reading: 8 bytes more a reading, only in the blocks that hold
+// such readings.
 //
 // A line is drawn only between neighbouring readings of one kind in one
 // segment. A new segment begins after a gap (markGap(), when the meter was
@@ -62,6 +68,8 @@ public:
     // Appends a reading; O(1). Times are kept in order: a time before the
     // last one (a clock set back) counts as the last one's time.
     void append(qint64 msecs, Kind kind, double level, Unit unit);
+    // Appends a reading shown corrected, with the level the meter sent.
+    void append(qint64 msecs, Kind kind, double level, Unit unit, double rawLevel);
     // The meter was lost: the next reading of each kind starts a segment.
     void markGap();
     void clear();
@@ -73,6 +81,10 @@ public:
     qint64 size() const { return count; }
     bool isEmpty() const { return count == 0; }
     const Reading &at(qint64 index) const;
+    // The level the meter sent: the reading's own where no correction was on.
+    double rawLevel(qint64 index) const;
+    // Whether a reading kept was appended with a correction on.
+    bool hasRawLevels() const { return rawBlocks > 0; }
     // The first reading at or after `msecs` (endIndex() if none).
     qint64 indexAt(qint64 msecs) const;
     // The reading of `kind` nearest in time to `msecs`, or -1.
@@ -150,6 +162,8 @@ private:
         // Some reading in the block starts a segment, so the block cannot be
         // read as a whole.
         bool segmentInside = false;
+        // The raw levels, from the block's first corrected reading on.
+        std::unique_ptr<double[]> raw;
     };
 
     const Block &blockOf(qint64 index) const
@@ -157,10 +171,13 @@ private:
         return blocks[size_t(index / BlockSize - firstBlock)];
     }
 
+    Block &appendReading(qint64 msecs, Kind kind, double level, Unit unit);
+
     int maxBlocks;
     std::deque<Block> blocks;
     qint64 firstBlock = 0; // number of the oldest kept block since the run began
     qint64 count = 0;
+    int rawBlocks = 0; // blocks kept that hold raw levels
 
     struct KindState
     {

@@ -1,0 +1,104 @@
+// The dialog "Messung" driven through its inputs' names as a user would.
+
+#include "measurementdialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestMeasurementDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editedSettingsComeBack_data();
+    void editedSettingsComeBack();
+};
+
+void TestMeasurementDialog::editedSettingsComeBack_data()
+{
+    // "objectName=text" typed, or a check box's name: toggled; a table file
+    // loaded for a head; then offset, frequency, average, step detection,
+    // relative and the references (0 for none).
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<int>("head");
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QList<double>>("expected");
+
+    // A reference set from a reading has more digits than its box shows.
+    QTest::newRow("nothing typed keeps every digit; AD8362, a header line")
+        << QStringList{} << 0 << QByteArray("frequency_MHz;correction_dB\n1;0\n2;1\n")
+        << QList<double>{40.004, 145.0005, 1, 1, 1, -20.123456, 0};
+    QTest::newRow("an attenuator at 435 MHz, average 20; AD8361 linear, a comment")
+        << QStringList{"offsetBox=-10.5", "frequencyBox=435", "averageBox=20", "stepBox"} << 5
+        << QByteArray("# sheet\n1,0\n2,0.5\n3,1\n")
+        << QList<double>{-10.5, 435, 20, 0, 1, -20.123456, 0};
+    QTest::newRow("references typed, relative off; AD8307, not ascending")
+        << QStringList{"referenceRmsBox=keine", "referencePepBox=-7.5", "relativeBox"} << 2
+        << QByteArray("100;0.5\n200;1\n150;1.5\n")
+        << QList<double>{40.004, 145.0005, 1, 1, 0, 0, -7.5};
+}
+
+void TestMeasurementDialog::editedSettingsComeBack()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(int, head);
+    QFETCH(QByteArray, table);
+    QFETCH(QList<double>, expected);
+
+    MeasurementSettings given;
+    given.offsetDb = 40.004;
+    given.frequencyMhz = 145.0005;
+    given.relative = true;
+    given.reference[Protocol::Rms] = -20.123456;
+    given.tables[head] = *CorrectionTable::parse("10;1\n20;2\n30;3\n40;4\n", nullptr);
+    MeasurementDialog dialog;
+    dialog.setSettings(given);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(!dialog.findChild<QPushButton *>("loadTable4")); // the unknown head's code
+    for (const QString &input : typed) {
+        const QStringList nameText = input.split('=');
+        auto *widget = dialog.findChild<QWidget *>(nameText[0]);
+        QVERIFY2(widget && widget->isEnabled(), qPrintable(input));
+        if (auto *box = qobject_cast<QAbstractSpinBox *>(widget))
+            box->selectAll();
+        QTest::keyClicks(widget, nameText.value(1, " ")); // a check box: the space bar
+    }
+
+    // The file as "Laden ..." takes it once chosen: a refused one is named
+    // with its line and why, and nothing changes.
+    QTemporaryDir dir;
+    QFile file(dir.filePath("tabelle.csv"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(table) == table.size());
+    file.close();
+    QString error, warning;
+    const std::optional<CorrectionTable> loaded = CorrectionTable::parse(table, &error);
+    QTimer::singleShot(0, &dialog, [&warning] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            warning = box->text(), box->close();
+    });
+    QCOMPARE(dialog.loadTable(head, file.fileName()), loaded.has_value());
+    QVERIFY2(loaded || (warning.contains(error) && warning.contains("tabelle.csv") &&
+                        error.contains("Zeile")),
+             qPrintable(warning));
+
+    const MeasurementSettings s = dialog.settings();
+    QVERIFY(s.tables[head] == loaded.value_or(given.tables[head]));
+    QCOMPARE(dialog.findChild<QLabel *>("tableText" + QString::number(head))->text(),
+             QString("%1 Punkte").arg(s.tables[head].points().size()));
+    QCOMPARE(
+        (QList<double>{s.offsetDb, s.frequencyMhz, double(s.average), double(s.stepDetection),
+                       double(s.relative), s.reference[0].value_or(0), s.reference[1].value_or(0)}),
+        expected);
+    dialog.findChild<QPushButton *>("removeTable" + QString::number(head))->click();
+    QVERIFY(dialog.settings().tables[head].isEmpty());
+}
+
+QTEST_MAIN(TestMeasurementDialog)
+#include "tst_measurementdialog.moc"
