@@ -55,6 +55,10 @@ const FormObject formObjects[] = {
     {"action_Speichern", "QAction", "MainWindow", 0, 0, -1, -1, "&Speichern",
      "Daten als CSV speichern", "Aufzeichnung als CVS speichern", false, None},
     {"actionVerlauf", "QAction", "MainWindow", 0, 0, -1, -1, "&Verlauf", "Verlauf", "", true, None},
+    {"actionMessung", "QAction", "MainWindow", 0, 0, -1, -1, "&Messung ...", "Messung", "",
+     true, None},
+    {"actionReferenz", "QAction", "MainWindow", 0, 0, -1, -1, "&Referenz setzen", "Referenz setzen",
+     "", true, None},
     {"centralWidget", "QWidget", "MainWindow", 0, 0, -1, -1, nullptr, "", "", true, None},
     {"tabWidget", "QTabWidget", "centralWidget", 0, -1, 781, 451, nullptr, "", "", false, None},
     {"tab", "QWidget", "tabWidget", 0, 0, -1, -1, "Display", "", "", true, None},
@@ -76,6 +80,7 @@ const FormObject formObjects[] = {
     {"label_3", "QLabel", "groupBox", 240, 30, 201, 30, "Attenuator: ", "", "", true, None},
     {"labelattdb", "QLabel", "groupBox", 460, 30, 151, 30, "xx dB", "", "", true, None},
     {"labelzsatz", "QLabel", "groupBox", 240, 70, 261, 17, "", "", "", true, None},
+    {"labelKorrektur", "QLabel", "tab", 30, 368, 721, 17, "", "", "", true, None},
     {"tab_2", "QWidget", "tabWidget", 0, 0, -1, -1, "Daten", "", "", true, None},
     {"textBrowser", "QTextBrowser", "tab_2", 5, 51, 761, 371, nullptr, "", "", true, Ltr},
     {"labeltime", "QLabel", "tab_2", 190, 20, 67, 17, "Startzeit", "", "", true, None},
@@ -246,9 +251,11 @@ void TestForm::objects()
         else
             QCOMPARE(widget->layoutDirection(), Qt::LeftToRight);
     } else {
-        // Only "Verlauf" has a shortcut of its own.
-        const bool verlauf = QByteArrayView(expected.name) == "actionVerlauf";
-        QCOMPARE(action->shortcut(), verlauf ? QKeySequence(Qt::CTRL | Qt::Key_T) : QKeySequence());
+        // Only "Verlauf" and "Referenz setzen" have shortcuts of their own.
+        const QByteArrayView name(expected.name);
+        QCOMPARE(action->shortcut(), name == "actionVerlauf"    ? QKeySequence(Qt::CTRL | Qt::Key_T)
+                                     : name == "actionReferenz" ? QKeySequence(Qt::CTRL | Qt::Key_R)
+                                                                : QKeySequence());
     }
 }
 
@@ -466,7 +473,9 @@ void TestForm::menus()
                                   aufzeichnung->menuAction()};
     QCOMPARE(bar->actions(), titles);
     QCOMPARE(datei->actions(), QList<QAction *>{find<QAction>("action_Beenden")});
-    QCOMPARE(option->actions(), QList<QAction *>{find<QAction>("actionVerlauf")});
+    const QList<QAction *> options{find<QAction>("actionVerlauf"), find<QAction>("actionMessung"),
+                                   find<QAction>("actionReferenz")};
+    QCOMPARE(option->actions(), options);
     const QList<QAction *> recording{find<QAction>("actiond_holen"),
                                      find<QAction>("action_Speichern")};
     QCOMPARE(aufzeichnung->actions(), recording);

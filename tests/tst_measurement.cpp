@@ -186,17 +186,18 @@ void TestMeasurement::kept()
     QCOMPARE(why, QStringLiteral("Datei groesser als 1 MB"));
 }
 
-// The live log of corrected readings: the raw level last, "dBr" and no
-// voltage nor power for a relative level, every line as wide as the header.
+// The live log of corrected readings: the raw level last, "dBr" for a
+// relative level with the voltage and power of the absolute one, every line
+// as wide as the header.
 void TestMeasurement::log()
 {
     LiveLog csv(LiveLog::Format::Csv);
     csv.setCorrected(true);
-    csv.reading(MeterStream::Reading{Protocol::Rms, -3.0, false, -23.0, true});
+    csv.reading(MeterStream::Reading{Protocol::Rms, -3.0, false, -23.0, -20.0, true});
     csv.status(MeterStream::Status());
     const QByteArrayList lines = csv.takeLines();
     QVERIFY(csv.header().endsWith(";recording;raw_level"));
-    QVERIFY(lines.first().endsWith(";rms;-3;dBr;;;;;;;;-23"));
+    QVERIFY2(lines.first().endsWith(";rms;-3;dBr;0.0223607;1e-05;;;;;;-23"), lines.first());
     QCOMPARE(lines.last().count(';'), csv.header().count(';'));
 }
 

@@ -31,6 +31,7 @@ MainWindow::MainWindow(QWidget *parent)
         new MeterConnection(*modem, MeterSearch::portsLastFoundFirst(), scanTimer, pollTimer, this);
     setUpDiscovery();
     setUpLiveDisplay();
+    setUpMeasurement();
     connect(connection, &MeterConnection::downloadEnded, this, &MainWindow::showDownloadResult);
 
     // "Verlauf" is a window of its own beside this one; closing it only hides

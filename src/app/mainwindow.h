@@ -66,6 +66,13 @@ private:
     void takeReading(const MeterStream::Reading &reading);
     void clearLiveValues();
 
+    // Corrections of the readings (src/stream/window_measurement.cpp).
+    void setUpMeasurement();
+    void editMeasurement();
+    void setReference();
+    void keepMeasurement();
+    void showCorrection();
+
     // Record store (src/records/window_recordstore.cpp).
     void setUpDownloadStatus();
     void showDownloadResult();

@@ -96,6 +96,8 @@ void MeterPublisher::reading(const MeterStream::Reading &reading)
     // The connection has bounded the level as the display bounds it (a
     // damaged message may read as 1e300), so no sum overflows.
     window.sum.add(reading.level);
+    if (settings.corrected)
+        window.rawSum.add(reading.rawLevel);
     if (!windowStart.isValid())
         windowStart = when;
     if (settings.intervalMs == 0)
@@ -216,19 +218,32 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
     // a reading in it keeps its last level (a state for every reading has one
     // kind only).
     // The average to 0.01 dB: the meter's own levels have one decimal.
+    const auto average = [](const ReadingHistory::StatisticsSum &sum) {
+        return std::round(100.0 * sum.result().powerAverage) / 100.0;
+    };
     if (rms.sum.count() > 0)
-        rms.last = std::round(100.0 * rms.sum.result().powerAverage) / 100.0;
+        rms.last = average(rms.sum);
     if (pep.sum.count() > 0)
         pep.last = pep.sum.result().maximum;
+    if (rms.rawSum.count() > 0)
+        rms.lastRaw = average(rms.rawSum);
+    if (pep.rawSum.count() > 0)
+        pep.lastRaw = pep.rawSum.result().maximum;
     const auto level = [this](const Window &w) {
-        return w.last ? QJsonValue(LiveLog::levelJson(*w.last, audio)) : QJsonValue();
+        if (!w.last)
+            return QJsonValue();
+        QJsonObject json = LiveLog::levelJson(*w.last, audio);
+        if (settings.corrected)
+            json.insert(QLatin1String("raw_level"),
+                        w.lastRaw ? QJsonValue(*w.lastRaw) : QJsonValue());
+        return QJsonValue(json);
     };
     const QJsonObject state{{"time", LiveLog::timeText(when)},
                             {"rms", level(rms)},
                             {"pep", level(pep)},
                             {"status", LiveLog::statusJson(*meterStatus)}};
-    rms = Window{{}, rms.last};
-    pep = Window{{}, pep.last};
+    rms = Window{{}, {}, rms.last, rms.lastRaw};
+    pep = Window{{}, {}, pep.last, pep.lastRaw};
     windowStart = QDateTime();
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

@@ -43,6 +43,8 @@ public:
         bool discovery = true;
         qint64 intervalMs = 1000; // 0: a state for every reading
         int firmwareNumber = 0;
+        // The levels are corrected: each kind carries the raw level beside.
+        bool corrected = false;
     };
 
     struct Message
@@ -89,7 +91,9 @@ private:
     struct Window
     {
         ReadingHistory::StatisticsSum sum;
-        std::optional<double> last; // the level last published, carried on
+        ReadingHistory::StatisticsSum rawSum; // of the raw levels, when corrected
+        std::optional<double> last;           // the level last published, carried on
+        std::optional<double> lastRaw;
     };
 
     QByteArray topic(const char *leaf) const;

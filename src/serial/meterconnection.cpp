@@ -7,8 +7,9 @@
 #include <QTimer>
 
 // Every complete message of a poll, handed on once: readings kept to the
-// display's range and stamped with the poll's time, the status, and the
-// download's messages to the store first and then to whoever follows them.
+// display's range, measured (corrected, averaged, relative) and stamped with
+// the poll's time, the status, and the download's messages to the store
+// first and then to whoever follows them.
 class MeterConnection::Handover : public MeterStream::Receiver
 {
 public:
@@ -20,8 +21,12 @@ public:
     void reading(const MeterStream::Reading &r) override
     {
         MeterStream::Reading shown = r;
-        shown.level = LiveDisplay::shownLevel(r.level);
-        shown.rawLevel = shown.level;
+        shown.rawLevel = LiveDisplay::shownLevel(r.level);
+        const Measurement::Result result = connection.measurement.take(
+            r.kind, shown.rawLevel, connection.stream.status().headType);
+        shown.absoluteLevel = LiveDisplay::shownLevel(result.absolute);
+        shown.relative = result.relative;
+        shown.level = result.relative ? result.level : shown.absoluteLevel;
         shown.timeMs = timeMs;
         connection.lastPoll.levels[r.kind] = shown;
         connection.lastPoll.newReadings = true;
@@ -118,6 +123,7 @@ void MeterConnection::found()
 void MeterConnection::lost()
 {
     pollTimer->stop();
+    measurement.restart();
     if (store->lose())
         emit downloadEnded();
     search.meterLost();
@@ -156,6 +162,21 @@ const MeterConnection::Poll &MeterConnection::poll()
     pollTimer->start(intakeMode == Intake::Waking ? 0 : PollMs);
     emit polled();
     return lastPoll;
+}
+
+void MeterConnection::setMeasurement(const MeasurementSettings &settings)
+{
+    measurement.setSettings(settings);
+}
+
+QString MeterConnection::correctionText() const
+{
+    return measurement.settings().summary(stream.status().headType);
+}
+
+bool MeterConnection::setReferenceFromLast()
+{
+    return measurement.setReferenceFromLast();
 }
 
 bool MeterConnection::requestDownload()

@@ -2,6 +2,7 @@
 #define METERCONNECTION_H
 
 #include "downloadsession.h"
+#include "measurement.h"
 #include "metersearch.h"
 #include "meterstream.h"
 #include "protocol.h"
@@ -78,6 +79,19 @@ public:
     // only asks for the firmware or the recording leaves it as it is.
     void setStartsStream(bool start) { startsStream = start; }
 
+    // What every reading passes through: offset, head tables, average and
+    // reference. Nothing set: every level as the meter sent it.
+    void setMeasurement(const MeasurementSettings &settings);
+    const MeasurementSettings &measurementSettings() const { return measurement.settings(); }
+    // Whether a correction changes the levels of the head in force.
+    bool isCorrecting() const { return measurement.settings().isActive(stream.status().headType); }
+    // What is in force, in one line ("Korrektur: Offset +40.00 dB, ..."),
+    // empty when nothing is.
+    QString correctionText() const;
+    // "Referenz setzen": the last result of each kind becomes its reference;
+    // false when no reading has come yet.
+    bool setReferenceFromLast();
+
     // "#d;" to the meter found: the store is cleared either way, and the
     // download is waited for only when the command went out.
     bool requestDownload();
@@ -135,6 +149,7 @@ private:
     Modem &modem;
     MeterSearch search;
     MeterStream stream;
+    Measurement measurement;
     QTimer *scanTimer;
     QTimer *pollTimer;
     Intake intakeMode = Intake::Polled;

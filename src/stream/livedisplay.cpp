@@ -75,6 +75,14 @@ LevelTexts levelTexts(double level, bool audioHead)
     return texts;
 }
 
+LevelTexts readingTexts(const MeterStream::Reading &reading)
+{
+    LevelTexts texts = levelTexts(reading.absoluteLevel, reading.audioHead);
+    if (reading.relative)
+        texts.level = QString::asprintf("%+.2f dBr", reading.level);
+    return texts;
+}
+
 QString maxLevelText(double dbm)
 {
     return QString::asprintf("%2.1f dBm", shownLevel(dbm));

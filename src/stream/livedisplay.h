@@ -1,6 +1,7 @@
 #ifndef LIVEDISPLAY_H
 #define LIVEDISPLAY_H
 
+#include "meterstream.h"
 #include "protocol.h"
 
 #include <QString>
@@ -45,6 +46,10 @@ struct LevelTexts
     QString power;
 };
 LevelTexts levelTexts(double level, bool audioHead);
+// The texts of a reading as the connection hands it on: a level relative to a
+// reference reads in dB to it with two decimals ("+0.00 dBr"); the voltage
+// and the power are always those of the corrected absolute level.
+LevelTexts readingTexts(const MeterStream::Reading &reading);
 
 // The status message's maximum level ("%2.1f dBm") and attenuator setting
 // ("%2.1f dB"), both bounded to the same range as the levels.

@@ -75,31 +75,29 @@ QByteArray LiveLog::csvHeader(bool withRawLevel)
 }
 
 QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
-                                 bool audioHead, std::optional<double> rawLevel, bool relative)
+                                 bool audioHead, std::optional<double> rawLevel,
+                                 std::optional<double> absolute)
 {
-    // A level relative to a reference has no voltage nor power of its own.
-    const QByteArray volts =
-        relative ? QByteArray() : number(LiveDisplay::levelVolts(level, audioHead), ValueDigits);
+    const double powerLevel = absolute.value_or(level);
+    const QByteArray volts = number(LiveDisplay::levelVolts(powerLevel, audioHead), ValueDigits);
     const QByteArray watts =
-        audioHead || relative ? QByteArray() : number(LiveDisplay::levelWatts(level), ValueDigits);
+        audioHead ? QByteArray() : number(LiveDisplay::levelWatts(powerLevel), ValueDigits);
     QByteArray line = timeStamp(when) + (kind == Protocol::Rms ? ";rms;" : ";pep;") +
-                      shortest(level) + ';' + unitOf(audioHead, relative) + ';' + volts + ';' +
-                      watts + ";;;;;";
+                      shortest(level) + ';' + unitOf(audioHead, bool(absolute)) + ';' + volts +
+                      ';' + watts + ";;;;;";
     if (rawLevel)
         line += ';' + shortest(*rawLevel);
     return line;
 }
 
-QJsonObject LiveLog::levelJson(double level, bool audioHead, bool relative)
+QJsonObject LiveLog::levelJson(double level, bool audioHead, std::optional<double> absolute)
 {
-    const bool noPower = audioHead || relative;
+    const double powerLevel = absolute.value_or(level);
     return {{"level", jsonNumber(level)},
-            {"unit", unitOf(audioHead, relative)},
-            {"voltage_V", relative
-                              ? QJsonValue()
-                              : jsonNumber(LiveDisplay::levelVolts(level, audioHead), ValueDigits)},
-            {"power_W",
-             noPower ? QJsonValue() : jsonNumber(LiveDisplay::levelWatts(level), ValueDigits)}};
+            {"unit", unitOf(audioHead, bool(absolute))},
+            {"voltage_V", jsonNumber(LiveDisplay::levelVolts(powerLevel, audioHead), ValueDigits)},
+            {"power_W", audioHead ? QJsonValue()
+                                  : jsonNumber(LiveDisplay::levelWatts(powerLevel), ValueDigits)}};
 }
 
 QJsonObject LiveLog::statusJson(const MeterStream::Status &status)
@@ -138,29 +136,31 @@ QByteArray LiveLog::influxLine(const char *kind, const char *unit, const QByteAr
 
 void LiveLog::reading(const MeterStream::Reading &reading)
 {
-    const QDateTime when = QDateTime::currentDateTime();
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(reading.timeMs);
     const double level = reading.level;
     const bool audio = reading.audioHead;
-    const bool relative = reading.relative;
+    const std::optional<double> absolute =
+        reading.relative ? std::optional<double>(reading.absoluteLevel) : std::nullopt;
+    const double powerLevel = absolute.value_or(level);
     const char *kind = reading.kind == Protocol::Rms ? "rms" : "pep";
     if (format == Format::Csv) {
         lines << levelCsvLine(when, reading.kind, level, audio,
                               corrected ? std::optional<double>(reading.rawLevel) : std::nullopt,
-                              relative);
+                              absolute);
     } else if (format == Format::Influx) {
-        QByteArray fields = influxField("level", level, QLocale::FloatingPointShortest);
-        if (!relative)
-            fields += influxField("voltage_V", LiveDisplay::levelVolts(level, audio), ValueDigits);
-        if (!relative && !audio)
-            fields += influxField("power_W", LiveDisplay::levelWatts(level), ValueDigits);
+        QByteArray fields =
+            influxField("level", level, QLocale::FloatingPointShortest) +
+            influxField("voltage_V", LiveDisplay::levelVolts(powerLevel, audio), ValueDigits);
+        if (!audio)
+            fields += influxField("power_W", LiveDisplay::levelWatts(powerLevel), ValueDigits);
         if (corrected)
             fields += influxField("raw_level", reading.rawLevel, QLocale::FloatingPointShortest);
         // A line without a field is no line of the protocol: a level that is
         // not a number leaves none.
         if (!fields.isEmpty())
-            lines << influxLine(kind, unitOf(audio, relative), fields, when);
+            lines << influxLine(kind, unitOf(audio, reading.relative), fields, when);
     } else {
-        QJsonObject line = levelJson(level, audio, relative);
+        QJsonObject line = levelJson(level, audio, absolute);
         line.insert(QLatin1String("time"), timeText(when));
         line.insert(QLatin1String("kind"), kind);
         if (corrected)

@@ -21,8 +21,9 @@
 //
 // With corrections on (an offset, a table, an average or a reference), the levels are the
 // corrected ones and every format gains the field "raw_level", the level as the meter sent it
-// (the last column in CSV). A level relative to a reference has the unit "dBr" and no voltage
-// nor power. Without corrections every line is what it always was.
+// (the last column in CSV). A level relative to a reference has the unit "dBr"; its voltage and
+// power are those of the corrected absolute level. Without corrections every line is what it
+// always was.
 class LiveLog : public MeterStream::Receiver
 {
 public:
@@ -34,18 +35,20 @@ public:
     // the one writer for every CSV file of readings (the command-line tool's
     // live log and the trend window's saved history).
     // With `rawLevel` the line gains it as its last column, as the header
-    // does with `withRawLevel`.
+    // does with `withRawLevel`. With `absolute`, `level` is relative to a
+    // reference (dBr) and the voltage and power are those of `absolute`.
     static QByteArray csvHeader(bool withRawLevel = false);
     static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
                                    bool audioHead, std::optional<double> rawLevel = std::nullopt,
-                                   bool relative = false);
+                                   std::optional<double> absolute = std::nullopt);
 
     // The JSON fields of one reading ("level", "unit", "voltage_V",
     // "power_W", null for an audio head) and of one status ("head",
     // "number", "max_level_dBm", "attenuator_dB", "recording", null until
     // the meter has said 0 or 1): the one place for their names and numbers,
     // shared by the JSON lines and the state messages of `publish`.
-    static QJsonObject levelJson(double level, bool audioHead, bool relative = false);
+    static QJsonObject levelJson(double level, bool audioHead,
+                                 std::optional<double> absolute = std::nullopt);
     static QJsonObject statusJson(const MeterStream::Status &status);
     // Local time with milliseconds and the offset from UTC (ISO 8601).
     static QString timeText(const QDateTime &when);

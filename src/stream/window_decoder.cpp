@@ -11,7 +11,7 @@ namespace {
 
 void showLevelTexts(QLabel *level, QLabel *voltage, QLabel *power, const MeterStream::Reading &r)
 {
-    const LiveDisplay::LevelTexts texts = LiveDisplay::levelTexts(r.level, r.audioHead);
+    const LiveDisplay::LevelTexts texts = LiveDisplay::readingTexts(r);
     level->setText(texts.level);
     voltage->setText(texts.voltage);
     power->setText(texts.power);
@@ -39,10 +39,15 @@ void MainWindow::setUpLiveDisplay()
     connect(connection, &MeterConnection::reading, this, &MainWindow::takeReading);
 }
 
+// The history charts the corrected absolute level, with the raw one beside
+// it while a correction is on.
 void MainWindow::takeReading(const MeterStream::Reading &r)
 {
-    history.append(r.timeMs, r.kind, r.level,
-                   r.audioHead ? ReadingHistory::Unit::Dbv : ReadingHistory::Unit::Dbm);
+    const auto unit = r.audioHead ? ReadingHistory::Unit::Dbv : ReadingHistory::Unit::Dbm;
+    if (connection->isCorrecting())
+        history.append(r.timeMs, r.kind, r.absoluteLevel, unit, r.rawLevel);
+    else
+        history.append(r.timeMs, r.kind, r.level, unit);
 }
 
 // One poll of the meter's stream, every 100 ms once the meter has answered:
@@ -56,8 +61,10 @@ void MainWindow::getrs232()
         showLevelTexts(ui->labelNdbmrms, ui->labelNvoltrms, ui->labelNwattrms, *rms);
     if (const auto &pep = poll.levels[Protocol::Pep])
         showLevelTexts(ui->labelNdbmpep, ui->labelNvoltpep, ui->labelNwattpep, *pep);
-    if (poll.status)
+    if (poll.status) {
         showStatusTexts(ui, *poll.status);
+        showCorrection(); // the head's table may be another
+    }
     showDownloadProgress();
     if (poll.newReadings)
         emit readingsTaken();

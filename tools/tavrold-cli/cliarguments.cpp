@@ -64,7 +64,7 @@ const QList<Option> &options()
                                       {{"o", "output"}, "DATEI", {Download}},
                                       {{"start"}, "HH:MM:SS", {Download}},
                                       {{"partial"}, "", {Download}},
-                                      {{"decimal-comma"}, "", {Live, Download}},
+                                      {{"decimal-comma"}, "", {Live, Download, Publish}},
                                       {{"broker"}, "URL", {Publish}},
                                       {{"user"}, "NAME", {Publish}},
                                       {{"password-file"}, "FILE", {Publish}},

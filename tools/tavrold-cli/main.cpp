@@ -63,8 +63,10 @@ int live(const CliArguments &arguments)
     if (!meter.find())
         return ExitNoMeter;
     MeterConnection &connection = meter.meter();
+    connection.setMeasurement(arguments.measurement);
 
     LiveLog log(arguments.format);
+    log.setCorrected(arguments.corrected);
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
     QObject::connect(&connection, &MeterConnection::reading, &connection,

@@ -41,10 +41,12 @@ int publish(const CliArguments &arguments)
     if (!meter.find())
         return ExitNoMeter;
     MeterConnection &connection = meter.meter();
+    connection.setMeasurement(arguments.measurement);
 
     MqttClient client;
     MeterPublisher::Settings settings = arguments.topics;
     settings.firmwareNumber = connection.firmwareNumber();
+    settings.corrected = arguments.corrected;
     MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
         client.publish(message.topic, message.payload, message.qos, message.retain);
     });
