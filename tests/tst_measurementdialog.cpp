@@ -1,8 +1,12 @@
-// The dialog "Messung" driven through its inputs' names as a user would.
+// The dialog "Messung" driven through its inputs' names as a user would, and
+// the window's display of corrected readings.
 
 #include "measurementdialog.h"
+#include "meterline.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -11,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 class TestMeasurementDialog : public QObject
 {
     Q_OBJECT
@@ -18,6 +24,7 @@ class TestMeasurementDialog : public QObject
 private slots:
     void editedSettingsComeBack_data();
     void editedSettingsComeBack();
+    void windowShowsCorrectedReadings();
 };
 
 void TestMeasurementDialog::editedSettingsComeBack_data()
@@ -98,6 +105,44 @@ void TestMeasurementDialog::editedSettingsComeBack()
         expected);
     dialog.findChild<QPushButton *>("removeTable" + QString::number(head))->click();
     QVERIFY(dialog.settings().tables[head].isEmpty());
+}
+
+// An attenuator of 40 dB entered through "Messung ...": the display reads the
+// level in front of it and says so; "Referenz setzen" turns the level to dB
+// relative to it while voltage and power stay absolute; the settings come
+// back at the next start.
+void TestMeasurementDialog::windowShowsCorrectedReadings()
+{
+    const auto line = std::make_unique<MeterLine>();
+    QVERIFY(line->connect());
+    MainWindow &window = line->win();
+    QVERIFY(line->feed("@s2*1*20*0*0;@a-20.0;"));
+    QCOMPARE(line->text("labelNdbmrms"), QStringLiteral("-20.0 dBm"));
+    QCOMPARE(line->text("labelKorrektur"), QString());
+
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<MeasurementDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto *offset = dialog->findChild<QDoubleSpinBox *>("offsetBox");
+        offset->selectAll();
+        QTest::keyClicks(offset, "40");
+        dialog->accept();
+    });
+    window.findChild<QAction *>("actionMessung")->trigger();
+    QVERIFY(line->feed("@a-20.0;@b-10.0;"));
+    QCOMPARE(line->text("labelNdbmrms"), QStringLiteral("20.0 dBm"));
+    QCOMPARE(line->text("labelNdbmpep"), QStringLiteral("30.0 dBm"));
+    QCOMPARE(line->text("labelKorrektur"), QStringLiteral("Korrektur: Offset +40.00 dB"));
+
+    window.findChild<QAction *>("actionReferenz")->trigger();
+    QVERIFY(line->feed("@a-20.5;"));
+    QCOMPARE(line->text("labelNdbmrms"), QStringLiteral("-0.50 dBr"));
+    QCOMPARE(line->text("labelNvoltrms"), QStringLiteral("2.111 V")); // of +19.5 dBm
+    QCOMPARE(line->text("labelKorrektur"), QStringLiteral("Korrektur: Offset +40.00 dB, relativ"));
+
+    MainWindow next; // the program started again, with the same settings
+    QCOMPARE(next.findChild<QLabel *>("labelKorrektur")->text(),
+             QStringLiteral("Korrektur: Offset +40.00 dB, relativ"));
 }
 
 QTEST_MAIN(TestMeasurementDialog)
