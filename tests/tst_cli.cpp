@@ -16,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -253,6 +255,8 @@ private slots:
     void liveFromSimulator();
     void liveMessages_data();
     void liveMessages();
+    void liveCorrected_data();
+    void liveCorrected();
     void liveEnds_data();
     void liveEnds();
     void liveMeterGone();
@@ -561,6 +565,59 @@ void TestCli::liveMessages()
     QCOMPARE(lines.at(12).attenuator, QStringLiteral("0.5"));
     QVERIFY(meter.waitForReceived("#c;"));
     QVERIFY(meter.received().endsWith("#v;#o;#c;"));
+}
+
+void TestCli::liveCorrected_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("added"); // to every raw level; NaN: relative
+    QTest::newRow("attenuator") << QStringList{"--offset", "40"} << 40.0;
+    QTest::newRow("table at 150 MHz") << QStringList{"--correction", "TABLE", "--frequency", "150"}
+                                      << 1.0;
+    QTest::newRow("relative") << QStringList{"--relative"} << qQNaN();
+}
+
+// The simulated meter at -20 dBm through the tool's corrections: the CSV
+// carries the corrected level and the raw one last; a relative log starts at
+// 0 dBr for each kind.
+void TestCli::liveCorrected()
+{
+    QFETCH(QStringList, options);
+    QFETCH(double, added);
+    PortsSandbox sandbox;
+    SimulatorProcess sim(sandbox);
+    QVERIFY2(sim.start({"--port", "COM1", "--level", "-20"}), qPrintable(sim.errors()));
+    QTemporaryDir dir;
+    const QString table = dir.filePath("kopf.csv");
+    QFile file(table);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("100;0.5\n200;1.5\n") > 0);
+    file.close();
+    options.replaceInStrings(QStringLiteral("TABLE"), table);
+
+    CliTool tool;
+    QVERIFY(tool.run(QStringList{"live", "--count", "9"} + options));
+    QCOMPARE(tool.exitCode(), 0);
+    const QList<QByteArray> lines = tool.out.trimmed().split('\n');
+    QVERIFY(lines.first().endsWith(";recording;raw_level"));
+    QSet<QByteArray> firstOfKind;
+    for (const QByteArray &line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.trimmed().split(';');
+        QCOMPARE(fields.size(), 12);
+        if (fields[1] == "status")
+            continue;
+        const double level = fields[2].toDouble();
+        const double raw = fields.last().toDouble();
+        QVERIFY2(raw > -30 && raw < -10, line);
+        if (qIsNaN(added)) {
+            QCOMPARE(fields[3], QByteArray("dBr"));
+            if (!firstOfKind.contains(fields[1]))
+                QCOMPARE(level, 0.0);
+            firstOfKind.insert(fields[1]);
+        } else {
+            QCOMPARE(fields[3], QByteArray("dBm"));
+            QVERIFY2(qAbs(level - raw - added) < 1e-9, line);
+        }
+    }
 }
 
 void TestCli::liveEnds_data()
