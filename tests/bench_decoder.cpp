@@ -1,4 +1,6 @@
 #include "livedisplay.h"
+#include "measurement.h"
+#include "meterconnection.h"
 #include "meterline.h"
 #include "meterstream.h"
 #include "protocol.h"
@@ -114,6 +116,9 @@ void BenchDecoder::decode_data()
     const QByteArray stream = meterStream(size);
     // The decoder alone: every run finds 999 bytes in the receive ring.
     QTest::newRow("meter stream, labels live") << stream << "ring";
+    // The same, every reading through offset, head table, average and
+    // reference.
+    QTest::newRow("meter stream, all corrections on") << stream << "corrected";
     // The same stream, labels written at every message.
     QTest::newRow("meter stream, labels written at every message") << stream << "every message";
     // The state machine alone: bytes outside any message.
@@ -132,6 +137,18 @@ void BenchDecoder::decode()
     const bool viaLine = path == "line";
     const bool everyMessage = path == "every message";
     EveryMessageDecoder obvious(w);
+    MeasurementSettings corrections;
+    if (path == "corrected") {
+        corrections.offsetDb = 40.0;
+        corrections.frequencyMhz = 145.0;
+        QByteArray table;
+        for (int i = 0; i < 100; ++i)
+            table += QByteArray::number(10 * i + 1) + ';' + QByteArray::number(i % 7 / 10.0) + '\n';
+        corrections.tables[0] = *CorrectionTable::parse(table, nullptr);
+        corrections.average = 10;
+        corrections.relative = true;
+    }
+    Access::connection(w).setMeasurement(corrections);
     Access::setPortOpen(w, viaLine);
     const int chunk = MeterLine::MaxRead;
 
@@ -156,9 +173,11 @@ void BenchDecoder::decode()
     const qint64 ns = clock.nsecsElapsed();
     Access::setPortOpen(w, true);
 
-    QVERIFY(line->text("labelNdbmrms").endsWith(" dBm"));
-    qInfo("%s: %.1f MB/s (%.0f times the line's 873 bytes/s)", QTest::currentDataTag(),
-          bytes * 1e3 / ns, bytes * 1e9 / ns / 873.0);
+    QVERIFY(line->text("labelNdbmrms").endsWith(path == "corrected" ? " dBr" : " dBm"));
+    qInfo("%s: %.1f MB/s (%.0f times the line's 873 bytes/s); %lld readings a pass",
+          QTest::currentDataTag(), bytes * 1e3 / ns, bytes * 1e9 / ns / 873.0,
+          qint64(stream.count("@a") + stream.count("@b")));
+    Access::connection(w).setMeasurement(MeasurementSettings());
 }
 
 QTEST_MAIN(BenchDecoder)

@@ -12,11 +12,11 @@
 #include "simulatorprocess.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -572,8 +572,8 @@ void TestCli::liveCorrected_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<double>("added"); // to every raw level; NaN: relative
     QTest::newRow("attenuator") << QStringList{"--offset", "40"} << 40.0;
-    QTest::newRow("table at 150 MHz") << QStringList{"--correction", "TABLE", "--frequency", "150"}
-                                      << 1.0;
+    QTest::newRow("table at 150 MHz")
+        << QStringList{"--correction", "TABLE", "--frequency", "150"} << 1.0;
     QTest::newRow("relative") << QStringList{"--relative"} << qQNaN();
 }
 

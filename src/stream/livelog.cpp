@@ -139,8 +139,7 @@ void LiveLog::reading(const MeterStream::Reading &reading)
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(reading.timeMs);
     // A corrected level is a sum or an average, whose last binary digits are
     // noise ("-0.1999999999999993"): to 0.0001 dB, more than any head resolves.
-    const double level =
-        corrected ? std::round(reading.level * 10000.0) / 10000.0 : reading.level;
+    const double level = corrected ? std::round(reading.level * 10000.0) / 10000.0 : reading.level;
     const bool audio = reading.audioHead;
     const std::optional<double> absolute =
         reading.relative ? std::optional<double>(reading.absoluteLevel) : std::nullopt;

@@ -56,6 +56,7 @@ struct MainWindowTestAccess
     }
 
     static QString versionText(const MainWindow &m) { return m.versionText; }
+    static MeterConnection &connection(MainWindow &m) { return *m.connection; }
 
     // Port scan.
     static QStringList portList(const MainWindow &m) { return m.connection->search.portList(); }
