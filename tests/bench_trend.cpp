@@ -240,7 +240,7 @@ void BenchTrend::streamingWithTheWindowOpen()
     SandboxedMeter meter(QStringLiteral("COM1"));
     MainWindow main;
     main.show();
-    QVERIFY(meter.meter.waitForReceived("#o;", 10000));
+    QVERIFY(meter.meter.waitForReceived("#o;", 15000));
     ReadingHistory &runHistory = MainWindowTestAccess::history(main);
     const qint64 start = QDateTime::currentMSecsSinceEpoch() - ReadingHistory::DayCapacity * PollMs;
     for (int i = 0; i < ReadingHistory::DayCapacity; ++i)

@@ -70,7 +70,7 @@ struct Connected
         QObject::connect(Access::pollTimer(*window), &QTimer::timeout, window.get(),
                          [this] { ++polls; });
     }
-    bool waitFound(int timeoutMs = 8000)
+    bool waitFound(int timeoutMs = 15000)
     {
         return QTest::qWaitFor([&] { return Access::deviceFound(*window); }, timeoutMs) &&
                meter->waitForReceived("#v;#o;");
@@ -250,7 +250,7 @@ void TestConnection::foundAgain()
     QFETCH(QStringList, probed);
 
     Connected c(lostOn);
-    QVERIFY(c.waitFound(12000));
+    QVERIFY(c.waitFound(40000));
     // The old line ends in the middle of a message.
     c.meter->send("@a-1");
     QTest::qWait(300);
@@ -264,7 +264,7 @@ void TestConnection::foundAgain()
     c.sandbox.block(lostOn);
     PtyMeter again(c.sandbox, backOn);
     again.setReply("#v;", QByteArray("M\x23", 2));
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(*c.window), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(*c.window), 20000);
     QVERIFY(again.waitForReceived("#v;#o;"));
     QCOMPARE(again.received(), QByteArray("#v;#o;"));
     QCOMPARE(c.window->windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:3.xx - ") + backOn);
@@ -313,7 +313,7 @@ void TestConnection::downloadInterrupted()
     connect(&live, &QTimer::timeout, c.meter.get(), [&] { c.meter->send("@a-10.0;"); });
     live.start(200);
     const QString stalled = QStringLiteral("Aufzeichnung unterbrochen: 3 von 10 Datensaetzen");
-    QVERIFY2(c.waitProgress(stalled, 10000), qPrintable(c.recorder->dump()));
+    QVERIFY2(c.waitProgress(stalled, 60000), qPrintable(c.recorder->dump()));
     QVERIFY2(c.clock.elapsed() - lastDataSet >= 5000,
              qPrintable(QStringLiteral("shown %1 ms after the last data set")
                             .arg(c.clock.elapsed() - lastDataSet)));
