@@ -50,10 +50,10 @@ echo "ok: the meter saw #v; then #o;"
 # firmware and the port; plugged in again, the program finds it once more.
 lost="Tavrolinde - V2.00 - FW:? - ?"
 title_is() { [ "$(xdotool getwindowname "$window" 2>/dev/null)" = "$1" ]; }
-wait_for 10 title_is "$lost" || fail "the title did not show the meter as lost"
+wait_for 30 title_is "$lost" || fail "the title did not show the meter as lost"
 grep -q "unplugged" "$work/sim.log" || fail "the title went to '?' before the meter was unplugged"
 echo "ok: unplugged, the title reads '$lost'"
-wait_for 20 title_is "$title" || fail "the meter was not found again"
+wait_for 60 title_is "$title" || fail "the meter was not found again"
 grep -q "plugged in again" "$work/sim.log" || fail "found again before the meter came back"
 [ "$(commands)" = "#v;#o;#v;#o;" ] || fail "the meter saw '$(commands)', expected '#v;#o;#v;#o;'"
 echo "ok: plugged in again, found again ('$title')"
