@@ -44,8 +44,30 @@ fi
 echo "== Command-line tool: download and live speed (a report, not a test) =="
 bash scripts/measure-cli.sh build --live-seconds 10 || status=1
 
-echo "== Debian package: Release build, lintian, validators, contents, install, start, remove =="
-bash scripts/check-package.sh || status=1
+# A check that ends with status 77 was skipped; its line "SKIPPED: ..." says
+# why, and the summary repeats it.
+skipped=()
+checked() { # title script [arguments...]
+    local title=$1 rc=0 out
+    shift
+    out=$(mktemp)
+    bash "$@" 2>&1 | tee "$out" || rc=$?
+    if [ $rc -eq 77 ]; then
+        skipped+=("$title: $(sed -n 's/^SKIPPED: //p' "$out" | tail -n 1)")
+    elif [ $rc -ne 0 ]; then
+        status=1
+    fi
+    rm -f "$out"
+}
 
+echo "== Debian package: Release build, lintian, validators, contents, install, start, remove =="
+checked "The package check" scripts/check-package.sh
+echo "== The package check leaves an installed tavrold and its service's options as they were =="
+checked "The check that the package check leaves an installed tavrold alone" \
+    scripts/check-package-keeps-installed.sh build-package
+
+for line in "${skipped[@]}"; do
+    echo "Skipped. $line"
+done
 [ $status -eq 0 ] && echo "All test runs passed." || echo "Some test runs failed." >&2
 exit $status

@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QLineSeries>
 #include <QTest>
 
 #include <map>
@@ -66,6 +67,7 @@ private:
     qint64 nowMs = 0;
     qint64 n = 0;
     std::map<QByteArray, double> msPerPoll; // best time a poll, by data tag
+    std::map<QByteArray, qsizetype> points; // points on the chart after a poll, by data tag
 };
 
 void BenchTrend::initTestCase()
@@ -188,9 +190,24 @@ void BenchTrend::poll()
     const double ms = double(clock.nsecsElapsed()) / 1e6 / std::max(polls, 1);
     const auto it = msPerPoll.find(QTest::currentDataTag());
     msPerPoll[QTest::currentDataTag()] = it == msPerPoll.end() ? ms : std::min(it->second, ms);
+
+    // The work of a poll does not grow with the span: at most two points a
+    // pixel column for each kind, a column more at either end.
+    TrendChartView *drawn = way == 2 ? &naive : chart;
+    qsizetype count = 0;
+    for (QAbstractSeries *series : drawn->chart()->series())
+        count += static_cast<QLineSeries *>(series)->count();
+    points[QTest::currentDataTag()] = count;
+    if (way != 2) {
+        const qsizetype most = 2 * ReadingHistory::KindCount * (chart->plotWidth() + 2);
+        QVERIFY2(count <= most,
+                 qPrintable(
+                     QStringLiteral("%1 points drawn, at most %2 expected").arg(count).arg(most)));
+    }
 }
 
-// The figures side by side, and the ratio the long spans must reach.
+// The figures side by side, and the ratio the longest span must reach: the
+// times of one run, on one machine, against each other.
 void BenchTrend::ratios()
 {
     for (const char *span : {"1 min", "10 min", "1 h", "8 h", "24 h"}) {
@@ -199,14 +216,17 @@ void BenchTrend::ratios()
         const double anew = msPerPoll[name + ", decimated, every line anew"];
         const double naive = msPerPoll[name + ", every reading a point"];
         qInfo("%-6s a poll: decimated %.2f ms, every line anew %.2f ms, every reading a point "
-              "%.2f ms; the naive way takes %.1f times as long (%.1f times every line anew)",
-              span, decimated, anew, naive, naive / decimated, naive / anew);
+              "%.2f ms; the naive way takes %.1f times as long (%.1f times every line anew); "
+              "points drawn %lld, naive %lld",
+              span, decimated, anew, naive, naive / decimated, naive / anew,
+              qlonglong(points[name + ", decimated"]),
+              qlonglong(points[name + ", every reading a point"]));
     }
 #if TAVROLD_TIMING_CHECKS
-    QVERIFY2(msPerPoll["24 h, every reading a point"] >=
-                 20 * msPerPoll["24 h, decimated, every line anew"],
-             "a day must draw far faster decimated");
-    QVERIFY2(msPerPoll["24 h, decimated"] <= 5.0, "a poll with the window open takes over 5 ms");
+    // A day draws some hundred times faster decimated (101 to 370 times
+    // measured); a tenth of that is asked.
+    QVERIFY2(msPerPoll["24 h, every reading a point"] >= 10 * msPerPoll["24 h, decimated"],
+             "a day draws less than ten times faster decimated than every reading a point");
 #endif
 }
 
@@ -220,7 +240,7 @@ void BenchTrend::streamingWithTheWindowOpen()
     SandboxedMeter meter(QStringLiteral("COM1"));
     MainWindow main;
     main.show();
-    QVERIFY(meter.meter.waitForReceived("#o;", 10000));
+    QVERIFY(meter.meter.waitForReceived("#o;", 15000));
     ReadingHistory &runHistory = MainWindowTestAccess::history(main);
     const qint64 start = QDateTime::currentMSecsSinceEpoch() - ReadingHistory::DayCapacity * PollMs;
     for (int i = 0; i < ReadingHistory::DayCapacity; ++i)

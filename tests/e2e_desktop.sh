@@ -50,10 +50,10 @@ echo "ok: the meter saw #v; then #o;"
 # firmware and the port; plugged in again, the program finds it once more.
 lost="Tavrolinde - V2.00 - FW:? - ?"
 title_is() { [ "$(xdotool getwindowname "$window" 2>/dev/null)" = "$1" ]; }
-wait_for 10 title_is "$lost" || fail "the title did not show the meter as lost"
+wait_for 30 title_is "$lost" || fail "the title did not show the meter as lost"
 grep -q "unplugged" "$work/sim.log" || fail "the title went to '?' before the meter was unplugged"
 echo "ok: unplugged, the title reads '$lost'"
-wait_for 20 title_is "$title" || fail "the meter was not found again"
+wait_for 60 title_is "$title" || fail "the meter was not found again"
 grep -q "plugged in again" "$work/sim.log" || fail "found again before the meter came back"
 [ "$(commands)" = "#v;#o;#v;#o;" ] || fail "the meter saw '$(commands)', expected '#v;#o;#v;#o;'"
 echo "ok: plugged in again, found again ('$title')"
@@ -69,12 +69,18 @@ sleep 1 # the last bytes reach the program with its next polls
 echo "ok: the meter sent its 40 data sets"
 
 # The save action is enabled once the listing is built: "&Aufzeichnung",
-# "&Speichern", then the file name in the save dialog.
-focus
-xdotool key --delay 200 alt+a s
+# "&Speichern", then the file name in the save dialog. On a busy machine the
+# listing may not be there yet: the menu is closed and asked again.
 find_dialog() { dialog=$(xdotool search --name "^Speicher der Daten\$" 2>/dev/null | head -n1) && [ -n "$dialog" ]; }
-wait_for 10 find_dialog || fail "no save dialog: the download did not complete"
+for _ in $(seq 12); do
+    focus
+    xdotool key --delay 200 alt+a s
+    wait_for 5 find_dialog && break
+    xdotool key Escape
+done
+find_dialog || fail "no save dialog: the download did not complete"
 sleep 0.5
+xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || xdotool windowfocus --sync "$dialog"
 xdotool type --delay 20 "$work/recording.csv"
 xdotool key Return
 wait_for 10 test -s "$work/recording.csv" || fail "no CSV file written"

@@ -410,7 +410,8 @@ void TestCli::stopDuringSearch()
     PortsSandbox sandbox;
     CliTool tool;
     QVERIFY(tool.start({"live", "--timeout", "600"}));
-    QTest::qWait(500);
+    QVERIFY(tool.waitUntilCatches(SIGTERM));
+    QTest::qWait(300); // searching
     tool.signal(SIGTERM);
     QVERIFY(tool.waitForExit(30000));
     QCOMPARE(tool.exitCode(), 1);

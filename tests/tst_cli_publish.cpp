@@ -134,7 +134,7 @@ void TestCliPublish::statesAndDiscovery()
     CliTool tool;
     QVERIFY(tool.start(QStringList{"publish", "--port", "COM4", "--interval", "1"} +
                        brokerArguments(broker)));
-    QVERIFY(meter.meter.waitForReceived("#o;", 10000));
+    QVERIFY(meter.meter.waitForReceived("#o;", 15000));
     meter.meter.send(QStringLiteral("@s%1*7*20*10*1;").arg(head).toLatin1());
     QVERIFY2(tool.waitForError("verbunden"), tool.err.constData());
     meter.meter.send("@a-10;@a-20;@b-5;@b -8.5;");
@@ -226,10 +226,10 @@ void TestCliPublish::availabilityFollowsTheMeter()
     QVERIFY(tool.start(QStringList{"publish", "--id", "bench", "--interval", "0"} +
                        brokerArguments(broker)));
     QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online"));
-    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "offline", 10000));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "offline", 30000));
     QVERIFY(tool.err.contains("verloren") || tool.waitForError("verloren", 1000));
     const qsizetype seen = watcher.messages().size();
-    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 15000, seen));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 60000, seen));
     tool.signal(SIGINT);
     QVERIFY(tool.waitForExit(10000));
     QCOMPARE(tool.exitCode(), 0);
@@ -253,8 +253,8 @@ void TestCliPublish::reconnectsToARestartedBroker()
     QTest::qWait(1500);
     QVERIFY(broker.restart());
     MqttSubscriber watcher(broker, {"tavrolinde/bench/#"});
-    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 10000));
-    QVERIFY(watcher.waitFor("tavrolinde/bench/state", {}, 5000));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/availability", "online", 60000));
+    QVERIFY(watcher.waitFor("tavrolinde/bench/state", {}, 15000));
 }
 
 void TestCliPublish::login_data()
@@ -324,7 +324,7 @@ void TestCliPublish::login()
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(tool.pid()));
     QVERIFY(cmdline.open(QIODevice::ReadOnly));
     QVERIFY(!cmdline.readAll().contains(MqttBroker::Password));
-    QCOMPARE(watcher.waitFor("tavrolinde/bench/state", {}, publishes ? 5000 : 1500), publishes);
+    QCOMPARE(watcher.waitFor("tavrolinde/bench/state", {}, publishes ? 15000 : 1500), publishes);
     tool.signal(SIGTERM);
     QVERIFY(tool.waitForExit(10000));
     QCOMPARE(tool.exitCode(), 0);

@@ -67,8 +67,10 @@ struct Connected
         clock.start();
         window = std::make_unique<MainWindow>();
         recorder = std::make_unique<WindowRecorder>(*window, clock);
+        QObject::connect(Access::pollTimer(*window), &QTimer::timeout, window.get(),
+                         [this] { ++polls; });
     }
-    bool waitFound(int timeoutMs = 8000)
+    bool waitFound(int timeoutMs = 15000)
     {
         return QTest::qWaitFor([&] { return Access::deviceFound(*window); }, timeoutMs) &&
                meter->waitForReceived("#v;#o;");
@@ -94,6 +96,9 @@ struct Connected
     PortsSandbox sandbox;
     std::unique_ptr<PtyMeter> meter;
     QElapsedTimer clock;
+    // The polls of the line the window has made: a lost meter is noticed by
+    // the first poll after its line closed, however busy the machine is.
+    int polls = 0;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<WindowRecorder> recorder;
 };
@@ -132,16 +137,18 @@ void TestConnection::lostWhileStreaming()
                                 labelText(*c.window, "labelattdb"),
                                 labelText(*c.window, "labelzsatz")};
 
-    const qint64 pulled = c.clock.elapsed();
+    const int pollsBefore = c.polls;
     c.meter->vanish();
-    QTRY_COMPARE_WITH_TIMEOUT(c.window->windowTitle(), Lost, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(c.window->windowTitle(), Lost, 10000);
     int from = 0;
     const qint64 noticed =
         c.recorder->find(QStringLiteral("status Verbindung verloren: COM3"), &from);
     QVERIFY2(noticed >= 0, qPrintable(c.recorder->dump()));
+    // The poll that notices the loss is the last one.
     QVERIFY2(
-        noticed - pulled <= 1000,
-        qPrintable(QStringLiteral("noticed %1 ms after the line closed").arg(noticed - pulled)));
+        c.polls - pollsBefore == 1,
+        qPrintable(
+            QStringLiteral("noticed by poll %1 after the line closed").arg(c.polls - pollsBefore)));
 
     // No reading of the meter that has gone looks live; what it last said
     // about itself stays.
@@ -192,9 +199,11 @@ void TestConnection::lostWhileDownloading()
     QVERIFY2(c.waitProgress(QStringLiteral("Lese Datensaetze: 4 von 10 (40 %)")),
              qPrintable(c.recorder->dump()));
 
+    const int pollsBefore = c.polls;
     c.meter->vanish();
-    QVERIFY2(c.waitStatus(QStringLiteral("Verbindung verloren: COM1"), 1000),
+    QVERIFY2(c.waitStatus(QStringLiteral("Verbindung verloren: COM1"), 10000),
              qPrintable(c.recorder->dump()));
+    QCOMPARE(c.polls - pollsBefore, 1); // noticed by the first poll after the line closed
     // What arrived is listed and can be saved; the page says it is not all.
     QVERIFY(c.waitProgress(QStringLiteral("Aufzeichnung abgebrochen: 4 von 10 Datensaetzen")));
     QCOMPARE(labelText(*c.window, "labelanzahl"), QStringLiteral("4 von 10 Datensaetzen"));
@@ -241,7 +250,7 @@ void TestConnection::foundAgain()
     QFETCH(QStringList, probed);
 
     Connected c(lostOn);
-    QVERIFY(c.waitFound(12000));
+    QVERIFY(c.waitFound(40000));
     // The old line ends in the middle of a message.
     c.meter->send("@a-1");
     QTest::qWait(300);
@@ -255,7 +264,7 @@ void TestConnection::foundAgain()
     c.sandbox.block(lostOn);
     PtyMeter again(c.sandbox, backOn);
     again.setReply("#v;", QByteArray("M\x23", 2));
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(*c.window), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(*c.window), 20000);
     QVERIFY(again.waitForReceived("#v;#o;"));
     QCOMPARE(again.received(), QByteArray("#v;#o;"));
     QCOMPARE(c.window->windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:3.xx - ") + backOn);
@@ -304,7 +313,7 @@ void TestConnection::downloadInterrupted()
     connect(&live, &QTimer::timeout, c.meter.get(), [&] { c.meter->send("@a-10.0;"); });
     live.start(200);
     const QString stalled = QStringLiteral("Aufzeichnung unterbrochen: 3 von 10 Datensaetzen");
-    QVERIFY2(c.waitProgress(stalled, 10000), qPrintable(c.recorder->dump()));
+    QVERIFY2(c.waitProgress(stalled, 60000), qPrintable(c.recorder->dump()));
     QVERIFY2(c.clock.elapsed() - lastDataSet >= 5000,
              qPrintable(QStringLiteral("shown %1 ms after the last data set")
                             .arg(c.clock.elapsed() - lastDataSet)));

@@ -71,10 +71,29 @@ void TestDiscovery::timeline()
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     QVERIFY(!tabs->isEnabled());
 
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 6000);
-    QTest::qWait(50);
+    // Each step of the search runs when the wait the search's timer was
+    // started with has passed. The sum of those waits is when a step is
+    // due, on the search's own schedule; a busy machine may run it later,
+    // but cannot change the schedule.
+    QTimer *steps = Access::scanTimer(window);
+    qint64 lastStepDue = 0;
+    int runningWait = steps->interval(); // started by the constructor
+    QList<qint64> due;                   // of each recorded event
+    const QObject schedule;              // gone before what it writes to
+    const auto note = [&] { due.append(lastStepDue + runningWait); };
+    connect(window.statusBar(), &QStatusBar::messageChanged, &schedule, note);
+    connect(&window, &QWidget::windowTitleChanged, &schedule, note);
+    // After the step: it has started the next wait, or stopped the timer.
+    connect(steps, &QTimer::timeout, &schedule, [&] {
+        lastStepDue += runningWait;
+        runningWait = steps->interval();
+    });
 
-    // The expected sequence and times since construction.
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 30000);
+    QTest::qWait(50);
+    QCOMPARE(due.size(), recorder.events.size());
+
+    // The expected sequence and when each step is due since construction.
     const QList<QPair<int, QString>> expected = {
         {200, QStringLiteral("status Suche HW :COM1")},
         {200, QStringLiteral("title ") + Searching + QStringLiteral("?")},
@@ -104,9 +123,11 @@ void TestDiscovery::timeline()
                                 .arg(at - previousAt)
                                 .arg(wait) +
                             recorder.dump()));
+        // No wait is longer than it should be.
         QVERIFY2(
-            at <= step.first + 400,
-            qPrintable(QStringLiteral("%1 at %2 ms").arg(step.second).arg(at) + recorder.dump()));
+            due.at(from - 1) == step.first,
+            qPrintable(QStringLiteral("%1 due at %2 ms").arg(step.second).arg(due.at(from - 1)) +
+                       recorder.dump()));
         previousAt = at;
         previousExpected = step.first;
     }
@@ -169,7 +190,7 @@ void TestDiscovery::streamAroundReplyReachesDecoder()
     meter.setReply("#v;", "3.4;@b-19.0;M\x15" + afterReply + "@a-10.0;");
     meter.setReply("#o;", afterStream + "@b-7.0;");
     MainWindow window;
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 15000);
     QTRY_COMPARE(window.findChild<QLabel *>(QStringLiteral("labelNdbmpep"))->text(),
                  QStringLiteral("-7.0 dBm"));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("labelNdbmrms"))->text(),
@@ -191,8 +212,9 @@ void TestDiscovery::refusedPortNamed()
     const QByteArray refusedPath = QFile::encodeName(refused.devicePath());
     QVERIFY(::chmod(refusedPath.constData(), 0) == 0);
     QVERIFY(::chmod(QFile::encodeName(meter.devicePath()).constData(), 0666) == 0);
-    const QString expected = QStringLiteral("Kein Zugriff auf %1 (COM2): Gruppe %2 fehlt")
-                                 .arg(refused.devicePath(), QFileInfo(refused.devicePath()).group());
+    const QString expected =
+        QStringLiteral("Kein Zugriff auf %1 (COM2): Gruppe %2 fehlt")
+            .arg(refused.devicePath(), QFileInfo(refused.devicePath()).group());
 
     MainWindow window;
     auto *label = window.findChild<QLabel *>(QStringLiteral("accessLabel"));
@@ -200,10 +222,10 @@ void TestDiscovery::refusedPortNamed()
     {
         AsNobody nobody;
         QVERIFY(nobody.active);
-        QTRY_COMPARE_WITH_TIMEOUT(label->text(), expected, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(label->text(), expected, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(),
-                                  QStringLiteral("Suche HW :COM3"), 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 3000);
+                                  QStringLiteral("Suche HW :COM3"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 15000);
     }
     QCOMPARE(label->text(), QString());
     QCOMPARE(refused.received(), QByteArray());
@@ -236,7 +258,7 @@ void TestDiscovery::lastPortFirst()
             .setValue(QStringLiteral("port"), stored);
 
     MainWindow window;
-    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(Access::deviceFound(window), 15000);
     QCOMPARE(window.windowTitle(), QStringLiteral("Tavrolinde - V2.00 - FW:2.xx - ") + foundOn);
     // The other meter was never asked.
     QCOMPARE((foundOn == QLatin1String("COM2") ? later : first).received(), QByteArray());

@@ -181,7 +181,7 @@ void TestLifecycle::closeSendsStopLast()
 
     auto *window = new MainWindow;
     window->show();
-    QVERIFY(meter.waitForReceived("#v;#o;", 5000));
+    QVERIFY(meter.waitForReceived("#v;#o;", 15000));
     QTRY_VERIFY(Access::deviceFound(*window));
     // The meter streams; the program listens.
     meter.send("@s0*7*12.5*20*1;@a-23.4;@b-20.0;");

@@ -169,18 +169,16 @@ void TestSimulator::identification_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("earliestMs");
-    QTest::addColumn<int>("latestMs");
 
-    QTest::newRow("firmware 21 by default") << QStringList() << QByteArray("M\x15") << 0 << 800;
-    QTest::newRow("firmware 35") << QStringList{"--firmware", "35"} << QByteArray("M\x23") << 0
-                                 << 800;
+    QTest::newRow("firmware 21 by default") << QStringList() << QByteArray("M\x15") << 0;
+    QTest::newRow("firmware 35") << QStringList{"--firmware", "35"} << QByteArray("M\x23") << 0;
     QTest::newRow("firmware 0x80 goes out unchanged")
-        << QStringList{"--firmware", "128", "--full-speed"} << QByteArray("M\x80") << 0 << 800;
-    QTest::newRow("wrong reply") << QStringList{"--wrong-reply"} << QByteArray("X\x15") << 0 << 800;
+        << QStringList{"--firmware", "128", "--full-speed"} << QByteArray("M\x80") << 0;
+    QTest::newRow("wrong reply") << QStringList{"--wrong-reply"} << QByteArray("X\x15") << 0;
     QTest::newRow("noise and split never spoil the reply")
-        << QStringList{"--noise", "--split"} << QByteArray("M\x15") << 0 << 800;
-    QTest::newRow("late reply") << QStringList{"--late-reply"} << QByteArray("M\x15") << 1000
-                                << 3000;
+        << QStringList{"--noise", "--split"} << QByteArray("M\x15") << 0;
+    // After the second the program waits for a reply.
+    QTest::newRow("late reply") << QStringList{"--late-reply"} << QByteArray("M\x15") << 1000;
 }
 
 void TestSimulator::identification()
@@ -188,7 +186,6 @@ void TestSimulator::identification()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, reply);
     QFETCH(int, earliestMs);
-    QFETCH(int, latestMs);
 
     SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
@@ -198,10 +195,17 @@ void TestSimulator::identification()
     QElapsedTimer clock;
     clock.start();
     QVERIFY(line.write("#v;"));
-    QVERIFY(line.waitFor([&] { return line.received.size() >= 2; }, latestMs + 1000));
+    QVERIFY(line.waitFor([&] { return line.received.size() >= 2; }, 20000));
     const qint64 arrivedMs = clock.elapsed();
-    QVERIFY2(arrivedMs >= earliestMs && arrivedMs <= latestMs,
+    QVERIFY2(arrivedMs >= earliestMs,
              qPrintable(QStringLiteral("reply after %1 ms").arg(arrivedMs)));
+    // Whether the meter answers at once or holds its reply back (its
+    // report says so); how soon a reply comes is up to how busy the machine is.
+    static const QRegularExpression answering(
+        QStringLiteral("#v; identification, answering [^\n]*?( in \\d+ ms)?\n"));
+    QVERIFY(QTest::qWaitFor([&] { return answering.match(sim.output()).hasMatch(); }, 5000));
+    const QRegularExpressionMatch planned = answering.match(sim.output());
+    QCOMPARE(planned.captured(1), earliestMs > 0 ? QStringLiteral(" in 1500 ms") : QString());
     line.pump(300);
     QCOMPARE(line.received, reply); // exactly the two bytes, nothing after them
     QVERIFY(sim.output().contains("#v;"));
@@ -236,25 +240,39 @@ void TestSimulator::streaming()
     QVERIFY2(sim.start(arguments), qPrintable(sim.errors()));
     ProgramLine line;
     QVERIFY(line.open(linkPath()));
+    QElapsedTimer clock;
+    clock.start();
     QVERIFY(line.write("#o;"));
-    line.pump(1300);
+    // Three status messages: the first at once, then one every five levels.
+    QVERIFY(
+        line.waitFor([&] { return Stream::parse(line.received).values('s').size() >= 3; }, 30000));
+    // Five levels a second: never faster (a coarse timer may fire some
+    // milliseconds early).
+    QVERIFY2(clock.elapsed() >= 1800, QByteArray::number(clock.elapsed()));
 
     const Stream stream = Stream::parse(line.received);
     QCOMPARE(stream.malformed, 0);
     QVERIFY(!stream.messages.isEmpty());
     QCOMPARE(stream.messages.first().type, 's'); // the head is known before any level
 
-    // A status message about once a second.
+    // A status message about once a second: after every fifth pair of levels.
     const QList<QByteArray> statuses = stream.values('s');
-    QVERIFY2(statuses.size() >= 2 && statuses.size() <= 3, QByteArray::number(statuses.size()));
     for (const QByteArray &value : statuses)
         QCOMPARE(value, status);
+    QList<int> levelsBetween = {0};
+    for (const Message &m : stream.messages) {
+        if (m.type == 's')
+            levelsBetween.append(0);
+        else if (m.type == 'a')
+            ++levelsBetween.last();
+    }
+    QCOMPARE(levelsBetween.mid(0, 3), (QList<int>{0, 5, 5}));
 
     // Levels several times a second, each RMS followed by its PEP, near the
     // set -20 dBm, drifting slowly.
     const QList<QByteArray> rms = stream.values('a');
     const QList<QByteArray> pep = stream.values('b');
-    QVERIFY2(rms.size() >= 5, QByteArray::number(rms.size()));
+    QVERIFY2(rms.size() >= 10, QByteArray::number(rms.size()));
     QVERIFY(pep.size() == rms.size() || pep.size() == rms.size() - 1);
     for (int i = 0; i < rms.size(); ++i) {
         QVERIFY2(levelPattern.match(QString::fromLatin1(rms.at(i))).hasMatch(), rms.at(i));
@@ -392,7 +410,7 @@ void TestSimulator::unplugAndReplug()
 
     // Plugged in again under the same name, on a new line.
     QVERIFY(QTest::qWaitFor(
-        [&] { return sim.output().contains(QLatin1String("plugged in again")); }, 5000));
+        [&] { return sim.output().contains(QLatin1String("plugged in again")); }, 15000));
     QVERIFY(QFileInfo(linkPath()).exists());
     QVERIFY(line.open(linkPath()));
     line.clear();
@@ -434,7 +452,9 @@ void TestSimulator::stopCommand()
 void TestSimulator::pacedRate()
 {
     // A loose look at the pace: 9600 baud with 8N2 framing carries 11 bits a
-    // byte, about 873 bytes a second.
+    // byte, about 873 bytes a second. The line is never faster; a busy
+    // machine may hold the meter up, so slower only fails when it all but
+    // stops.
     SimulatorProcess sim(*sandbox);
     QVERIFY2(sim.start({"--records", "1000"}), qPrintable(sim.errors()));
     ProgramLine line;
@@ -448,7 +468,7 @@ void TestSimulator::pacedRate()
     line.pump(2000);
     const double rate = double(line.received.size() - before) * 1000.0 / double(clock.elapsed());
     qInfo("paced output: %.0f bytes a second", rate);
-    QVERIFY2(rate > 500.0 && rate < 1100.0, QByteArray::number(rate));
+    QVERIFY2(rate > 87.0 && rate < 1100.0, QByteArray::number(rate));
 }
 
 void TestSimulator::commandsAsByteStream_data()
@@ -505,7 +525,7 @@ void TestSimulator::probeWhileStreaming()
     QVERIFY2(reply > 0 && line.received.at(reply - 1) == ';', line.received.constData());
     const Stream before = Stream::parse(line.received.left(reply));
     QVERIFY(before.values('a').size() >= 2);
-    QVERIFY(line.waitFor([&] { return line.received.indexOf("@s", reply) > 0; }, 2000));
+    QVERIFY(line.waitFor([&] { return line.received.indexOf("@s", reply) > 0; }, 10000));
 }
 
 void TestSimulator::nameTakenIsRefused_data()

@@ -94,7 +94,7 @@ void TestTrendWindow::init()
     QVERIFY(meter->meter.isValid());
     window = new MainWindow;
     window->show();
-    QVERIFY(meter->meter.waitForReceived("#o;", 10000));
+    QVERIFY(meter->meter.waitForReceived("#o;", 15000));
 }
 
 void TestTrendWindow::cleanup()

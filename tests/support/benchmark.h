@@ -3,8 +3,8 @@
 
 // Shared by the benchmarks of the listing and of the export.
 
-// Goals in time are checked only in builds without AddressSanitizer, which
-// slows everything down several times.
+// Ratios of times measured in one run are checked only in builds without
+// AddressSanitizer, which slows some ways down far more than others.
 #if defined(__SANITIZE_ADDRESS__)
 #define TAVROLD_TIMING_CHECKS 0
 #elif defined(__has_feature)

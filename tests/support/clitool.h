@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -119,6 +120,25 @@ public:
     void signal(int signalNumber)
     {
         ::kill(pid_t(process.processId()), signalNumber);
+    }
+
+    // Waits until the tool has a handler of its own for the signal (it has
+    // got as far as its command), from the signals its process catches.
+    bool waitUntilCatches(int signalNumber, int timeoutMs = 30000)
+    {
+        return QTest::qWaitFor(
+            [&]() -> bool {
+                QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+                if (!status.open(QIODevice::ReadOnly))
+                    return false;
+                for (const QByteArray &line : status.readAll().split('\n'))
+                    if (line.startsWith("SigCgt:"))
+                        return (line.mid(7).trimmed().toULongLong(nullptr, 16) >>
+                                (signalNumber - 1)) &
+                               1U;
+                return false;
+            },
+            timeoutMs);
     }
 
     // Exited by itself (no crash, no signal) with this code; -1 otherwise.

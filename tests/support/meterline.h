@@ -52,7 +52,7 @@ public:
         if (!meter->isValid() || watchFd < 0)
             return false;
         window->show();
-        if (!meter->waitForReceived("#o;", 10000))
+        if (!meter->waitForReceived("#o;", 15000))
             return false;
         return QTest::qWaitFor(
             [this] {

@@ -11,6 +11,7 @@
 //   write SLOT [HEX]       writes the bytes (none without HEX)
 //   read SLOT MAX          one read of at most MAX bytes
 //   wait SLOT MS           waits for bytes up to MS milliseconds
+//   timeouts SLOT          the read time-outs: interval, multiplier, constant (ms)
 //   discard SLOT           throws away the bytes received and not yet read
 //   close SLOT
 //   handles                the number of handles the process holds
@@ -219,6 +220,14 @@ std::string run(const std::vector<std::string> &w)
         const bool ready = SerialPort::waitReadable(handle, int(ms));
         const long long us = clock.elapsedUs();
         return std::string("wait ") + (ready ? "1" : "0") + " us=" + std::to_string(us);
+    }
+    if (command == "timeouts") {
+        COMMTIMEOUTS t{};
+        if (!::GetCommTimeouts(reinterpret_cast<HANDLE>(handle), &t))
+            return "timeouts fail " + std::to_string(::GetLastError());
+        return "timeouts " + std::to_string(t.ReadIntervalTimeout) + " " +
+               std::to_string(t.ReadTotalTimeoutMultiplier) + " " +
+               std::to_string(t.ReadTotalTimeoutConstant);
     }
     if (command == "discard") {
         SerialPort::discardInput(handle);
