@@ -116,9 +116,11 @@ void TestCliPublish::statesAndDiscovery_data()
 {
     QTest::addColumn<int>("head");
     QTest::addColumn<int>("otherHead");
+    QTest::addColumn<double>("offset"); // --offset, and the raw levels beside
 
-    QTest::newRow("RF head, then an audio head") << 0 << 3;
-    QTest::newRow("audio head, then an RF head") << 1 << 2;
+    QTest::newRow("RF head, then an audio head") << 0 << 3 << 0.0;
+    QTest::newRow("audio head, then an RF head") << 1 << 2 << 0.0;
+    QTest::newRow("RF head behind a 40 dB attenuator") << 2 << 3 << 40.0;
 }
 
 // The state of an interval: RMS as the power average, PEP as the maximum of
@@ -128,11 +130,14 @@ void TestCliPublish::statesAndDiscovery()
 {
     QFETCH(int, head);
     QFETCH(int, otherHead);
+    QFETCH(double, offset);
 
     SandboxedMeter meter(QStringLiteral("COM4"));
     MqttSubscriber watcher(broker, {"tavrolinde/#", "homeassistant/#"});
     CliTool tool;
-    QVERIFY(tool.start(QStringList{"publish", "--port", "COM4", "--interval", "1"} +
+    const QStringList corrections =
+        offset != 0 ? QStringList{"--offset", QString::number(offset)} : QStringList();
+    QVERIFY(tool.start(QStringList{"publish", "--port", "COM4", "--interval", "1"} + corrections +
                        brokerArguments(broker)));
     QVERIFY(meter.meter.waitForReceived("#o;", 15000));
     meter.meter.send(QStringLiteral("@s%1*7*20*10*1;").arg(head).toLatin1());
@@ -144,13 +149,17 @@ void TestCliPublish::statesAndDiscovery()
     const QJsonObject state = json(lastOn(watcher, "tavrolinde/meter7/state"));
     const QJsonObject rms = state.value("rms").toObject();
     const QJsonObject pep = state.value("pep").toObject();
-    QCOMPARE(rms.value("level").toDouble(), -12.6); // 10 log10((0.1 + 0.01) / 2)
-    QCOMPARE(pep.value("level").toDouble(), -5.0);
+    // 10 log10((0.1 + 0.01) / 2), corrected, and the raw levels beside
+    QCOMPARE(rms.value("level").toDouble(), -12.6 + offset);
+    QCOMPARE(pep.value("level").toDouble(), -5.0 + offset);
+    QCOMPARE(rms.value("raw_level").toDouble(offset == 0 ? 1 : 0), offset == 0 ? 1 : -12.6);
+    QCOMPARE(pep.value("raw_level").toDouble(offset == 0 ? 1 : 0), offset == 0 ? 1 : -5.0);
     QCOMPARE(rms.value("unit").toString(), audio ? "dBV" : "dBm");
     QCOMPARE(rms.value("power_W").isNull(), audio);
     if (!audio)
-        QVERIFY(std::abs(rms.value("power_W").toDouble() / (std::pow(10, -1.26) / 1000) - 1) <
-                1e-5);
+        QVERIFY(
+            std::abs(rms.value("power_W").toDouble() / (std::pow(10, (offset - 12.6) / 10) / 1000) -
+                     1) < 1e-5);
     const QJsonObject status = state.value("status").toObject();
     QCOMPARE(status.value("number").toInt(), 7);
     QCOMPARE(status.value("attenuator_dB").toDouble(), 10.0);
@@ -206,7 +215,7 @@ void TestCliPublish::statesAndDiscovery()
                    .value("rms")
                    .toObject()
                    .value("level")
-                   .toDouble() == -30.0;
+                   .toDouble() == -30.0 + offset;
     }));
 
     tool.signal(SIGTERM);
