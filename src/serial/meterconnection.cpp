@@ -8,8 +8,8 @@
 
 // Every complete message of a poll, handed on once: readings kept to the
 // display's range, measured (corrected, averaged, relative) and stamped with
-// the poll's time, the status, and the download's messages to the store
-// first and then to whoever follows them.
+// the poll's time and checked against the limits, the status, and the download's messages to the
+// store first and then to whoever follows them.
 class MeterConnection::Handover : public MeterStream::Receiver
 {
 public:
@@ -28,6 +28,7 @@ public:
         shown.relative = result.relative;
         shown.level = result.relative ? result.level : shown.absoluteLevel;
         shown.timeMs = timeMs;
+        shown.limit = connection.limitCheck.take(r.kind, shown.level, timeMs);
         connection.lastPoll.levels[r.kind] = shown;
         connection.lastPoll.newReadings = true;
         emit connection.reading(shown);
@@ -124,6 +125,7 @@ void MeterConnection::lost()
 {
     pollTimer->stop();
     measurement.restart();
+    limitCheck.restart();
     if (store->lose())
         emit downloadEnded();
     search.meterLost();

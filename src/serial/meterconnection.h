@@ -2,6 +2,7 @@
 #define METERCONNECTION_H
 
 #include "downloadsession.h"
+#include "levellimits.h"
 #include "measurement.h"
 #include "metersearch.h"
 #include "meterstream.h"
@@ -92,6 +93,12 @@ public:
     // false when no reading has come yet.
     bool setReferenceFromLast();
 
+    // The limits every result of their kind is checked against, after the
+    // measurement. None set: nothing is checked.
+    void setLimits(const LimitSettings &settings) { limitCheck.setSettings(settings); }
+    const Limits &limits() const { return limitCheck; }
+    void clearLimitCount() { limitCheck.clearCount(); }
+
     // "#d;" to the meter found: the store is cleared either way, and the
     // download is waited for only when the command went out.
     bool requestDownload();
@@ -150,6 +157,7 @@ private:
     MeterSearch search;
     MeterStream stream;
     Measurement measurement;
+    Limits limitCheck;
     QTimer *scanTimer;
     QTimer *pollTimer;
     Intake intakeMode = Intake::Polled;

@@ -1,6 +1,7 @@
 #ifndef METERSTREAM_H
 #define METERSTREAM_H
 
+#include "levellimits.h"
 #include "protocol.h"
 
 #include <QString>
@@ -38,6 +39,9 @@ public:
         // When the program took it in (milliseconds since 1970; 0 from the
         // stream itself): the one time of a reading for every output.
         qint64 timeMs = 0;
+        // Against the limits set for its kind (Unchecked: none, or the other
+        // kind's).
+        LimitState limit = LimitState::Unchecked;
     };
 
     // The meter's status as status messages set it (before the first: head
