@@ -67,11 +67,15 @@ const char *unitOf(bool audioHead, bool relative)
 
 } // namespace
 
-QByteArray LiveLog::csvHeader(bool withRawLevel)
+QByteArray LiveLog::csvHeader(bool withRawLevel, bool withLimit)
 {
-    const QByteArray header = "time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
-                              "attenuator_dB;recording";
-    return withRawLevel ? header + ";raw_level" : header;
+    QByteArray header = "time;kind;level;unit;voltage_V;power_W;head;number;max_level_dBm;"
+                        "attenuator_dB;recording";
+    if (withRawLevel)
+        header += ";raw_level";
+    if (withLimit)
+        header += ";limit";
+    return header;
 }
 
 QByteArray LiveLog::levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
@@ -116,7 +120,7 @@ QString LiveLog::timeText(const QDateTime &when)
 
 QByteArray LiveLog::header() const
 {
-    return format == Format::Csv ? csvHeader(corrected) : QByteArray();
+    return format == Format::Csv ? csvHeader(corrected, limited) : QByteArray();
 }
 
 // "tavrolinde,id=meter7,kind=rms,unit=dBm level=-20.1,... 1700000000000000000";
@@ -145,10 +149,14 @@ void LiveLog::reading(const MeterStream::Reading &reading)
         reading.relative ? std::optional<double>(reading.absoluteLevel) : std::nullopt;
     const double powerLevel = absolute.value_or(level);
     const char *kind = reading.kind == Protocol::Rms ? "rms" : "pep";
+    const char *limit = Limits::stateName(reading.limit); // empty for the other kind
     if (format == Format::Csv) {
-        lines << levelCsvLine(when, reading.kind, level, audio,
-                              corrected ? std::optional<double>(reading.rawLevel) : std::nullopt,
-                              absolute);
+        QByteArray line = levelCsvLine(
+            when, reading.kind, level, audio,
+            corrected ? std::optional<double>(reading.rawLevel) : std::nullopt, absolute);
+        if (limited)
+            line += QByteArray(";") + limit;
+        lines << line;
     } else if (format == Format::Influx) {
         QByteArray fields =
             influxField("level", level, QLocale::FloatingPointShortest) +
@@ -157,6 +165,8 @@ void LiveLog::reading(const MeterStream::Reading &reading)
             fields += influxField("power_W", LiveDisplay::levelWatts(powerLevel), ValueDigits);
         if (corrected)
             fields += influxField("raw_level", reading.rawLevel, QLocale::FloatingPointShortest);
+        if (limited && *limit)
+            fields += QByteArray(",limit=\"") + limit + '"';
         // A line without a field is no line of the protocol: a level that is
         // not a number leaves none.
         if (!fields.isEmpty())
@@ -167,6 +177,8 @@ void LiveLog::reading(const MeterStream::Reading &reading)
         line.insert(QLatin1String("kind"), kind);
         if (corrected)
             line.insert(QLatin1String("raw_level"), jsonNumber(reading.rawLevel));
+        if (limited)
+            line.insert(QLatin1String("limit"), *limit ? QJsonValue(limit) : QJsonValue());
         lines << QJsonDocument(line).toJson(QJsonDocument::Compact);
     }
 }
@@ -194,7 +206,8 @@ void LiveLog::status(const MeterStream::Status &status)
         const QByteArray shown = recording ? QByteArray(*recording ? "1" : "0") : QByteArray();
         lines << timeStamp(when) + ";status;;;;;" + head.toUtf8() + ';' +
                      QByteArray::number(status.serialNumber) + ';' + shortest(status.maxLevelDbm) +
-                     ';' + shortest(status.attenuatorDb) + ';' + shown + (corrected ? ";" : "");
+                     ';' + shortest(status.attenuatorDb) + ';' + shown + (corrected ? ";" : "") +
+                     (limited ? ";" : "");
     } else {
         QJsonObject line = statusJson(status);
         line.insert(QLatin1String("time"), timeText(when));

@@ -22,8 +22,8 @@
 // With corrections on (an offset, a table, an average or a reference), the levels are the
 // corrected ones and every format gains the field "raw_level", the level as the meter sent it
 // (the last column in CSV). A level relative to a reference has the unit "dBr"; its voltage and
-// power are those of the corrected absolute level. Without corrections every line is what it
-// always was.
+// power are those of the corrected absolute level. With limits set, every format gains the field
+// "limit" after it. Without corrections and limits every line is what it always was.
 class LiveLog : public MeterStream::Receiver
 {
 public:
@@ -37,7 +37,7 @@ public:
     // With `rawLevel` the line gains it as its last column, as the header
     // does with `withRawLevel`. With `absolute`, `level` is relative to a
     // reference (dBr) and the voltage and power are those of `absolute`.
-    static QByteArray csvHeader(bool withRawLevel = false);
+    static QByteArray csvHeader(bool withRawLevel = false, bool withLimit = false);
     static QByteArray levelCsvLine(const QDateTime &when, Protocol::LevelKind kind, double level,
                                    bool audioHead, std::optional<double> rawLevel = std::nullopt,
                                    std::optional<double> absolute = std::nullopt);
@@ -56,6 +56,10 @@ public:
     // Corrections are on: every line carries the raw level. Set before the
     // header is taken.
     void setCorrected(bool on) { corrected = on; }
+    // Limits are set: every line carries the field "limit" after the raw
+    // level ("ok", "low" or "high" for the limited kind, empty or null for
+    // the other and for status lines). Set before the header is taken.
+    void setLimited(bool on) { limited = on; }
 
     // The line before all others; empty for JSON Lines and Influx.
     QByteArray header() const;
@@ -71,6 +75,7 @@ private:
 
     Format format;
     bool corrected = false;
+    bool limited = false;
     std::optional<int> meterNumber; // the meter's, from its last status
     QByteArrayList lines;
 };

@@ -46,7 +46,7 @@ struct Option
 const QList<Option> &options()
 {
     constexpr Command Live = Command::Live, Download = Command::Download,
-                      Publish = Command::Publish;
+                      Publish = Command::Publish, Check = Command::Check;
     static const QList<Option> all = {{{"port"}, "COMn", {}},
                                       {{"timeout"}, "S", {}},
                                       {{"q", "quiet"}, "", {}},
@@ -54,13 +54,17 @@ const QList<Option> &options()
                                       {{"version"}, "", {}},
                                       {{"format"}, "csv|jsonl", {Live}},
                                       {{"duration"}, "S", {Live}},
-                                      {{"count"}, "N", {Live}},
-                                      {{"offset"}, "DB", {Live, Publish}},
-                                      {{"correction"}, "[KOPF=]DATEI", {Live, Publish}},
-                                      {{"frequency"}, "MHZ", {Live, Publish}},
-                                      {{"average"}, "N", {Live, Publish}},
-                                      {{"reference"}, "DB", {Live}},
-                                      {{"relative"}, "", {Live}},
+                                      {{"count"}, "N", {Live, Check}},
+                                      {{"offset"}, "DB", {Live, Publish, Check}},
+                                      {{"correction"}, "[KOPF=]DATEI", {Live, Publish, Check}},
+                                      {{"frequency"}, "MHZ", {Live, Publish, Check}},
+                                      {{"average"}, "N", {Live, Publish, Check}},
+                                      {{"reference"}, "DB", {Live, Check}},
+                                      {{"relative"}, "", {Live, Check}},
+                                      {{"limit-low"}, "DB", {Live, Publish, Check}},
+                                      {{"limit-high"}, "DB", {Live, Publish, Check}},
+                                      {{"limit-kind"}, "rms|pep", {Live, Publish, Check}},
+                                      {{"hysteresis"}, "DB", {Live, Publish, Check}},
                                       {{"o", "output"}, "DATEI", {Download}},
                                       {{"start"}, "HH:MM:SS", {Download}},
                                       {{"partial"}, "", {Download}},
@@ -78,7 +82,8 @@ const QList<Option> &options()
                                       {{"id"}, "ID", {Publish}},
                                       {{"discovery-prefix"}, "PREFIX", {Publish}},
                                       {{"no-discovery"}, "", {Publish}},
-                                      {{"interval"}, "S", {Publish}}};
+                                      {{"interval"}, "S", {Publish}},
+                                      {{"commands"}, "", {Publish}}};
     return all;
 }
 
@@ -135,11 +140,9 @@ bool readCommand(const QStringList &words, CliArguments *parsed, QString *error)
     if (words.isEmpty())
         return fail(
             error, CliArguments::tr("Kein Befehl angegeben (probe, live, download oder publish)."));
-    static const QHash<QString, Command> commands = {{"probe", Command::Probe},
-                                                     {"live", Command::Live},
-                                                     {"download", Command::Download},
-                                                     {"publish", Command::Publish},
-                                                     {"help", Command::Help}};
+    static const QHash<QString, Command> commands = {
+        {"probe", Command::Probe},     {"live", Command::Live},   {"download", Command::Download},
+        {"publish", Command::Publish}, {"check", Command::Check}, {"help", Command::Help}};
     const Command command = commands.value(words.first(), Command::None);
 #ifndef TAVROLD_PUBLISH
     if (words.first() == QLatin1String("publish"))
@@ -375,6 +378,53 @@ bool readMeasurement(const QCommandLineParser &parser, CliArguments *parsed, QSt
     return true;
 }
 
+// The limits of live, publish and check; none set: nothing is checked.
+bool readLimits(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
+{
+    static_assert(LimitSettings::LevelLimitDb == 200.0 && LimitSettings::HysteresisLimitDb == 20.0);
+    LimitSettings &limits = parsed->limits;
+    const double level = LimitSettings::LevelLimitDb;
+    const QString levelMessage =
+        CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: erwartet -200 bis +200 dB.");
+    double low = 0.0;
+    double high = 0.0;
+    if (!readNumber(parser, "limit-low", NumberKind::Decimal, -level, level, &low, levelMessage,
+                    error) ||
+        !readNumber(parser, "limit-high", NumberKind::Decimal, -level, level, &high, levelMessage,
+                    error) ||
+        !readNumber(parser, "hysteresis", NumberKind::Decimal, 0.0,
+                    LimitSettings::HysteresisLimitDb, &limits.hysteresisDb,
+                    CliArguments::tr("Ungueltiger Wert \"%1\" fuer %2: erwartet 0 bis 20 dB."),
+                    error))
+        return false;
+    if (parser.isSet("limit-low"))
+        limits.low = low;
+    if (parser.isSet("limit-high"))
+        limits.high = high;
+    if (parser.isSet("limit-kind")) {
+        const QString value = parser.value("limit-kind");
+        const std::optional<Protocol::LevelKind> kind = LimitSettings::kindFromName(value);
+        if (!kind)
+            return fail(
+                error,
+                CliArguments::tr("Ungueltige Art \"%1\" fuer --limit-kind: erwartet rms oder pep.")
+                    .arg(value));
+        limits.kind = *kind;
+    }
+    if (limits.low && limits.high && *limits.low > *limits.high)
+        return fail(error, CliArguments::tr("--limit-low %1 liegt ueber --limit-high %2.")
+                               .arg(parser.value("limit-low"), parser.value("limit-high")));
+    if (parsed->command == Command::Check) {
+        if (!limits.isSet())
+            return fail(error,
+                        CliArguments::tr("\"check\" braucht einen Grenzwert: --limit-low oder "
+                                         "--limit-high."));
+        if (parsed->count == 0)
+            parsed->count = CliArguments::DefaultCheckCount;
+    }
+    return true;
+}
+
 bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString *error)
 {
     if (parser.isSet("port")) {
@@ -430,13 +480,14 @@ bool readValues(const QCommandLineParser &parser, CliArguments *parsed, QString 
     parsed->quiet = parser.isSet("quiet");
     parsed->partial = parser.isSet("partial");
     parsed->decimalComma = parser.isSet("decimal-comma");
+    parsed->commands = parser.isSet("commands");
     if (parsed->decimalComma && parsed->format != CliArguments::Format::Csv)
         return fail(error,
                     CliArguments::tr("--decimal-comma gilt nur fuer CSV, nicht fuer --format %1.")
                         .arg(parser.value("format")));
     if (parsed->command == Command::Download && parsed->output.isEmpty())
         return fail(error, CliArguments::tr("\"download\" braucht die Zieldatei: -o DATEI.csv"));
-    if (!readMeasurement(parser, parsed, error))
+    if (!readMeasurement(parser, parsed, error) || !readLimits(parser, parsed, error))
         return false;
 #ifdef TAVROLD_PUBLISH
     if (parsed->command == Command::Publish)
@@ -505,6 +556,8 @@ QString helpText()
         "                         (\"COM3 FW:2.xx\")\n"
         "  live                   laufende Messwerte zeilenweise auf die Standardausgabe\n"
         "  publish                laufende Messwerte an einen MQTT-Broker senden\n"
+        "  check                  N Werte gegen die Grenzwerte pruefen: Rueckgabewert\n"
+        "                         0, wenn alle innerhalb lagen, sonst 5\n"
         "  download -o DATEI.csv  Aufzeichnung herunterladen und als CSV speichern\n"
         "\n"
         "Optionen fuer alle Befehle:\n"
@@ -541,6 +594,21 @@ QString helpText()
         "  den Pegel, wie ihn das Messgeraet sendet (in CSV die letzte Spalte); publish\n"
         "  sendet ihn als raw_level neben dem korrigierten Pegel.\n"
         "\n"
+        "Grenzwerte (live, publish und check; in der Einheit des Pegels: dBm, dBV,\n"
+        "dBr mit Bezug; ein Wert gleich dem Grenzwert ist innerhalb):\n"
+        "  --limit-low DB         unterer Grenzwert\n"
+        "  --limit-high DB        oberer Grenzwert\n"
+        "  --limit-kind rms|pep   welche Art geprueft wird (Vorgabe: rms)\n"
+        "  --hysteresis DB        zurueck auf ok erst so weit innerhalb (0 bis 20,\n"
+        "                         Vorgabe: 0.5)\n"
+        "  Mit einem Grenzwert bekommt die Ausgabe von live das Feld limit (ok, low\n"
+        "  oder high; leer fuer die andere Art) nach raw_level, publish sendet es im\n"
+        "  Zustand.\n"
+        "\n"
+        "check (braucht einen Grenzwert):\n"
+        "  --count N              N Werte der geprueften Art nehmen (Vorgabe: 10)\n"
+        "  Gibt eine Zeile mit Minimum, Maximum und Leistungsmittel aus.\n"
+        "\n"
         "download:\n"
         "  -o, --output DATEI     Zieldatei (noetig; - fuer die Standardausgabe)\n"
         "  --start HH:MM:SS       Startzeit der Aufzeichnung (Vorgabe: 00:00:00)\n"
@@ -576,5 +644,6 @@ QString helpText()
         "  1  kein Messgeraet gefunden oder Verbindung verloren\n"
         "  2  falscher Aufruf\n"
         "  3  Download unvollstaendig\n"
-        "  4  Datei nicht geschrieben\n");
+        "  4  Datei nicht geschrieben\n"
+        "  5  check: ein Wert lag ausserhalb der Grenzwerte\n");
 }

@@ -1,6 +1,7 @@
 #ifndef CLIARGUMENTS_H
 #define CLIARGUMENTS_H
 
+#include "levellimits.h"
 #include "livelog.h"
 #include "measurement.h"
 #ifdef TAVROLD_PUBLISH
@@ -13,14 +14,17 @@
 #include <QStringList>
 #include <QTime>
 
-// The tool's command line: one command (probe, live, download) and its
+// The tool's command line: one command (probe, live, download, publish,
+// check) and its
 // options, checked before anything touches a port.
 struct CliArguments
 {
     Q_DECLARE_TR_FUNCTIONS(CliArguments)
 
 public:
-    enum class Command { None, Probe, Live, Download, Publish, Help, Version };
+    enum class Command { None, Probe, Live, Download, Publish, Check, Help, Version };
+    // check: the results taken when --count is not given.
+    static constexpr qint64 DefaultCheckCount = 10;
     using Format = LiveLog::Format;
 
     Command command = Command::None;
@@ -29,7 +33,7 @@ public:
     bool quiet = false;   // no messages but errors
     Format format = Format::Csv;
     qint64 durationMs = 0;     // 0: no time limit
-    qint64 count = 0;          // 0: no line limit
+    qint64 count = 0;          // 0: no line limit (check: the results to take)
     QString output;            // the CSV file of a download; "-" for standard output
     QTime start{0, 0, 0};      // the recording's start time
     bool partial = false;      // an incomplete download is saved all the same
@@ -41,6 +45,11 @@ public:
     MeasurementSettings measurement;
     // A correction option was given: the live log carries the raw level.
     bool corrected = false;
+    // live, publish and check: the limits the results of one kind are
+    // checked against; none set: nothing is checked.
+    LimitSettings limits;
+    // publish: Home Assistant may set the limits and the offset.
+    bool commands = false;
 
 #ifdef TAVROLD_PUBLISH
     // publish: the broker, the login (the password from --password-file or

@@ -7,7 +7,8 @@ enum ExitCode {
     ExitNoMeter = 1,            // no meter answered, or the meter went away
     ExitBadUsage = 2,           // the command line was wrong
     ExitDownloadIncomplete = 3, // the download stopped before its last data set
-    ExitFileNotWritten = 4      // the file (or the output) could not be written
+    ExitFileNotWritten = 4,     // the file (or the output) could not be written
+    ExitOutOfLimits = 5         // check: a result lay outside the limits
 };
 
 #endif // EXITCODE_H

@@ -12,6 +12,7 @@
 #include "livelog.h"
 #include "meterconnection.h"
 #include "protocol.h"
+#include "readinghistory.h"
 #ifdef TAVROLD_PUBLISH
 #include "publish.h"
 #endif
@@ -24,6 +25,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -63,10 +65,10 @@ int live(const CliArguments &arguments)
     if (!meter.find())
         return ExitNoMeter;
     MeterConnection &connection = meter.meter();
-    connection.setMeasurement(arguments.measurement);
 
     LiveLog log(arguments.format);
     log.setCorrected(arguments.corrected);
+    log.setLimited(arguments.limits.isSet());
     bool failed = false;
     int result = log.header().isEmpty() ? ExitOk : writeData(log.header(), &failed);
     QObject::connect(&connection, &MeterConnection::reading, &connection,
@@ -106,6 +108,61 @@ int live(const CliArguments &arguments)
     if (lost)
         return result == ExitOk ? ExitNoMeter : result;
     return result;
+}
+
+// "check": takes --count results of the limited kind and prints one line
+// with their minimum, maximum and power average; all inside the limits:
+// ExitOk, any outside: ExitOutOfLimits. Ended before (the meter gone, a stop
+// signal) without a result outside, it has no verdict: ExitNoMeter.
+int check(const CliArguments &arguments)
+{
+    ToolConnection meter(arguments, true);
+    if (!meter.find())
+        return ExitNoMeter;
+    MeterConnection &connection = meter.meter();
+    const Protocol::LevelKind kind = arguments.limits.kind;
+    ReadingHistory::StatisticsSum sum;
+    const char *unit = "dBm";
+    QObject::connect(
+        &connection, &MeterConnection::reading, &connection, [&](const MeterStream::Reading &r) {
+            if (r.kind != kind || sum.count() >= arguments.count || std::isnan(r.level))
+                return;
+            sum.add(r.level);
+            unit = r.relative ? "dBr" : r.audioHead ? "dBV" : "dBm";
+            if (sum.count() >= arguments.count)
+                meter.quit();
+        });
+    bool lost = false;
+    QObject::connect(
+        &connection, &MeterConnection::meterLost, &connection, [&](const QString &port) {
+            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(port));
+            lost = true;
+            meter.quit();
+        });
+    meter.run();
+    const Limits &limits = connection.limits();
+    const bool outside = limits.violationCount() > 0;
+    const ReadingHistory::KindStatistics result = sum.result();
+    const QString kindName = kind == Protocol::Pep ? QStringLiteral("PEP") : QStringLiteral("RMS");
+    if (result.count == 0) {
+        Console::message(Cli::tr("%1: kein Wert genommen.").arg(kindName));
+        return ExitNoMeter;
+    }
+    const auto db = [](double level) { return QString::number(level, 'f', 2); };
+    QString line = Cli::tr("%1: %2 Werte, min %3 %6, max %4 %6, Mittel %5 %6")
+                       .arg(kindName, QString::number(result.count), db(result.minimum),
+                            db(result.maximum), db(result.powerAverage), QLatin1String(unit));
+    line += outside ? Cli::tr(", %1x ausserhalb: FEHLER").arg(limits.violationCount())
+                    : Cli::tr(", innerhalb: OK");
+    const int written = writeData(line.toUtf8());
+    if (outside)
+        return ExitOutOfLimits;
+    if (result.count < arguments.count || lost) {
+        Console::message(
+            Cli::tr("Abgebrochen nach %1 von %2 Werten.").arg(result.count).arg(arguments.count));
+        return ExitNoMeter;
+    }
+    return written;
 }
 
 // Standard output for "-", else the file, written as the window's
@@ -246,6 +303,8 @@ int main(int argc, char *argv[])
         return live(arguments);
     case CliArguments::Command::Download:
         return download(arguments);
+    case CliArguments::Command::Check:
+        return check(arguments);
 #ifdef TAVROLD_PUBLISH
     case CliArguments::Command::Publish:
         return publish(arguments);

@@ -41,7 +41,6 @@ int publish(const CliArguments &arguments)
     if (!meter.find())
         return ExitNoMeter;
     MeterConnection &connection = meter.meter();
-    connection.setMeasurement(arguments.measurement);
 
     MqttClient client;
     MeterPublisher::Settings settings = arguments.topics;

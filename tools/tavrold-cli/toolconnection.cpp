@@ -13,6 +13,10 @@ ToolConnection::ToolConnection(const CliArguments &arguments, bool streams)
     connection.setIntake(MeterConnection::Intake::Waking);
     connection.setStartsStream(streams);
     connection.setRemembersPort(arguments.port.isEmpty());
+    // Corrections and limits are options of live, publish and check alone:
+    // elsewhere these are the defaults, which change nothing.
+    connection.setMeasurement(arguments.measurement);
+    connection.setLimits(arguments.limits);
     // On a terminal the port being tried shows on one line, as in the
     // window's status bar; in a log it would only be noise.
     if (!arguments.quiet && Console::isTerminal(stderr))
