@@ -257,6 +257,8 @@ private slots:
     void liveMessages();
     void liveCorrected_data();
     void liveCorrected();
+    void limits_data();
+    void limits();
     void liveEnds_data();
     void liveEnds();
     void liveMeterGone();
@@ -621,6 +623,57 @@ void TestCli::liveCorrected()
     }
 }
 
+void TestCli::limits_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("output"); // in the output; for live: the RMS lines' field
+    const QStringList check{"check", "--count", "10"};
+    QTest::newRow("check inside") << check +
+                                         QStringList{"--limit-low", "-25", "--limit-high", "-15"}
+                                  << 0 << QByteArray("RMS: 10 Werte, min -2");
+    QTest::newRow("check below") << check + QStringList{"--limit-low", "-18"} << 5
+                                 << QByteArray("1x ausserhalb: FEHLER");
+    QTest::newRow("check PEP behind an offset")
+        << QStringList{"check",        "--count", "3",        "--limit-kind", "pep",
+                       "--limit-high", "-18",     "--offset", "-10"}
+        << 0 << QByteArray("PEP: 3 Werte");
+    QTest::newRow("live below") << QStringList{"live", "--count", "3", "--limit-low", "-18"} << 0
+                                << QByteArray("low");
+    QTest::newRow("live inside, corrected")
+        << QStringList{"live", "--count", "3", "--limit-high", "-15", "--average", "3"} << 0
+        << QByteArray("ok");
+}
+
+// The simulated meter at -20 dBm against limits: check's verdict and exit
+// status, and live's field "limit" (after raw_level; empty for PEP).
+void TestCli::limits()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, output);
+    PortsSandbox sandbox;
+    SimulatorProcess sim(sandbox);
+    QVERIFY2(sim.start({"--port", "COM1", "--level", "-20"}), qPrintable(sim.errors()));
+
+    CliTool tool;
+    QVERIFY(tool.run(arguments));
+    QCOMPARE(tool.exitCode(), exitCode);
+    if (arguments.first() == QLatin1String("check")) {
+        QCOMPARE(tool.out.count('\n'), 1);
+        QVERIFY2(tool.out.contains(output), tool.out);
+        return;
+    }
+    const QList<QByteArray> lines = tool.out.trimmed().split('\n');
+    const bool corrected = arguments.contains(QStringLiteral("--average"));
+    QVERIFY(lines.first().endsWith(corrected ? ";raw_level;limit" : ";recording;limit"));
+    for (const QByteArray &line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.trimmed().split(';');
+        QCOMPARE(fields.size(), corrected ? 13 : 12);
+        QCOMPARE(fields.last(), fields[1] == "rms" ? output : QByteArray());
+    }
+}
+
 void TestCli::liveEnds_data()
 {
     QTest::addColumn<QString>("how");
@@ -773,6 +826,14 @@ void TestCli::badUsage_data()
                                   << 2 << "Unbekannter Messkopf \"AD8308\"";
     QTest::newRow("table without frequency") << QStringList{"live", "--correction", "/dev/null"}
                                              << 2 << "--correction braucht die Frequenz";
+    QTest::newRow("check without a limit")
+        << QStringList{"check"} << 2 << "braucht einen Grenzwert";
+    QTest::newRow("limits crossed")
+        << QStringList{"live", "--limit-low", "-10", "--limit-high", "-20"} << 2
+        << "--limit-low -10 liegt ueber --limit-high -20";
+    QTest::newRow("limit kind avg")
+        << QStringList{"check", "--limit-low", "1", "--limit-kind", "avg"} << 2
+        << "Ungueltige Art \"avg\"";
 #ifdef TAVROLD_PUBLISH
     QTest::newRow("relative to a dashboard")
         << QStringList{"publish", "--relative"} << 2 << "Ein Dashboard braucht absolute Pegel";
