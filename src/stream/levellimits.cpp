@@ -1,22 +1,13 @@
 #include "levellimits.h"
 
+#include "storednumber.h"
+
 #include <QDateTime>
 #include <QSettings>
 
 #include <cmath>
 
 namespace {
-
-// A number from the settings file, when it is one and lies in the range.
-std::optional<double> storedNumber(const QSettings &settings, const QString &key, double least,
-                                   double most)
-{
-    bool ok = false;
-    const double value = settings.value(key).toDouble(&ok);
-    if (!ok || !(value >= least && value <= most))
-        return std::nullopt;
-    return value;
-}
 
 bool inRange(const std::optional<double> &limit)
 {

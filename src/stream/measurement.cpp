@@ -1,6 +1,7 @@
 #include "measurement.h"
 
 #include "livedisplay.h"
+#include "storednumber.h"
 
 #include <QSettings>
 #include <QStringList>
@@ -26,17 +27,6 @@ const double StepRatio = std::pow(10.0, MeasurementSettings::StepDb / 10.0);
 
 // References are levels the display can show.
 constexpr double ReferenceLimitDb = LiveDisplay::LevelLimitDb;
-
-// A number from the settings file, when it is one and lies in the range.
-std::optional<double> storedNumber(const QSettings &settings, const QString &key, double least,
-                                   double most)
-{
-    bool ok = false;
-    const double value = settings.value(key).toDouble(&ok);
-    if (!ok || !(value >= least && value <= most))
-        return std::nullopt;
-    return value;
-}
 
 const QString ReferenceKeys[Protocol::LevelKindCount] = {QStringLiteral("referenz_rms"),
                                                          QStringLiteral("referenz_pep")};

@@ -90,13 +90,7 @@ int live(const CliArguments &arguments)
         if (enough())
             meter.quit();
     });
-    bool lost = false;
-    QObject::connect(
-        &connection, &MeterConnection::meterLost, &connection, [&](const QString &port) {
-            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(port));
-            lost = true;
-            meter.quit();
-        });
+    meter.setEndsWhenLost();
     QTimer duration;
     duration.setTimerType(Qt::PreciseTimer);
     duration.setSingleShot(true);
@@ -105,7 +99,7 @@ int live(const CliArguments &arguments)
         duration.start(int(qMin<qint64>(arguments.durationMs, INT_MAX)));
     if (!enough())
         meter.run();
-    if (lost)
+    if (meter.wasLost())
         return result == ExitOk ? ExitNoMeter : result;
     return result;
 }
@@ -132,13 +126,7 @@ int check(const CliArguments &arguments)
             if (sum.count() >= arguments.count)
                 meter.quit();
         });
-    bool lost = false;
-    QObject::connect(
-        &connection, &MeterConnection::meterLost, &connection, [&](const QString &port) {
-            Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(port));
-            lost = true;
-            meter.quit();
-        });
+    meter.setEndsWhenLost();
     meter.run();
     const Limits &limits = connection.limits();
     const bool outside = limits.violationCount() > 0;
@@ -157,7 +145,7 @@ int check(const CliArguments &arguments)
     const int written = writeData(line.toUtf8());
     if (outside)
         return ExitOutOfLimits;
-    if (result.count < arguments.count || lost) {
+    if (result.count < arguments.count || meter.wasLost()) {
         Console::message(
             Cli::tr("Abgebrochen nach %1 von %2 Werten.").arg(result.count).arg(arguments.count));
         return ExitNoMeter;

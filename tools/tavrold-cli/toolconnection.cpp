@@ -38,6 +38,15 @@ ToolConnection::~ToolConnection()
         connection.sendStop();
 }
 
+void ToolConnection::setEndsWhenLost()
+{
+    connect(&connection, &MeterConnection::meterLost, this, [this](const QString &port) {
+        Console::message(Cli::tr("Verbindung zum Messgeraet an %1 verloren.").arg(port));
+        lost = true;
+        loop.quit();
+    });
+}
+
 bool ToolConnection::find()
 {
     deadline = arguments.timeoutMs > 0 ? QDeadlineTimer(arguments.timeoutMs)

@@ -34,6 +34,9 @@ public:
     // request.
     bool run();
     void quit() { loop.quit(); }
+    // The meter going away ends the command, with a message; wasLost() tells.
+    void setEndsWhenLost();
+    bool wasLost() const { return lost; }
 
     MeterConnection &meter() { return connection; }
 
@@ -52,6 +55,7 @@ private:
     QDeadlineTimer deadline;
     qsizetype portsTried = 0;
     bool statusShown = false;
+    bool lost = false;
     QStringList refusals; // each named once
 };
 
