@@ -117,8 +117,8 @@ void BenchDecoder::decode_data()
     // The decoder alone: every run finds 999 bytes in the receive ring.
     QTest::newRow("meter stream, labels live") << stream << "ring";
     // The same, every reading through offset, head table, average and
-    // reference.
-    QTest::newRow("meter stream, all corrections on") << stream << "corrected";
+    // reference, and RMS against two limits.
+    QTest::newRow("meter stream, all corrections and limits on") << stream << "corrected";
     // The same stream, labels written at every message.
     QTest::newRow("meter stream, labels written at every message") << stream << "every message";
     // The state machine alone: bytes outside any message.
@@ -148,7 +148,13 @@ void BenchDecoder::decode()
         corrections.average = 10;
         corrections.relative = true;
     }
+    LimitSettings limits;
+    if (path == "corrected") {
+        limits.low = -1.0;
+        limits.high = 1.0;
+    }
     Access::connection(w).setMeasurement(corrections);
+    Access::connection(w).setLimits(limits);
     Access::setPortOpen(w, viaLine);
     const int chunk = MeterLine::MaxRead;
 
@@ -178,6 +184,7 @@ void BenchDecoder::decode()
           QTest::currentDataTag(), bytes * 1e3 / ns, bytes * 1e9 / ns / 873.0,
           qint64(stream.count("@a") + stream.count("@b")));
     Access::connection(w).setMeasurement(MeasurementSettings());
+    Access::connection(w).setLimits(LimitSettings());
 }
 
 QTEST_MAIN(BenchDecoder)
