@@ -24,6 +24,8 @@ class TestMeasurementDialog : public QObject
 private slots:
     void editedSettingsComeBack_data();
     void editedSettingsComeBack();
+    void limitsComeBack_data();
+    void limitsComeBack();
     void windowShowsCorrectedReadings();
 };
 
@@ -105,6 +107,71 @@ void TestMeasurementDialog::editedSettingsComeBack()
         expected);
     dialog.findChild<QPushButton *>("removeTable" + QString::number(head))->click();
     QVERIFY(dialog.settings().tables[head].isEmpty());
+}
+
+void TestMeasurementDialog::limitsComeBack_data()
+{
+    // Typed as above, "clearCountButton" clicked; then whether OK takes the
+    // limits, and lower, upper (-999: none), kind, hysteresis, tone and
+    // whether the counter is to be cleared.
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QList<double>>("expected");
+    const double none = -999;
+
+    QTest::newRow("nothing typed keeps every digit")
+        << QStringList{} << true << QList<double>{-20.123456, -10, 1, 0.75, 1, 0};
+    QTest::newRow("lower off, upper typed, RMS, no tone, counter cleared")
+        << QStringList{"limitLowCheck", "limitHighBox=-5.5", "limitKindBox=R", "hysteresisBox=2",
+                       "toneBox", "clearCountButton"}
+        << true << QList<double>{none, -5.5, 0, 2, 0, 1};
+    QTest::newRow("lower above upper: OK refused")
+        << QStringList{"limitLowBox=-9.99"} << false
+        << QList<double>{-9.99, -10, 1, 0.75, 1, 0};
+    QTest::newRow("a lower limit alone may lie anywhere")
+        << QStringList{"limitHighCheck", "limitLowBox=150"} << true
+        << QList<double>{150, none, 1, 0.75, 1, 0};
+}
+
+void TestMeasurementDialog::limitsComeBack()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(bool, accepted);
+    QFETCH(QList<double>, expected);
+
+    LimitSettings given;
+    given.low = -20.123456;
+    given.high = -10.0;
+    given.kind = Protocol::Pep;
+    given.hysteresisDb = 0.75;
+    given.tone = true;
+    MeasurementDialog dialog;
+    dialog.setLimits(given);
+    dialog.setViolationCount(3);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (const QString &input : typed) {
+        const QStringList nameText = input.split('=');
+        auto *widget = dialog.findChild<QWidget *>(nameText[0]);
+        QVERIFY2(widget && widget->isEnabled(), qPrintable(input));
+        if (auto *button = qobject_cast<QPushButton *>(widget)) {
+            button->click();
+            continue;
+        }
+        if (auto *box = qobject_cast<QAbstractSpinBox *>(widget))
+            box->selectAll();
+        QTest::keyClicks(widget, nameText.value(1, " "));
+    }
+
+    const LimitSettings s = dialog.limits();
+    QCOMPARE((QList<double>{s.low.value_or(-999), s.high.value_or(-999), double(s.kind),
+                            s.hysteresisDb, double(s.tone), double(dialog.countCleared())}),
+             expected);
+    auto *error = dialog.findChild<QLabel *>("limitError");
+    QCOMPARE(error->isVisible(), !accepted);
+    QCOMPARE(error->text(), s.error());
+    dialog.accept();
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
 }
 
 // An attenuator of 40 dB entered through "Messung ...": the display reads the
