@@ -122,12 +122,11 @@ void TestMeasurementDialog::limitsComeBack_data()
     QTest::newRow("nothing typed keeps every digit")
         << QStringList{} << true << QList<double>{-20.123456, -10, 1, 0.75, 1, 0};
     QTest::newRow("lower off, upper typed, RMS, no tone, counter cleared")
-        << QStringList{"limitLowCheck", "limitHighBox=-5.5", "limitKindBox=R", "hysteresisBox=2",
-                       "toneBox", "clearCountButton"}
+        << QStringList{"limitLowCheck",   "limitHighBox=-5.5", "limitKindBox=R",
+                       "hysteresisBox=2", "toneBox",           "clearCountButton"}
         << true << QList<double>{none, -5.5, 0, 2, 0, 1};
     QTest::newRow("lower above upper: OK refused")
-        << QStringList{"limitLowBox=-9.99"} << false
-        << QList<double>{-9.99, -10, 1, 0.75, 1, 0};
+        << QStringList{"limitLowBox=-9.99"} << false << QList<double>{-9.99, -10, 1, 0.75, 1, 0};
     QTest::newRow("a lower limit alone may lie anywhere")
         << QStringList{"limitHighCheck", "limitLowBox=150"} << true
         << QList<double>{150, none, 1, 0.75, 1, 0};

@@ -195,8 +195,8 @@ MeasurementDialog::MeasurementDialog(QWidget *parent)
         connect(box, &QDoubleSpinBox::valueChanged, this, &MeasurementDialog::showLimitState);
         return std::make_pair(check, box);
     };
-    std::tie(lowCheck, lowBox) = limitRow("limitLowCheck", tr("&Unterer Grenzwert:"),
-                                          "limitLowBox", tr("in der Einheit der Anzeige"));
+    std::tie(lowCheck, lowBox) = limitRow("limitLowCheck", tr("&Unterer Grenzwert:"), "limitLowBox",
+                                          tr("in der Einheit der Anzeige"));
     std::tie(highCheck, highBox) = limitRow("limitHighCheck", tr("O&berer Grenzwert:"),
                                             "limitHighBox", tr("gleich dem Grenzwert ist gut"));
     kindBox = new QComboBox;
@@ -204,8 +204,7 @@ MeasurementDialog::MeasurementDialog(QWidget *parent)
     kindBox->addItem(tr("RMS"), int(Protocol::Rms));
     kindBox->addItem(tr("PEP"), int(Protocol::Pep));
     addRow(grid, tr("&Art:"), kindBox, tr("der gepruefte Pegel"));
-    hysteresisBox =
-        numberBox("hysteresisBox", 0.0, LimitSettings::HysteresisLimitDb, 2, tr(" dB"));
+    hysteresisBox = numberBox("hysteresisBox", 0.0, LimitSettings::HysteresisLimitDb, 2, tr(" dB"));
     addRow(grid, tr("&Hysterese:"), hysteresisBox, tr("wieder gut erst so weit innerhalb"));
     toneBox = new QCheckBox(tr("&Ton ausserhalb der Grenzwerte (hoechstens einmal je Sekunde)"));
     toneBox->setObjectName(QStringLiteral("toneBox"));
