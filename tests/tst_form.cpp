@@ -59,6 +59,8 @@ const FormObject formObjects[] = {
      true, None},
     {"actionReferenz", "QAction", "MainWindow", 0, 0, -1, -1, "&Referenz setzen", "Referenz setzen",
      "", true, None},
+    {"actionGrossanzeige", "QAction", "MainWindow", 0, 0, -1, -1, "&Grossanzeige", "Grossanzeige",
+     "", true, None},
     {"centralWidget", "QWidget", "MainWindow", 0, 0, -1, -1, nullptr, "", "", true, None},
     {"tabWidget", "QTabWidget", "centralWidget", 0, -1, 781, 451, nullptr, "", "", false, None},
     {"tab", "QWidget", "tabWidget", 0, 0, -1, -1, "Display", "", "", true, None},
@@ -251,11 +253,17 @@ void TestForm::objects()
         else
             QCOMPARE(widget->layoutDirection(), Qt::LeftToRight);
     } else {
-        // Only "Verlauf" and "Referenz setzen" have shortcuts of their own.
+        // Only "Verlauf", "Referenz setzen" and "Grossanzeige" have shortcuts
+        // of their own.
         const QByteArrayView name(expected.name);
-        QCOMPARE(action->shortcut(), name == "actionVerlauf"    ? QKeySequence(Qt::CTRL | Qt::Key_T)
-                                     : name == "actionReferenz" ? QKeySequence(Qt::CTRL | Qt::Key_R)
-                                                                : QKeySequence());
+        QKeySequence shortcut;
+        if (name == "actionVerlauf")
+            shortcut = QKeySequence(Qt::CTRL | Qt::Key_T);
+        else if (name == "actionReferenz")
+            shortcut = QKeySequence(Qt::CTRL | Qt::Key_R);
+        else if (name == "actionGrossanzeige")
+            shortcut = QKeySequence(Qt::CTRL | Qt::Key_G);
+        QCOMPARE(action->shortcut(), shortcut);
     }
 }
 
@@ -474,7 +482,8 @@ void TestForm::menus()
     QCOMPARE(bar->actions(), titles);
     QCOMPARE(datei->actions(), QList<QAction *>{find<QAction>("action_Beenden")});
     const QList<QAction *> options{find<QAction>("actionVerlauf"), find<QAction>("actionMessung"),
-                                   find<QAction>("actionReferenz")};
+                                   find<QAction>("actionReferenz"),
+                                   find<QAction>("actionGrossanzeige")};
     QCOMPARE(option->actions(), options);
     const QList<QAction *> recording{find<QAction>("actiond_holen"),
                                      find<QAction>("action_Speichern")};
