@@ -10,7 +10,7 @@
 namespace {
 
 const QColor background(0x12, 0x12, 0x12);
-const QColor kindColour(0x90, 0x90, 0x90);
+const QColor kindColour(0x8c, 0x96, 0xa8);
 
 // The fonts are measured once at this size and scaled to the room there is:
 // the width of a text grows in proportion to its size.

@@ -123,6 +123,9 @@ struct MainWindowTestAccess
 
     // The readings of the run ("Verlauf").
     static ReadingHistory &history(MainWindow &m) { return m.history; }
+
+    // How often the tone has sounded while out of limits.
+    static int beepCount(const MainWindow &m) { return m.beepCount; }
 };
 
 #endif // MAINWINDOWTESTACCESS_H
