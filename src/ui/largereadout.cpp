@@ -17,10 +17,10 @@ const QColor kindColour(0x8c, 0x96, 0xa8);
 constexpr int ProbePixels = 200;
 // The unit beside the number, smaller.
 constexpr double UnitScale = 0.4;
-// The widest number usually shown ("-23.4 dBm", "+0.50 dBr", "-100.0 dBm"):
-// the digits of a font are all as wide, so every number up to this length
-// is shown at the same size.
-const QLatin1String usualNumber("-000.00");
+// The widest number usually shown ("-23.4" dBm, "+0.50" dBr): the digits of
+// a font are all as wide, so every number up to this length is shown at the
+// same size; a longer one ("-100.0") is fitted itself.
+const QLatin1String usualNumber("-00.0");
 
 // The room around the number, and above it for the kind.
 int marginOf(const QSize &size)
