@@ -1,18 +1,15 @@
-// The window with limits against the simulated meter: the checked level's
-// text red and the status field while out of limits, the tone at most once a
-// second, the large readout following, and all of it gone once the meter is
-// lost. The large readout's shades and its size.
+// The window with limits against the simulated meter: the checked level red
+// and the status field while out of limits, the tone at most once a second,
+// the large readout following; all of it gone once the meter is lost. And the
+// large readout's shades and size.
 
 #include "identity.h"
 #include "largereadout.h"
-#include "levellimits.h"
-#include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "portssandbox.h"
 #include "simulatorprocess.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
@@ -20,91 +17,62 @@
 #include <QSettings>
 #include <QTest>
 
-namespace {
-
-LargeReadout *findLargeReadout()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *readout = qobject_cast<LargeReadout *>(widget))
-            return readout;
-    return nullptr;
-}
-
-// The pixels of exactly this colour.
-int pixelsOf(const QImage &image, const QColor &colour)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixelColor(x, y) == colour;
-    return count;
-}
-
-} // namespace
+using Shade = LargeReadout::Shade;
 
 class TestLimitWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void outOfLimits_data();
     void outOfLimits();
     void largeReadout_data();
     void largeReadout();
 };
 
-void TestLimitWindow::initTestCase()
-{
-    if (!QFileInfo(SimulatorProcess::program()).isExecutable())
-        QSKIP("the simulated meter is not built here");
-}
-
 void TestLimitWindow::outOfLimits_data()
 {
-    // The limits as the last run left them (-999: none); the level text that
-    // turns red (none: inside) and what the status field says.
+    // The limits as the last run left them (0: none), the level turning red
+    // (none: inside) and what the status field says.
     QTest::addColumn<double>("low");
     QTest::addColumn<double>("high");
-    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("pep");
     QTest::addColumn<bool>("tone");
     QTest::addColumn<QString>("red");
     QTest::addColumn<QString>("status");
 
-    // The simulated RMS drifts some tenths of a dB around -20 dBm, its PEP
-    // 2 to 8 dB above.
+    // The simulated RMS drifts tenths of a dB around -20 dBm, PEP 2 to 8 dB above.
     const QString since = QStringLiteral(" seit \\d\\d:\\d\\d:\\d\\d \\(1x\\)$");
     QTest::newRow("RMS below the lower limit, with the tone")
-        << -15.0 << -999.0 << int(Protocol::Rms) << true << "labelNdbmrms"
+        << -15.0 << 0.0 << false << true << "labelNdbmrms"
         << "^Grenzwert: RMS -\\d+\\.\\d dBm unter -15\\.0 dBm" + since;
     QTest::newRow("PEP above the upper limit")
-        << -999.0 << -25.0 << int(Protocol::Pep) << false << "labelNdbmpep"
+        << 0.0 << -25.0 << true << false << "labelNdbmpep"
         << "^Grenzwert: PEP -\\d+\\.\\d dBm ueber -25\\.0 dBm" + since;
-    QTest::newRow("inside both, with the tone")
-        << -40.0 << 0.0 << int(Protocol::Rms) << true << QString() << QString();
+    QTest::newRow("inside both, with the tone") << -40.0 << -1.0 << false << true << ""
+                                                << "^$";
 }
 
 void TestLimitWindow::outOfLimits()
 {
     QFETCH(double, low);
     QFETCH(double, high);
-    QFETCH(int, kind);
+    QFETCH(bool, pep);
     QFETCH(bool, tone);
     QFETCH(QString, red);
     QFETCH(QString, status);
+    if (!QFileInfo(SimulatorProcess::program()).isExecutable())
+        QSKIP("the simulated meter is not built here");
 
     PortsSandbox sandbox;
     LimitSettings limits;
-    if (low > -999)
-        limits.low = low;
-    if (high > -999)
-        limits.high = high;
-    limits.kind = Protocol::LevelKind(kind);
+    limits.low = low ? std::optional(low) : std::nullopt;
+    limits.high = high ? std::optional(high) : std::nullopt;
+    limits.kind = pep ? Protocol::Pep : Protocol::Rms;
     limits.tone = tone;
-    {
-        QSettings settings(Identity::Organisation, Identity::Application);
-        limits.save(settings);
-    }
+    QSettings settings(Identity::Organisation, Identity::Application);
+    limits.save(settings);
+    settings.sync();
     SimulatorProcess sim(sandbox);
     QVERIFY2(sim.start({"--port", "COM1", "--seed", "5", "--unplug-after", "4"}),
              qPrintable(sim.errors()));
@@ -114,37 +82,34 @@ void TestLimitWindow::outOfLimits()
     MainWindow window;
     window.show();
     const auto label = [&window](const char *name) { return window.findChild<QLabel *>(name); };
-    QLabel *rms = label("labelNdbmrms");
-    QLabel *pep = label("labelNdbmpep");
-    QLabel *limitStatus = label("limitStatus");
-    QTRY_VERIFY_WITH_TIMEOUT(rms->text() != "dBm" && pep->text() != "dBm", 15000);
+    QLabel *levels[] = {label("labelNdbmrms"), label("labelNdbmpep")};
+    QLabel *field = label("limitStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(levels[0]->text() != "dBm" && levels[1]->text() != "dBm", 15000);
     window.findChild<QAction *>("actionGrossanzeige")->trigger();
-    LargeReadout *readout = findLargeReadout();
+    LargeReadout *readout = MainWindowTestAccess::largeReadout(window);
     QVERIFY(readout && readout->isVisible());
 
-    // A second of readings, then out of limits or not.
-    QTest::qWait(1000);
+    QTest::qWait(1000); // a second of readings
     QVERIFY(label("lossLabel")->text().isEmpty());
-    QCOMPARE(limitStatus->isVisible(), !status.isEmpty());
-    QVERIFY2(limitStatus->text().contains(QRegularExpression(status.isEmpty() ? "^$" : status)),
-             qPrintable(limitStatus->text()));
-    for (QLabel *level : {rms, pep}) {
-        const bool isRed = level->objectName() == red;
-        QCOMPARE(level->testAttribute(Qt::WA_SetPalette), isRed);
-        QCOMPARE(level->palette().color(QPalette::WindowText).red() > 150, isRed);
+    QCOMPARE(field->isVisible(), !red.isEmpty());
+    QVERIFY2(field->text().contains(QRegularExpression(status)), qPrintable(field->text()));
+    for (QLabel *level : levels) {
+        QCOMPARE(level->testAttribute(Qt::WA_SetPalette), level->objectName() == red);
+        QCOMPARE(level->palette().color(QPalette::WindowText).red() > 150,
+                 level->objectName() == red);
     }
-    QCOMPARE(readout->text(), (kind == Protocol::Pep ? pep : rms)->text());
-    QCOMPARE(readout->shade(),
-             red.isEmpty() ? LargeReadout::Shade::Inside : LargeReadout::Shade::Outside);
+    QCOMPARE(readout->text(), levels[pep]->text());
+    QCOMPARE(readout->shade(), red.isEmpty() ? Shade::Inside : Shade::Outside);
 
     // The meter is lost: nothing is known of the limits any more.
     QTRY_VERIFY_WITH_TIMEOUT(!label("lossLabel")->text().isEmpty(), 15000);
-    QVERIFY(!limitStatus->isVisible() && limitStatus->text().isEmpty());
-    QVERIFY(!rms->testAttribute(Qt::WA_SetPalette) && !pep->testAttribute(Qt::WA_SetPalette));
-    QCOMPARE(readout->shade(), LargeReadout::Shade::NoReading);
-    QVERIFY(readout->text().startsWith("---"));
+    QVERIFY(!field->isVisible() && field->text().isEmpty());
+    for (QLabel *level : levels)
+        QVERIFY(!level->testAttribute(Qt::WA_SetPalette));
+    QCOMPARE(readout->shade(), Shade::NoReading);
+    QCOMPARE(readout->text(), "--- dBm");
 
-    // The tone while out of limits, never more than once a second.
+    // The tone out of limits, never more than once a second.
     const int beeps = MainWindowTestAccess::beepCount(window);
     QVERIFY2(beeps <= clock.elapsed() / 1000 + 1, qPrintable(QString::number(beeps)));
     QCOMPARE(beeps > 0, tone && !red.isEmpty());
@@ -152,38 +117,41 @@ void TestLimitWindow::outOfLimits()
 
 void TestLimitWindow::largeReadout_data()
 {
-    QTest::addColumn<int>("shade");
-    QTest::newRow("no reading: grey") << int(LargeReadout::Shade::NoReading);
-    QTest::newRow("inside: green") << int(LargeReadout::Shade::Inside);
-    QTest::newRow("outside: red") << int(LargeReadout::Shade::Outside);
+    QTest::addColumn<Shade>("shade");
+    QTest::newRow("no reading: grey") << Shade::NoReading;
+    QTest::newRow("inside: green") << Shade::Inside;
+    QTest::newRow("outside: red") << Shade::Outside;
 }
 
-// The level in its shade alone, larger in a larger window.
+// The level in its colour alone, larger in a larger window.
 void TestLimitWindow::largeReadout()
 {
-    QFETCH(int, shade);
-    const auto expected = LargeReadout::Shade(shade);
+    QFETCH(Shade, shade);
     LargeReadout readout;
     readout.resize(400, 150);
     readout.show();
     QVERIFY(QTest::qWaitForWindowExposed(&readout));
-    if (expected == LargeReadout::Shade::NoReading)
+    if (shade == Shade::NoReading)
         readout.showNoLevel("RMS");
     else
-        readout.showLevel("PEP", "-23.4", "dBm", expected == LargeReadout::Shade::Outside);
-    QCOMPARE(readout.shade(), expected);
-    QCOMPARE(readout.text(), expected == LargeReadout::Shade::NoReading ? "--- dBm" : "-23.4 dBm");
+        readout.showLevel("PEP", "-23.4", "dBm", shade == Shade::Outside);
 
-    const QImage small = readout.grab().toImage();
-    const int pixels = pixelsOf(small, LargeReadout::colour(expected));
-    for (const auto other : {LargeReadout::Shade::NoReading, LargeReadout::Shade::Inside,
-                             LargeReadout::Shade::Outside})
-        QCOMPARE(pixelsOf(small, LargeReadout::colour(other)) > 0, other == expected);
-
+    // The pixels of each shade's colour in the picture.
+    const auto pixels = [&readout](Shade of) {
+        const QImage image = readout.grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += image.pixelColor(x, y) == LargeReadout::colour(of);
+        return count;
+    };
+    for (const Shade other : {Shade::NoReading, Shade::Inside, Shade::Outside})
+        QCOMPARE(pixels(other) > 0, other == shade);
+    const int before = pixels(shade);
     const int size = readout.levelPixelSize();
     readout.resize(1200, 450);
     QTRY_VERIFY(readout.levelPixelSize() > 2.5 * size);
-    QVERIFY(pixelsOf(readout.grab().toImage(), LargeReadout::colour(expected)) > 5 * pixels);
+    QVERIFY(pixels(shade) > 5 * before);
 }
 
 QTEST_MAIN(TestLimitWindow)
