@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -58,6 +59,8 @@ const FormObject formObjects[] = {
     {"actionMessung", "QAction", "MainWindow", 0, 0, -1, -1, "&Messung ...", "Messung", "",
      true, None},
     {"actionReferenz", "QAction", "MainWindow", 0, 0, -1, -1, "&Referenz setzen", "Referenz setzen",
+     "", true, None},
+    {"actionGrossanzeige", "QAction", "MainWindow", 0, 0, -1, -1, "&Grossanzeige", "Grossanzeige",
      "", true, None},
     {"centralWidget", "QWidget", "MainWindow", 0, 0, -1, -1, nullptr, "", "", true, None},
     {"tabWidget", "QTabWidget", "centralWidget", 0, -1, 781, 451, nullptr, "", "", false, None},
@@ -251,11 +254,11 @@ void TestForm::objects()
         else
             QCOMPARE(widget->layoutDirection(), Qt::LeftToRight);
     } else {
-        // Only "Verlauf" and "Referenz setzen" have shortcuts of their own.
-        const QByteArrayView name(expected.name);
-        QCOMPARE(action->shortcut(), name == "actionVerlauf"    ? QKeySequence(Qt::CTRL | Qt::Key_T)
-                                     : name == "actionReferenz" ? QKeySequence(Qt::CTRL | Qt::Key_R)
-                                                                : QKeySequence());
+        // Only "Verlauf", "Referenz setzen" and "Grossanzeige" have shortcuts.
+        const QHash<QByteArray, QString> shortcuts{{"actionVerlauf", "Ctrl+T"},
+                                                   {"actionReferenz", "Ctrl+R"},
+                                                   {"actionGrossanzeige", "Ctrl+G"}};
+        QCOMPARE(action->shortcut(), QKeySequence(shortcuts.value(expected.name)));
     }
 }
 
@@ -474,7 +477,8 @@ void TestForm::menus()
     QCOMPARE(bar->actions(), titles);
     QCOMPARE(datei->actions(), QList<QAction *>{find<QAction>("action_Beenden")});
     const QList<QAction *> options{find<QAction>("actionVerlauf"), find<QAction>("actionMessung"),
-                                   find<QAction>("actionReferenz")};
+                                   find<QAction>("actionReferenz"),
+                                   find<QAction>("actionGrossanzeige")};
     QCOMPARE(option->actions(), options);
     const QList<QAction *> recording{find<QAction>("actiond_holen"),
                                      find<QAction>("action_Speichern")};

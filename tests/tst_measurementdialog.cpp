@@ -29,9 +29,11 @@ private slots:
 
 void TestMeasurementDialog::editedSettingsComeBack_data()
 {
-    // "objectName=text" typed, or a check box's name: toggled; a table file
-    // loaded for a head; then offset, frequency, average, step detection,
-    // relative and the references (0 for none).
+    // "objectName=text" typed, or a check box's or button's name: pressed; a
+    // table file loaded for a head; then offset, frequency, average, step
+    // detection, relative and the references (0 for none), and the limits:
+    // lower, upper (0 for none), kind, hysteresis, tone, counter cleared and
+    // whether OK takes them.
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<int>("head");
     QTest::addColumn<QByteArray>("table");
@@ -40,15 +42,19 @@ void TestMeasurementDialog::editedSettingsComeBack_data()
     // A reference set from a reading has more digits than its box shows.
     QTest::newRow("nothing typed keeps every digit; AD8362, a header line")
         << QStringList{} << 0 << QByteArray("frequency_MHz;correction_dB\n1;0\n2;1\n")
-        << QList<double>{40.004, 145.0005, 1, 1, 1, -20.123456, 0};
-    QTest::newRow("an attenuator at 435 MHz, average 20; AD8361 linear, a comment")
-        << QStringList{"offsetBox=-10.5", "frequencyBox=435", "averageBox=20", "stepBox"} << 5
-        << QByteArray("# sheet\n1,0\n2,0.5\n3,1\n")
-        << QList<double>{-10.5, 435, 20, 0, 1, -20.123456, 0};
-    QTest::newRow("references typed, relative off; AD8307, not ascending")
-        << QStringList{"referenceRmsBox=keine", "referencePepBox=-7.5", "relativeBox"} << 2
-        << QByteArray("100;0.5\n200;1\n150;1.5\n")
-        << QList<double>{40.004, 145.0005, 1, 1, 0, 0, -7.5};
+        << QList<double>{40.004,     145.0005, 1, 1,    1, -20.123456, 0,
+                         -20.123456, -10,      1, 0.75, 1, 0,          1};
+    QTest::newRow("an attenuator at 435 MHz, average 20, RMS up to -5.5 dB; AD8361 linear")
+        << QStringList{"offsetBox=-10.5", "frequencyBox=435",  "averageBox=20",  "stepBox",
+                       "limitLowCheck",   "limitHighBox=-5.5", "limitKindBox=R", "hysteresisBox=2",
+                       "toneBox",         "clearCountButton"}
+        << 5 << QByteArray("# sheet\n1,0\n2,0.5\n3,1\n")
+        << QList<double>{-10.5, 435, 20, 0, 1, -20.123456, 0, 0, -5.5, 0, 2, 0, 1, 1};
+    QTest::newRow("references typed, the lower limit above the upper; AD8307, not ascending")
+        << QStringList{"referenceRmsBox=keine", "referencePepBox=-7.5", "relativeBox",
+                       "limitLowBox=-9.99"}
+        << 2 << QByteArray("100;0.5\n200;1\n150;1.5\n")
+        << QList<double>{40.004, 145.0005, 1, 1, 0, 0, -7.5, -9.99, -10, 1, 0.75, 1, 0, 0};
 }
 
 void TestMeasurementDialog::editedSettingsComeBack()
@@ -64,8 +70,16 @@ void TestMeasurementDialog::editedSettingsComeBack()
     given.relative = true;
     given.reference[Protocol::Rms] = -20.123456;
     given.tables[head] = *CorrectionTable::parse("10;1\n20;2\n30;3\n40;4\n", nullptr);
+    LimitSettings limits;
+    limits.low = -20.123456;
+    limits.high = -10.0;
+    limits.kind = Protocol::Pep;
+    limits.hysteresisDb = 0.75;
+    limits.tone = true;
     MeasurementDialog dialog;
     dialog.setSettings(given);
+    dialog.setLimits(limits);
+    dialog.setViolationCount(3);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(!dialog.findChild<QPushButton *>("loadTable4")); // the unknown head's code
@@ -96,13 +110,20 @@ void TestMeasurementDialog::editedSettingsComeBack()
              qPrintable(warning));
 
     const MeasurementSettings s = dialog.settings();
+    const LimitSettings l = dialog.limits();
     QVERIFY(s.tables[head] == loaded.value_or(given.tables[head]));
     QCOMPARE(dialog.findChild<QLabel *>("tableText" + QString::number(head))->text(),
              QString("%1 Punkte").arg(s.tables[head].points().size()));
     QCOMPARE(
         (QList<double>{s.offsetDb, s.frequencyMhz, double(s.average), double(s.stepDetection),
-                       double(s.relative), s.reference[0].value_or(0), s.reference[1].value_or(0)}),
+                       double(s.relative), s.reference[0].value_or(0), s.reference[1].value_or(0),
+                       l.low.value_or(0), l.high.value_or(0), double(l.kind), l.hysteresisDb,
+                       double(l.tone), double(dialog.countCleared()), double(l.error().isEmpty())}),
         expected);
+    // Limits that cannot be used are named, and OK does not take them.
+    QCOMPARE(dialog.findChild<QLabel *>("limitError")->text(), l.error());
+    dialog.accept();
+    QCOMPARE(dialog.result() == QDialog::Accepted, l.error().isEmpty());
     dialog.findChild<QPushButton *>("removeTable" + QString::number(head))->click();
     QVERIFY(dialog.settings().tables[head].isEmpty());
 }

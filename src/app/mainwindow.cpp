@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "identity.h"
+#include "largereadout.h"
 #include "meterconnection.h"
 #include "metersearch.h"
 #include "modem.h"
@@ -32,6 +33,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpDiscovery();
     setUpLiveDisplay();
     setUpMeasurement();
+    setUpLimits();
     connect(connection, &MeterConnection::downloadEnded, this, &MainWindow::showDownloadResult);
 
     // "Verlauf" is a window of its own beside this one; closing it only hides
@@ -44,10 +46,12 @@ MainWindow::MainWindow(QWidget *parent)
     connect(this, &MainWindow::readingsTaken, trend, &TrendWindow::historyChanged);
     connect(this, &MainWindow::connectionLost, trend, &TrendWindow::historyChanged);
     connect(this, &MainWindow::recordingListed, trend, &TrendWindow::showRecording);
+    connect(this, &MainWindow::limitLinesChanged, trend, &TrendWindow::setLimitLines);
 #else
     // Built without Qt Charts: "Option" stays empty.
     ui->actionVerlauf->setVisible(false);
 #endif
+    chartLimits();
 
     connection->start();
 }

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 QT_BEGIN_NAMESPACE
 class QLabel;
@@ -18,6 +19,7 @@ class QTimer;
 class Ui_MainWindow;
 QT_END_NAMESPACE
 
+class LargeReadout;
 class ListingDocument;
 class MeterConnection;
 class Modem;
@@ -41,6 +43,9 @@ signals:
     void connectionLost();
     // The downloaded data sets have been listed, timed from `start`.
     void recordingListed(const QTime &start, const DownloadSession &download);
+    // The limits of `kind` as "Verlauf" charts them (in absolute levels),
+    // none where no limit is set or the reference is not known yet.
+    void limitLinesChanged(int kind, std::optional<double> low, std::optional<double> high);
 
 public slots:
     void fuellentxt();
@@ -72,6 +77,13 @@ private:
     void setReference();
     void keepMeasurement();
     void showCorrection();
+
+    // Limits and the large readout (src/stream/window_limits.cpp).
+    void setUpLimits();
+    void showLimits();
+    void showLargeReadout();
+    void openLargeReadout();
+    void chartLimits();
 
     // Record store (src/records/window_recordstore.cpp).
     void setUpDownloadStatus();
@@ -107,6 +119,20 @@ private:
     // without it); the window goes before the history it reads.
     ReadingHistory history;
     std::unique_ptr<QWidget> trendWindow;
+
+    // The last reading of each kind since the meter was found.
+    std::optional<MeterStream::Reading> lastReadings[Protocol::LevelKindCount];
+    // While out of limits: what and since when; the level text shown red.
+    QLabel *limitStatus = nullptr;
+    QLabel *redLevel = nullptr;
+    // The tone: how often it sounded, and when last (the connection's clock).
+    int beepCount = 0;
+    std::optional<qint64> lastBeepMs;
+    // The limits "Verlauf" was last told.
+    int chartedKind = -1;
+    std::optional<double> chartedLow, chartedHigh;
+    // "Grossanzeige", made when first opened.
+    std::unique_ptr<LargeReadout> largeReadout;
 };
 
 #endif // MAINWINDOW_H

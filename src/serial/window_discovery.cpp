@@ -60,6 +60,10 @@ void MainWindow::meterLost(const QString &port)
     lossLabel->setText(tr("Verbindung verloren um %1 (%2)")
                            .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), port));
     clearLiveValues();
+    // The connection knows nothing of the limits until the next reading.
+    for (auto &reading : lastReadings)
+        reading.reset();
+    showLimits();
     history.markGap();
     emit connectionLost();
 }

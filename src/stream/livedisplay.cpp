@@ -83,6 +83,13 @@ LevelTexts readingTexts(const MeterStream::Reading &reading)
     return texts;
 }
 
+QString levelUnit(const MeterStream::Reading &reading)
+{
+    if (reading.relative)
+        return QStringLiteral("dBr");
+    return reading.audioHead ? QStringLiteral("dBV") : QStringLiteral("dBm");
+}
+
 QString maxLevelText(double dbm)
 {
     return QString::asprintf("%2.1f dBm", shownLevel(dbm));

@@ -50,6 +50,9 @@ LevelTexts levelTexts(double level, bool audioHead);
 // reference reads in dB to it with two decimals ("+0.00 dBr"); the voltage
 // and the power are always those of the corrected absolute level.
 LevelTexts readingTexts(const MeterStream::Reading &reading);
+// The unit its level text is in: "dBr" relative to a reference, else "dBV"
+// for an audio head and "dBm" for an RF head.
+QString levelUnit(const MeterStream::Reading &reading);
 
 // The status message's maximum level ("%2.1f dBm") and attenuator setting
 // ("%2.1f dB"), both bounded to the same range as the levels.

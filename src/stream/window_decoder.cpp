@@ -61,6 +61,10 @@ void MainWindow::getrs232()
         showLevelTexts(ui->labelNdbmrms, ui->labelNvoltrms, ui->labelNwattrms, *rms);
     if (const auto &pep = poll.levels[Protocol::Pep])
         showLevelTexts(ui->labelNdbmpep, ui->labelNvoltpep, ui->labelNwattpep, *pep);
+    for (int kind = 0; kind < Protocol::LevelKindCount; ++kind)
+        if (poll.levels[kind])
+            lastReadings[kind] = poll.levels[kind];
+    showLimits();
     if (poll.status) {
         showStatusTexts(ui, *poll.status);
         showCorrection(); // the head's table may be another

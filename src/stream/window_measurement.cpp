@@ -9,11 +9,13 @@
 #include <QSettings>
 #include <QStatusBar>
 
-// The corrections come back as they were last set, kept beside "pfad".
+// The corrections and the limits come back as they were last set, kept
+// beside "pfad".
 void MainWindow::setUpMeasurement()
 {
     QSettings settings(Identity::Organisation, Identity::Application);
     connection->setMeasurement(MeasurementSettings::load(settings));
+    connection->setLimits(LimitSettings::load(settings));
     connect(ui->actionMessung, &QAction::triggered, this, &MainWindow::editMeasurement);
     connect(ui->actionReferenz, &QAction::triggered, this, &MainWindow::setReference);
     showCorrection();
@@ -24,9 +26,20 @@ void MainWindow::editMeasurement()
 {
     MeasurementDialog dialog(this);
     dialog.setSettings(connection->measurementSettings());
+    dialog.setLimits(connection->limits().settings());
+    dialog.setViolationCount(connection->limits().violationCount());
     if (dialog.exec() != QDialog::Accepted)
         return;
     connection->setMeasurement(dialog.settings());
+    // Limits as they were go on being checked where they are; none ever
+    // set leave the settings file as it was.
+    if (dialog.limits() != connection->limits().settings()) {
+        connection->setLimits(dialog.limits());
+        QSettings settings(Identity::Organisation, Identity::Application);
+        connection->limits().settings().save(settings);
+    }
+    if (dialog.countCleared())
+        connection->clearLimitCount();
     keepMeasurement();
 }
 
@@ -46,6 +59,7 @@ void MainWindow::keepMeasurement()
     QSettings settings(Identity::Organisation, Identity::Application);
     connection->measurementSettings().save(settings);
     showCorrection();
+    showLimits();
 }
 
 // Whenever a correction is on, the display says which, so that no one takes

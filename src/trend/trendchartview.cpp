@@ -90,6 +90,48 @@ void TrendChartView::setLines(ReadingHistory::Kind kind,
             }
 }
 
+void TrendChartView::setLimits(ReadingHistory::Kind kind, std::optional<double> low,
+                               std::optional<double> high)
+{
+    limitLevels[0] = low;
+    limitLevels[1] = high;
+    if (!low && !high && !limitSeries[0])
+        return; // no limit ever set: the chart as without them
+    QPen pen(kindColors[kind], 1);
+    pen.setDashPattern({6.0, 4.0});
+    for (QLineSeries *&series : limitSeries) {
+        if (!series) {
+            series = new QLineSeries;
+            series->setName(tr("Grenzwert"));
+            chart()->addSeries(series);
+            series->attachAxis(timeAxis);
+            series->attachAxis(levelAxis);
+        }
+        series->setPen(pen);
+    }
+    // One entry in the legend for both lines, while there is a line.
+    for (int i = 0; i < 2; ++i)
+        for (QLegendMarker *marker : chart()->legend()->markers(limitSeries[i]))
+            marker->setVisible(i == 0 && (low || high));
+    placeLimits();
+}
+
+// The limit lines across the time axis as it is.
+void TrendChartView::placeLimits()
+{
+    const double from = double(timeAxis->min().toMSecsSinceEpoch());
+    const double to = double(timeAxis->max().toMSecsSinceEpoch());
+    for (int i = 0; i < 2; ++i) {
+        if (!limitSeries[i])
+            continue;
+        QList<QPointF> points;
+        if (limitLevels[i])
+            points = {QPointF(from, *limitLevels[i]), QPointF(to, *limitLevels[i])};
+        if (limitSeries[i]->points() != points)
+            limitSeries[i]->replace(points);
+    }
+}
+
 void TrendChartView::setRanges(qint64 fromMs, qint64 toMs)
 {
     settingRanges = true;
@@ -97,18 +139,27 @@ void TrendChartView::setRanges(qint64 fromMs, qint64 toMs)
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(std::max(toMs, fromMs + 1));
     if (timeAxis->min() != from || timeAxis->max() != to)
         timeAxis->setRange(from, to);
+    placeLimits();
 
-    // The levels drawn and a little room, at whole steps of 1, 2, 5, 10, 20
-    // or 50 dB, so that the labels are round numbers.
+    // The levels drawn and the limits, and a little room, at whole steps of
+    // 1, 2, 5, 10, 20 or 50 dB, so that the labels are round numbers.
+    double least = lowest, most = highest;
+    for (const std::optional<double> &limit : limitLevels) {
+        if (!limit)
+            continue;
+        const bool any = least <= most;
+        least = any ? std::min(least, *limit) : *limit;
+        most = any ? std::max(most, *limit) : *limit;
+    }
     double low = -60.0, high = 0.0, step = 10.0;
-    if (lowest <= highest) {
+    if (least <= most) {
         for (double s : {1.0, 2.0, 5.0, 10.0, 20.0, 50.0}) {
             step = s;
-            if ((highest - lowest + 1.0) / s <= 6.0)
+            if ((most - least + 1.0) / s <= 6.0)
                 break;
         }
-        low = std::floor((lowest - 0.5) / step) * step;
-        high = std::ceil((highest + 0.5) / step) * step;
+        low = std::floor((least - 0.5) / step) * step;
+        high = std::ceil((most + 0.5) / step) * step;
     }
     if (levelAxis->min() != low || levelAxis->max() != high) {
         levelAxis->setRange(low, high);

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QPointF>
 
+#include <optional>
 #include <vector>
 
 class QDateTimeAxis;
@@ -29,6 +30,11 @@ public:
     // of the user's.
     void setRanges(qint64 fromMs, qint64 toMs);
     void setLevelTitle(const QString &title);
+    // Dashed lines across the chart at a lower and an upper limit, in the
+    // colour of their kind; none for a limit not set. The level axis takes
+    // them in.
+    void setLimits(ReadingHistory::Kind kind, std::optional<double> low,
+                   std::optional<double> high);
     qint64 shownFrom() const;
     qint64 shownTo() const;
     int plotWidth() const;
@@ -45,11 +51,15 @@ protected:
 
 private:
     QLineSeries *seriesFor(ReadingHistory::Kind kind, int index);
+    void placeLimits();
 
     QDateTimeAxis *timeAxis;
     QValueAxis *levelAxis;
     QList<QLineSeries *> pools[ReadingHistory::KindCount];
     QList<QList<QPointF>> shown[ReadingHistory::KindCount];
+    // The limit lines, made when a limit is first set.
+    QLineSeries *limitSeries[2] = {nullptr, nullptr};
+    std::optional<double> limitLevels[2];
     double lowest = 0.0, highest = -1.0;
     bool settingRanges = false;
 };

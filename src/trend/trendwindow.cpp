@@ -108,6 +108,12 @@ void TrendWindow::historyChanged()
         refreshTimer.start(refreshDelayMs);
 }
 
+void TrendWindow::setLimitLines(int kind, std::optional<double> low, std::optional<double> high)
+{
+    liveChart->setLimits(ReadingHistory::Kind(kind), low, high);
+    historyChanged(); // drawn with the next refresh
+}
+
 bool TrendWindow::recordingShown() const
 {
     return tabs->currentIndex() == 1;

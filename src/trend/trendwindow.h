@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 class DownloadSession;
 class QComboBox;
 class QLabel;
@@ -35,6 +37,9 @@ public slots:
     void showRecording(const QTime &start, const DownloadSession &download);
     // Shows the window, or brings it to the front where it was.
     void showAndRaise();
+    // Dashed lines in the live chart at the limits of `kind` (RMS 0, PEP 1),
+    // in the levels the chart shows; none for a limit not set.
+    void setLimitLines(int kind, std::optional<double> low, std::optional<double> high);
     // Draws the live chart now for the history as it is.
     void refreshLive();
     void saveImage();

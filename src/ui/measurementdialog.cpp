@@ -3,6 +3,7 @@
 #include "livedisplay.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -17,6 +18,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -175,6 +178,58 @@ MeasurementDialog::MeasurementDialog(QWidget *parent)
     }
     connect(relativeBox, &QCheckBox::toggled, this, &MeasurementDialog::showReferenceState);
 
+    // The limits, each on or off, in the unit the level is shown in.
+    QGroupBox *limitGroup = group(tr("Grenzwerte"));
+    grid = grids.back();
+    const auto limitRow = [this, grid](const char *checkName, const QString &text,
+                                       const char *boxName, const QString &hint) {
+        auto *check = new QCheckBox(text);
+        check->setObjectName(QLatin1String(checkName));
+        QDoubleSpinBox *box = numberBox(boxName, -LimitSettings::LevelLimitDb,
+                                        LimitSettings::LevelLimitDb, 2, tr(" dB"));
+        const int row = grid->rowCount();
+        grid->addWidget(check, row, 0);
+        grid->addWidget(box, row, 1);
+        grid->addWidget(new QLabel(hint), row, 2, 1, -1);
+        connect(check, &QCheckBox::toggled, this, &MeasurementDialog::showLimitState);
+        connect(box, &QDoubleSpinBox::valueChanged, this, &MeasurementDialog::showLimitState);
+        return std::make_pair(check, box);
+    };
+    std::tie(lowCheck, lowBox) = limitRow("limitLowCheck", tr("&Unterer Grenzwert:"), "limitLowBox",
+                                          tr("in der Einheit der Anzeige"));
+    std::tie(highCheck, highBox) = limitRow("limitHighCheck", tr("O&berer Grenzwert:"),
+                                            "limitHighBox", tr("gleich dem Grenzwert ist gut"));
+    kindBox = new QComboBox;
+    kindBox->setObjectName(QStringLiteral("limitKindBox"));
+    kindBox->addItem(tr("RMS"), int(Protocol::Rms));
+    kindBox->addItem(tr("PEP"), int(Protocol::Pep));
+    addRow(grid, tr("&Art:"), kindBox, tr("der gepruefte Pegel"));
+    hysteresisBox = numberBox("hysteresisBox", 0.0, LimitSettings::HysteresisLimitDb, 2, tr(" dB"));
+    addRow(grid, tr("&Hysterese:"), hysteresisBox, tr("wieder gut erst so weit innerhalb"));
+    toneBox = new QCheckBox(tr("&Ton ausserhalb der Grenzwerte (hoechstens einmal je Sekunde)"));
+    toneBox->setObjectName(QStringLiteral("toneBox"));
+    grid->addWidget(toneBox, grid->rowCount(), 0, 1, -1);
+    countText = new QLabel;
+    countText->setObjectName(QStringLiteral("limitCountText"));
+    clearCountButton = new QPushButton(tr("&Zaehler loeschen"));
+    clearCountButton->setObjectName(QStringLiteral("clearCountButton"));
+    clearCountButton->setAutoDefault(false);
+    connect(clearCountButton, &QPushButton::clicked, this, [this] {
+        clearCount = true;
+        setViolationCount(0);
+    });
+    const int countRow = grid->rowCount();
+    grid->addWidget(new QLabel(tr("Verletzungen:")), countRow, 0);
+    grid->addWidget(countText, countRow, 1);
+    grid->addWidget(clearCountButton, countRow, 2, Qt::AlignLeft);
+    // Why OK is refused, while it is.
+    limitError = new QLabel;
+    limitError->setObjectName(QStringLiteral("limitError"));
+    QPalette warning = limitError->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x00, 0x00));
+    limitError->setPalette(warning);
+    grid->addWidget(limitError, grid->rowCount(), 0, 1, -1);
+
     // Line the labels and the numbers up across the groups.
     int labelWidth = 0, fieldWidth = 0;
     for (QGridLayout *g : grids) {
@@ -195,16 +250,19 @@ MeasurementDialog::MeasurementDialog(QWidget *parent)
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Cancel)->setText(tr("Abbrechen"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    okButton = buttons->button(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, this, &MeasurementDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto *layout = new QVBoxLayout(this);
-    for (QGroupBox *box : {correctionGroup, averageGroup, relativeGroup})
+    for (QGroupBox *box : {correctionGroup, averageGroup, relativeGroup, limitGroup})
         layout->addWidget(box);
     layout->addStretch();
     layout->addWidget(buttons);
 
     setSettings(MeasurementSettings());
+    setLimits(LimitSettings());
+    setViolationCount(0);
 }
 
 MeasurementSettings MeasurementDialog::settings() const
@@ -244,6 +302,53 @@ void MeasurementDialog::setSettings(const MeasurementSettings &settings)
     for (int head = 0; head < MeasurementSettings::HeadCount; ++head)
         showTable(head);
     showReferenceState();
+}
+
+LimitSettings MeasurementDialog::limits() const
+{
+    LimitSettings result = editedLimits;
+    const auto limit = [](const QCheckBox *check, const QDoubleSpinBox *box,
+                          const std::optional<double> &given) -> std::optional<double> {
+        if (!check->isChecked())
+            return std::nullopt;
+        return given ? exactValue(box, *given) : box->value();
+    };
+    result.low = limit(lowCheck, lowBox, editedLimits.low);
+    result.high = limit(highCheck, highBox, editedLimits.high);
+    result.kind = Protocol::LevelKind(kindBox->currentData().toInt());
+    result.hysteresisDb = exactValue(hysteresisBox, editedLimits.hysteresisDb);
+    result.tone = toneBox->isChecked();
+    return result;
+}
+
+void MeasurementDialog::setLimits(const LimitSettings &limits)
+{
+    editedLimits = limits;
+    // A limit not set leaves its box as it was, to be ticked again.
+    lowCheck->setChecked(limits.low.has_value());
+    if (limits.low)
+        lowBox->setValue(*limits.low);
+    highCheck->setChecked(limits.high.has_value());
+    if (limits.high)
+        highBox->setValue(*limits.high);
+    kindBox->setCurrentIndex(kindBox->findData(int(limits.kind)));
+    hysteresisBox->setValue(limits.hysteresisDb);
+    toneBox->setChecked(limits.tone);
+    showLimitState();
+}
+
+void MeasurementDialog::setViolationCount(int count)
+{
+    countText->setText(QString::number(count));
+    clearCountButton->setEnabled(count > 0);
+}
+
+// Limits that cannot be used are not taken: the lower above the upper.
+void MeasurementDialog::accept()
+{
+    if (!limits().error().isEmpty())
+        return;
+    QDialog::accept();
 }
 
 bool MeasurementDialog::loadTable(int headType, const QString &path)
@@ -331,6 +436,23 @@ void MeasurementDialog::showReferenceState()
 {
     for (QDoubleSpinBox *box : referenceBoxes)
         box->setEnabled(relativeBox->isChecked());
+}
+
+// A limit's box only while it is ticked; the kind, the hysteresis and the
+// tone only while a limit is. OK waits for limits that can be used.
+void MeasurementDialog::showLimitState()
+{
+    lowBox->setEnabled(lowCheck->isChecked());
+    highBox->setEnabled(highCheck->isChecked());
+    const bool any = lowCheck->isChecked() || highCheck->isChecked();
+    for (QWidget *input : {static_cast<QWidget *>(kindBox), static_cast<QWidget *>(hysteresisBox),
+                           static_cast<QWidget *>(toneBox)})
+        input->setEnabled(any);
+    const QString error = limits().error();
+    limitError->setText(error);
+    limitError->setVisible(!error.isEmpty());
+    if (okButton)
+        okButton->setEnabled(error.isEmpty());
 }
 
 void MeasurementDialog::warn(const QString &text)

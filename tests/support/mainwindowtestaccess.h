@@ -123,6 +123,10 @@ struct MainWindowTestAccess
 
     // The readings of the run ("Verlauf").
     static ReadingHistory &history(MainWindow &m) { return m.history; }
+
+    // How often the tone has sounded while out of limits; "Grossanzeige".
+    static int beepCount(const MainWindow &m) { return m.beepCount; }
+    static LargeReadout *largeReadout(const MainWindow &m) { return m.largeReadout.get(); }
 };
 
 #endif // MAINWINDOWTESTACCESS_H
