@@ -169,9 +169,9 @@ void MqttClient::Worker::run()
     while (!stopping) {
         refusal = 0;
         lastError.clear();
-        int rc = mosquitto_connect_bind_v5(mosq, host.constData(), settings.port,
-                                           settings.keepAliveSec, nullptr,
-                                           mqtt5 ? connectProperties : nullptr);
+        int rc =
+            mosquitto_connect_bind_v5(mosq, host.constData(), settings.port, settings.keepAliveSec,
+                                      nullptr, mqtt5 ? connectProperties : nullptr);
         int savedErrno = errno;
         if (rc == MOSQ_ERR_SUCCESS) {
             bool disconnectSent = false;
@@ -207,8 +207,8 @@ void MqttClient::Worker::run()
             continue;
         }
         if (refusal != 0) {
-            const QString reason = text(mqtt5 ? mosquitto_reason_string(refusal)
-                                              : mosquitto_connack_string(refusal));
+            const QString reason =
+                text(mqtt5 ? mosquitto_reason_string(refusal) : mosquitto_connack_string(refusal));
             post([c = client, reason] {
                 if (c)
                     emit c->refused(reason, LastRetrySec);
