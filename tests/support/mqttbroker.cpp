@@ -206,17 +206,3 @@ bool mqttPublish(const MqttBroker &broker, const QString &topic, const QString &
     arguments << QStringLiteral("-t") << topic << QStringLiteral("-m") << payload;
     return QProcess::execute(QStringLiteral("mosquitto_pub"), arguments) == 0;
 }
-
-bool mqttPublish(const MqttBroker &broker, const QString &topic, const QStringList &options,
-                 const QByteArray &input)
-{
-    QProcess process;
-    process.start(QStringLiteral("mosquitto_pub"),
-                  login(broker) + QStringList{QStringLiteral("-t"), topic} + options);
-    if (!process.waitForStarted(5000))
-        return false;
-    process.write(input);
-    process.closeWriteChannel();
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}

@@ -81,9 +81,5 @@ private:
 
 // Publishes one message with mosquitto_pub, as Home Assistant would.
 bool mqttPublish(const MqttBroker &broker, const QString &topic, const QString &payload);
-// mosquitto_pub with these options instead of -m (e.g. -l: a message for
-// every line of `input`; -s: `input` as one message), fed `input`.
-bool mqttPublish(const MqttBroker &broker, const QString &topic, const QStringList &options,
-                 const QByteArray &input);
 
 #endif // MQTTBROKER_H
