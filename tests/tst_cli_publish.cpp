@@ -363,7 +363,10 @@ void TestCliPublish::commandsFromHomeAssistant()
     QVERIFY(!nextState().isEmpty());
     const qint64 after = rss();
     qInfo("resident memory before the flood %lld kB, after %lld kB", before, after);
-    QVERIFY2(before > 0 && after - before < 5 * 1024, qPrintable(QString::number(after - before)));
+    QVERIFY(before > 0 && after > 0);
+#ifndef __SANITIZE_ADDRESS__ // which holds freed memory back for a while
+    QVERIFY2(after - before < 5 * 1024, qPrintable(QString::number(after - before)));
+#endif
     QVERIFY(tool.err.count('\n') < 1000);                // the flood's values taken in batches
     QVERIFY(!tool.err.contains("Befehl offset \"1111")); // 10 MB never reach the program
     tool.signal(SIGTERM);
