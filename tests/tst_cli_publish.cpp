@@ -170,7 +170,7 @@ void TestCliPublish::statesAndDiscovery()
     QVERIFY(state.value("time").toString().contains(QLatin1Char('.')));
 
     // Retained: a subscriber that comes later is told at once.
-    MqttSubscriber later(broker, {"tavrolinde/meter7/availability", "homeassistant/#"});
+    MqttSubscriber later(broker, {"tavrolinde/meter7/availability", "homeassistant/+/meter7/#"});
     QVERIFY(later.waitFor("homeassistant/binary_sensor/meter7/recording/config"));
     QVERIFY(later.waitFor("tavrolinde/meter7/availability", "online"));
     int configs = 0;
