@@ -6,30 +6,72 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr qsizetype MaxTopicPartBytes = 100;
 
-// One entity of Home Assistant's discovery.
+// One entity of Home Assistant's discovery, and when it is there: always,
+// with limits (set, or settable), or with commands.
 struct Entity
 {
     const char *object;
     const char *name;
     const char *valueTemplate;
-    enum { Level, Power, Text, Flag } type;
+    enum { Level, Power, Text, Flag, Problem, Count, Number, Button } type;
+    enum { Always, WithLimits, WithCommands } when;
 };
 
 const Entity Entities[] = {
-    {"rms_level", "RMS level", "{{ value_json.rms.level }}", Entity::Level},
-    {"pep_level", "PEP level", "{{ value_json.pep.level }}", Entity::Level},
-    {"rms_power", "RMS power", "{{ value_json.rms.power_W }}", Entity::Power},
-    {"pep_power", "PEP power", "{{ value_json.pep.power_W }}", Entity::Power},
-    {"head", "Head", "{{ value_json.status.head }}", Entity::Text},
-    {"recording", "Recording", "{{ 'ON' if value_json.status.recording else 'OFF' }}",
-     Entity::Flag},
+    {"rms_level", "RMS level", "{{ value_json.rms.level }}", Entity::Level, Entity::Always},
+    {"pep_level", "PEP level", "{{ value_json.pep.level }}", Entity::Level, Entity::Always},
+    {"rms_power", "RMS power", "{{ value_json.rms.power_W }}", Entity::Power, Entity::Always},
+    {"pep_power", "PEP power", "{{ value_json.pep.power_W }}", Entity::Power, Entity::Always},
+    {"head", "Head", "{{ value_json.status.head }}", Entity::Text, Entity::Always},
+    {"recording", "Recording", "{{ 'ON' if value_json.status.recording else 'OFF' }}", Entity::Flag,
+     Entity::Always},
+    {"limit", "Grenzwert", "{{ 'ON' if value_json.limit in ['low', 'high'] else 'OFF' }}",
+     Entity::Problem, Entity::WithLimits},
+    {"limit_count", "Grenzwertverletzungen", "{{ value_json.limit_count }}", Entity::Count,
+     Entity::WithLimits},
+    // A null renders as "None", which Home Assistant shows as unknown.
+    {"limit_low", "Grenzwert unten", "{{ value_json.limit_low }}", Entity::Number,
+     Entity::WithCommands},
+    {"limit_high", "Grenzwert oben", "{{ value_json.limit_high }}", Entity::Number,
+     Entity::WithCommands},
+    {"offset", "Offset", "{{ value_json.offset }}", Entity::Number, Entity::WithCommands},
+    {"clear", "Zaehler loeschen", nullptr, Entity::Button, Entity::WithCommands},
 };
+
+// The command topics under <prefix>/<id>/set/, named as the entities that send to them.
+const char *const CommandLeaves[] = {"limit_low", "limit_high", "offset", "clear"};
+
+const char *component(decltype(Entity::type) type)
+{
+    switch (type) {
+    case Entity::Flag:
+    case Entity::Problem:
+        return "binary_sensor";
+    case Entity::Number:
+        return "number";
+    case Entity::Button:
+        return "button";
+    default:
+        return "sensor";
+    }
+}
+
+// A payload in a message line: short, one line, printable.
+QString shown(const QByteArray &payload)
+{
+    QString text = QString::fromUtf8(payload.left(40));
+    for (QChar &c : text)
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    return payload.size() > 40 ? text + QStringLiteral("...") : text;
+}
 
 } // namespace
 
@@ -46,6 +88,12 @@ QString MeterPublisher::topicPartError(const QString &part, bool singleLevel)
         return tr("darf kein '/' enthalten");
     if (bytes.size() > MaxTopicPartBytes)
         return tr("ist laenger als %1 Bytes").arg(MaxTopicPartBytes);
+    const auto nodeIdChar = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-';
+    };
+    if (singleLevel && !std::all_of(bytes.cbegin(), bytes.cend(), nodeIdChar))
+        return tr("darf nur A-Z, a-z, 0-9, '_' und '-' enthalten");
     return QString();
 }
 
@@ -70,6 +118,28 @@ QByteArray MeterPublisher::discoveryStatusTopic() const
                               : QByteArray();
 }
 
+QList<QByteArray> MeterPublisher::subscriptions() const
+{
+    QList<QByteArray> topics;
+    if (settings.discovery)
+        topics.append(discoveryStatusTopic());
+    if (settings.commands && !id.isEmpty())
+        for (const char *leaf : CommandLeaves)
+            topics.append(topic("set/") + leaf);
+    return topics;
+}
+
+void MeterPublisher::setControls(const Limits *limits, const MeasurementSettings *measurement)
+{
+    this->limits = limits;
+    this->measurement = measurement;
+}
+
+bool MeterPublisher::limitsShown() const
+{
+    return limits && (settings.commands || limits->settings().isSet());
+}
+
 void MeterPublisher::status(const MeterStream::Status &report)
 {
     const QDateTime when = QDateTime::currentDateTime();
@@ -82,7 +152,7 @@ void MeterPublisher::status(const MeterStream::Status &report)
     audio = audioNow;
     meterStatus = report;
     if (headChanged)
-        sendDiscovery();
+        requestDiscovery();
     setOnline(true);
     tick(when);
 }
@@ -108,6 +178,7 @@ void MeterPublisher::reading(const MeterStream::Reading &reading)
 
 void MeterPublisher::tick(const QDateTime &now)
 {
+    sendPendingDiscovery();
     if (settings.intervalMs > 0 && windowStart.isValid() &&
         windowStart.msecsTo(now) >= settings.intervalMs)
         sendState(now);
@@ -120,14 +191,74 @@ void MeterPublisher::brokerConnected()
         return;
     sink({availabilityTopic(), online ? "online" : "offline", 1, true});
     if (meterStatus)
-        sendDiscovery();
+        requestDiscovery();
 }
 
-void MeterPublisher::takeMessage(const QByteArray &topic, const QByteArray &payload)
+void MeterPublisher::brokerLost()
 {
-    if (settings.discovery && topic == discoveryStatusTopic() && payload.trimmed() == "online" &&
-        meterStatus)
-        sendDiscovery();
+    brokerUp = false;
+}
+
+std::optional<MeterPublisher::Command>
+MeterPublisher::takeMessage(const QByteArray &topic, const QByteArray &payload, QString *error)
+{
+    error->clear();
+    if (settings.discovery && topic == discoveryStatusTopic()) {
+        if (payload.trimmed() == "online" && meterStatus)
+            requestDiscovery();
+        return std::nullopt;
+    }
+    const QByteArray commandPrefix = this->topic("set/");
+    if (!settings.commands || id.isEmpty() || !limits || !measurement ||
+        !topic.startsWith(commandPrefix))
+        return std::nullopt;
+    return command(topic.mid(commandPrefix.size()), payload, error);
+}
+
+// The one place a command's value is read; what is valid is the settings'
+// own rule (LimitSettings::error(), the offset's range).
+std::optional<MeterPublisher::Command>
+MeterPublisher::command(const QByteArray &leaf, const QByteArray &payload, QString *error) const
+{
+    const QByteArray text = payload.trimmed();
+    const QString said = tr("Befehl %1 \"%2\"").arg(QString::fromUtf8(leaf), shown(payload));
+    const auto refuse = [&](const QString &why) {
+        *error = tr("%1 ignoriert: %2").arg(said, why);
+        return std::nullopt;
+    };
+    Command command;
+    command.description = tr("%1 uebernommen.").arg(said);
+    if (leaf == "clear") {
+        command.kind = Command::ClearCount;
+        return command;
+    }
+    const bool limit = leaf == "limit_low" || leaf == "limit_high";
+    if (!limit && leaf != "offset")
+        return refuse(tr("unbekannter Befehl."));
+    // A limit is switched off with an empty payload or "none".
+    std::optional<double> value;
+    if (!(limit && (text.isEmpty() || text.toLower() == "none"))) {
+        bool ok = false;
+        value = text.toDouble(&ok);
+        if (!ok || !std::isfinite(*value))
+            return refuse(tr("keine Zahl."));
+    }
+    if (limit) {
+        command.kind = Command::SetLimits;
+        command.limits = limits->settings();
+        (leaf == "limit_low" ? command.limits.low : command.limits.high) = value;
+        const QString why = command.limits.error();
+        if (!why.isEmpty())
+            return refuse(why);
+        return command;
+    }
+    if (std::fabs(*value) > MeasurementSettings::OffsetLimitDb)
+        return refuse(tr("Der Offset liegt ausserhalb von -%1 bis %1 dB.")
+                          .arg(MeasurementSettings::OffsetLimitDb));
+    command.kind = Command::SetMeasurement;
+    command.measurement = *measurement;
+    command.measurement.offsetDb = *value;
+    return command;
 }
 
 void MeterPublisher::meterLost()
@@ -158,13 +289,30 @@ void MeterPublisher::clearReadings()
     windowStart = QDateTime();
 }
 
+void MeterPublisher::requestDiscovery()
+{
+    discoveryPending = true;
+    sendPendingDiscovery();
+}
+
+// A burst asked for within the pause after the last is sent when the pause is
+// over, once: it then tells what is in force.
+void MeterPublisher::sendPendingDiscovery()
+{
+    if (!discoveryPending || !brokerUp || !settings.discovery || !meterStatus || id.isEmpty())
+        return;
+    if (lastDiscovery.isValid() && !lastDiscovery.hasExpired(DiscoveryPauseMs))
+        return;
+    discoveryPending = false;
+    lastDiscovery.start();
+    sendDiscovery();
+}
+
 // The discovery configs, one per entity, for the head now fitted: an audio
 // head measures in dBV and has no power, so the power entities are removed
 // (an empty retained config) while it is fitted.
 void MeterPublisher::sendDiscovery()
 {
-    if (!settings.discovery || !meterStatus || id.isEmpty())
-        return;
     const QJsonObject device{
         {"identifiers", QJsonArray{QStringLiteral("tavrolinde_") + id}},
         {"name", QStringLiteral("Tavrolinde %1").arg(meterStatus->serialNumber)},
@@ -173,11 +321,13 @@ void MeterPublisher::sendDiscovery()
     // A few intervals without a state, and Home Assistant shows "unavailable".
     const qint64 expireSec = qMax<qint64>(5, (3 * settings.intervalMs + 999) / 1000);
     for (const Entity &entity : Entities) {
-        const bool binary = entity.type == Entity::Flag;
+        if ((entity.when == Entity::WithLimits && !limitsShown()) ||
+            (entity.when == Entity::WithCommands && !settings.commands))
+            continue;
         const QByteArray configTopic =
-            (settings.discoveryPrefix +
-             (binary ? QStringLiteral("/binary_sensor/") : QStringLiteral("/sensor/")) + id +
-             QLatin1Char('/') + QLatin1String(entity.object) + QStringLiteral("/config"))
+            (settings.discoveryPrefix + QLatin1Char('/') + QLatin1String(component(entity.type)) +
+             QLatin1Char('/') + id + QLatin1Char('/') + QLatin1String(entity.object) +
+             QStringLiteral("/config"))
                 .toUtf8();
         if (entity.type == Entity::Power && audio) {
             sink({configTopic, QByteArray(), 1, true});
@@ -186,11 +336,31 @@ void MeterPublisher::sendDiscovery()
         QJsonObject config{{"name", entity.name},
                            {"unique_id", QStringLiteral("tavrolinde_%1_%2").arg(id, entity.object)},
                            {"object_id", QStringLiteral("%1_%2").arg(id, entity.object)},
-                           {"state_topic", QString::fromUtf8(topic("state"))},
-                           {"value_template", entity.valueTemplate},
                            {"availability_topic", QString::fromUtf8(availabilityTopic())},
-                           {"expire_after", expireSec},
                            {"device", device}};
+        if (entity.valueTemplate) {
+            config.insert(QLatin1String("state_topic"), QString::fromUtf8(topic("state")));
+            config.insert(QLatin1String("value_template"), entity.valueTemplate);
+        }
+        if (entity.type == Entity::Number || entity.type == Entity::Button)
+            config.insert(QLatin1String("command_topic"),
+                          QString::fromUtf8(topic("set/") + entity.object));
+        else
+            config.insert(QLatin1String("expire_after"), expireSec);
+        if (entity.type == Entity::Number) {
+            const double range = qstrcmp(entity.object, "offset") == 0
+                                     ? MeasurementSettings::OffsetLimitDb
+                                     : LimitSettings::LevelLimitDb;
+            config.insert(QLatin1String("min"), -range);
+            config.insert(QLatin1String("max"), range);
+            config.insert(QLatin1String("step"), 0.1);
+            config.insert(QLatin1String("unit_of_measurement"), "dB");
+            config.insert(QLatin1String("mode"), "box");
+        } else if (entity.type == Entity::Problem) {
+            config.insert(QLatin1String("device_class"), "problem");
+        } else if (entity.type == Entity::Count) {
+            config.insert(QLatin1String("state_class"), "total_increasing");
+        }
         if (entity.type == Entity::Level) {
             config.insert(QLatin1String("unit_of_measurement"), audio ? "dBV" : "dBm");
             if (!audio)
@@ -238,10 +408,23 @@ QByteArray MeterPublisher::stateJson(const QDateTime &when)
                         w.lastRaw ? QJsonValue(*w.lastRaw) : QJsonValue());
         return QJsonValue(json);
     };
-    const QJsonObject state{{"time", LiveLog::timeText(when)},
-                            {"rms", level(rms)},
-                            {"pep", level(pep)},
-                            {"status", LiveLog::statusJson(*meterStatus)}};
+    QJsonObject state{{"time", LiveLog::timeText(when)},
+                      {"rms", level(rms)},
+                      {"pep", level(pep)},
+                      {"status", LiveLog::statusJson(*meterStatus)}};
+    if (limitsShown()) {
+        const char *name = Limits::stateName(limits->state());
+        state.insert(QLatin1String("limit"), *name ? QJsonValue(name) : QJsonValue());
+        state.insert(QLatin1String("limit_count"), limits->violationCount());
+    }
+    if (settings.commands && limits && measurement) {
+        const auto optional = [](const std::optional<double> &v) {
+            return v ? QJsonValue(*v) : QJsonValue();
+        };
+        state.insert(QLatin1String("limit_low"), optional(limits->settings().low));
+        state.insert(QLatin1String("limit_high"), optional(limits->settings().high));
+        state.insert(QLatin1String("offset"), measurement->offsetDb);
+    }
     rms = Window{{}, {}, rms.last, rms.lastRaw};
     pep = Window{{}, {}, pep.last, pep.lastRaw};
     windowStart = QDateTime();

@@ -1,7 +1,9 @@
 #ifndef METERPUBLISHER_H
 #define METERPUBLISHER_H
 
+#include "levellimits.h"
 #include "livelog.h"
+#include "measurement.h"
 #include "meterstream.h"
 #include "protocol.h"
 #include "readinghistory.h"
@@ -9,6 +11,8 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -24,9 +28,21 @@
 //   <prefix>/<id>/availability  "online" while the meter streams, "offline"
 //                               when it is lost or the program stops
 //                               (retained; also the broker's last will);
-//   <discovery>/sensor/<id>/<object>/config and
-//   <discovery>/binary_sensor/<id>/recording/config
-//                               Home Assistant's discovery (retained).
+//   <discovery>/<component>/<id>/<object>/config
+//                               Home Assistant's discovery (retained), at
+//                               most one burst of it every 10 s, whatever
+//                               asks for it (a reconnect, Home Assistant's
+//                               "online", another head);
+//   <prefix>/<id>/set/limit_low, .../limit_high, .../offset, .../clear
+//                               with commands on: what Home Assistant sets.
+// With limits set, or commands on (where Home Assistant may set limits
+// later), the state carries "limit" ("ok", "low", "high", null before a
+// result of the limited kind or with no limit) and "limit_count", and the
+// discovery a binary_sensor "Grenzwert" (device class problem) and a sensor
+// of the count. With commands on, the state carries the settings
+// "limit_low", "limit_high" (null: none) and "offset", the discovery a
+// number entity for each and a button that clears the count. Neither: state
+// and discovery are those of a publisher without limits.
 // The id is --id, else "meter" and the number of the meter's first status.
 // Readings before the first status are not published: their unit is not
 // known yet.
@@ -45,7 +61,21 @@ public:
         int firmwareNumber = 0;
         // The levels are corrected: each kind carries the raw level beside.
         bool corrected = false;
+        // Home Assistant may set the limits and the offset, and clear the count.
+        bool commands = false;
     };
+
+    // What a command asks of the connection, checked against the settings in
+    // force: new limits, a new measurement (the offset) or a cleared count.
+    struct Command
+    {
+        enum Kind { SetLimits, SetMeasurement, ClearCount } kind = ClearCount;
+        LimitSettings limits;
+        MeasurementSettings measurement;
+        QString description; // one line for the log
+    };
+
+    static constexpr qint64 DiscoveryPauseMs = 10000;
 
     struct Message
     {
@@ -58,7 +88,8 @@ public:
 
     // Topic parts are text the broker would otherwise take as wildcards or
     // cut short: no '+', '#' or NUL, at most 100 bytes, not empty; a single
-    // level (an id) has no '/' either. The reason a part is refused, or an
+    // level (an id) is made of A-Z, a-z, 0-9, '_' and '-' alone, as Home
+    // Assistant takes it for a node id. The reason a part is refused, or an
     // empty text when it may be used.
     static QString topicPartError(const QString &part, bool singleLevel);
 
@@ -68,6 +99,14 @@ public:
     QString nodeId() const { return id; }
     QByteArray availabilityTopic() const;
     QByteArray discoveryStatusTopic() const;
+    // The topics to follow: Home Assistant's status, and with commands on
+    // the command topics (empty until the id is known).
+    QList<QByteArray> subscriptions() const;
+
+    // The limits the readings were checked against and the measurement they
+    // went through (both the connection's, and outliving the publisher):
+    // the state tells of them, and commands change copies of them.
+    void setControls(const Limits *limits, const MeasurementSettings *measurement);
 
     // The stream's status and readings, taken as they come.
     void status(const MeterStream::Status &status) override;
@@ -78,9 +117,14 @@ public:
     // After every (re)connect: availability, and the discovery once the
     // status is known.
     void brokerConnected();
-    // A message on the one subscribed topic: Home Assistant's "online" asks
-    // for the discovery again.
-    void takeMessage(const QByteArray &topic, const QByteArray &payload);
+    // The connection went away: the discovery waits for the next.
+    void brokerLost();
+    // A message on a subscribed topic: Home Assistant's "online" asks for
+    // the discovery again; a command is returned for the caller to carry
+    // out, or refused with the reason in *error (a value out of range or no
+    // number).
+    std::optional<Command> takeMessage(const QByteArray &topic, const QByteArray &payload,
+                                       QString *error);
     // The meter has gone ("offline"; the interval's readings are dropped) or
     // been found again ("online" with its next status).
     void meterLost();
@@ -97,7 +141,12 @@ private:
     };
 
     QByteArray topic(const char *leaf) const;
+    std::optional<Command> command(const QByteArray &leaf, const QByteArray &payload,
+                                   QString *error) const;
+    bool limitsShown() const;
     void setOnline(bool on);
+    void requestDiscovery();
+    void sendPendingDiscovery();
     void sendDiscovery();
     void sendState(const QDateTime &when);
     QByteArray stateJson(const QDateTime &when);
@@ -110,6 +159,10 @@ private:
     bool audio = false;
     bool online = false;
     bool brokerUp = false;
+    bool discoveryPending = false;
+    QElapsedTimer lastDiscovery;
+    const Limits *limits = nullptr;
+    const MeasurementSettings *measurement = nullptr;
     Window rms;
     Window pep;
     QDateTime windowStart;

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -44,6 +46,7 @@ public:
         // Never while the network thread may still use it.
         if (mosq && (finished || !done.valid()))
             mosquitto_destroy(mosq);
+        mosquitto_property_free_all(&connectProperties);
     }
 
     bool setUp(QString *error);
@@ -62,6 +65,15 @@ public:
     std::atomic<bool> stopping{false};
     std::atomic<bool> finished{false};
     std::future<void> done;
+
+    // Received messages, the latest payload per topic, in the order their
+    // topics first came; taken by the client's thread.
+    using Inbox = QList<std::pair<QByteArray, QByteArray>>;
+    Inbox takeInbox()
+    {
+        std::lock_guard<std::mutex> lock(inboxMutex);
+        return std::exchange(inbox, Inbox());
+    }
 
 private:
     static void onConnect(struct mosquitto *, void *self, int rc);
@@ -87,6 +99,11 @@ private:
     // Set by the callbacks during one connection, on the network thread.
     int refusal = 0;
     QString lastError;
+    // MQTT 5 until a broker says it does not know it.
+    bool mqtt5 = true;
+    mosquitto_property *connectProperties = nullptr;
+    std::mutex inboxMutex;
+    Inbox inbox;
 };
 
 bool MqttClient::Worker::setUp(QString *error)
@@ -103,11 +120,17 @@ bool MqttClient::Worker::setUp(QString *error)
     mosquitto_message_callback_set(mosq, &Worker::onMessage);
     mosquitto_log_callback_set(mosq, &Worker::onLog);
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_int_option(mosq, MOSQ_OPT_RECEIVE_MAXIMUM, ReceiveMaximum);
+    mosquitto_int_option(mosq, MOSQ_OPT_SEND_MAXIMUM, SendMaximum);
+    mosquitto_max_inflight_messages_set(mosq, SendMaximum); // also for MQTT 3.1.1
     // The tries are paced here, not by libmosquitto's own reconnects.
     mosquitto_reconnect_delay_set(mosq, LastRetrySec, LastRetrySec, false);
 
-    int rc = MOSQ_ERR_SUCCESS;
-    if (!settings.user.isEmpty()) {
+    // The broker sends nothing larger than this (MQTT 5).
+    int rc = mosquitto_property_add_int32(&connectProperties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                          MaxPacketBytes);
+    if (rc == MOSQ_ERR_SUCCESS && !settings.user.isEmpty()) {
         const QByteArray user = settings.user.toUtf8();
         rc = mosquitto_username_pw_set(mosq, user.constData(),
                                        settings.password.isNull() ? nullptr
@@ -146,7 +169,9 @@ void MqttClient::Worker::run()
     while (!stopping) {
         refusal = 0;
         lastError.clear();
-        int rc = mosquitto_connect(mosq, host.constData(), settings.port, settings.keepAliveSec);
+        int rc =
+            mosquitto_connect_bind_v5(mosq, host.constData(), settings.port, settings.keepAliveSec,
+                                      nullptr, mqtt5 ? connectProperties : nullptr);
         int savedErrno = errno;
         if (rc == MOSQ_ERR_SUCCESS) {
             bool disconnectSent = false;
@@ -166,8 +191,24 @@ void MqttClient::Worker::run()
         connected = false;
         if (stopping)
             break;
+        if (refusal == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && mqtt5) {
+            // An older broker: MQTT 3.1.1, and large payloads are dropped
+            // here rather than by the broker.
+            mqtt5 = false;
+            mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            const QString reason = QStringLiteral("Broker ohne MQTT 5, weiter mit MQTT 3.1.1");
+            const int wait = FirstRetrySec;
+            post([c = client, reason, wait] {
+                if (c)
+                    emit c->disconnected(reason, wait);
+            });
+            if (!waitBeforeRetry(FirstRetrySec))
+                break;
+            continue;
+        }
         if (refusal != 0) {
-            const QString reason = text(mosquitto_connack_string(refusal));
+            const QString reason =
+                text(mqtt5 ? mosquitto_reason_string(refusal) : mosquitto_connack_string(refusal));
             post([c = client, reason] {
                 if (c)
                     emit c->refused(reason, LastRetrySec);
@@ -210,8 +251,8 @@ void MqttClient::Worker::onConnect(struct mosquitto *mosq, void *self, int rc)
         worker->refusal = rc;
         return;
     }
-    if (!worker->settings.subscription.isEmpty())
-        mosquitto_subscribe(mosq, nullptr, worker->settings.subscription.constData(), 1);
+    for (const QByteArray &topic : worker->settings.subscriptions)
+        mosquitto_subscribe(mosq, nullptr, topic.constData(), 1);
     worker->connected = true;
     QString description =
         QStringLiteral("%1:%2").arg(worker->settings.host).arg(worker->settings.port);
@@ -229,15 +270,31 @@ void MqttClient::Worker::onMessage(struct mosquitto *, void *self,
                                    const struct mosquitto_message *message)
 {
     auto *worker = static_cast<Worker *>(self);
-    // The broker's message is not trusted: its topic and payload are copied
-    // with the lengths it gave, and a payload of any size is cut short.
-    const QByteArray topic(message->topic ? message->topic : "");
-    const QByteArray payload(static_cast<const char *>(message->payload),
-                             std::clamp(message->payloadlen, 0, 1024));
-    worker->post([c = worker->client, topic, payload] {
-        if (c)
-            emit c->messageReceived(topic, payload);
-    });
+    // The broker's message is not trusted: a payload larger than any the
+    // program expects is dropped, not cut short (the rest of a cut payload
+    // could still read as a value); topic and payload are copied with the
+    // lengths it gave.
+    if (!message->topic || message->payloadlen < 0 || message->payloadlen > MaxPayloadBytes)
+        return;
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    bool wasEmpty = false;
+    {
+        std::lock_guard<std::mutex> lock(worker->inboxMutex);
+        wasEmpty = worker->inbox.isEmpty();
+        const auto same = std::find_if(worker->inbox.begin(), worker->inbox.end(),
+                                       [&](const auto &entry) { return entry.first == topic; });
+        if (same != worker->inbox.end())
+            same->second = payload;
+        else if (worker->inbox.size() < InboxTopics)
+            worker->inbox.append({topic, payload});
+    }
+    // One call on its way at a time: it takes whatever has come till then.
+    if (wasEmpty)
+        worker->post([c = worker->client] {
+            if (c)
+                c->takeInbox();
+        });
 }
 
 void MqttClient::Worker::onLog(struct mosquitto *, void *self, int level, const char *line)
@@ -281,6 +338,14 @@ void MqttClient::stop(int timeoutMs)
         return;
     }
     worker.reset();
+}
+
+void MqttClient::takeInbox()
+{
+    if (!worker)
+        return;
+    for (const auto &[topic, payload] : worker->takeInbox())
+        emit messageReceived(topic, payload);
 }
 
 bool MqttClient::isConnected() const

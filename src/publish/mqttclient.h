@@ -2,6 +2,7 @@
 #define MQTTCLIENT_H
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -10,13 +11,23 @@
 struct mosquitto;
 
 // A connection to an MQTT broker through libmosquitto, kept up for as long as
-// the object runs: it connects, logs in, sets the last will, subscribes to one
-// topic and, whenever the connection fails or goes away, tries again after a
+// the object runs: it connects, logs in, sets the last will, subscribes to its
+// topics and, whenever the connection fails or goes away, tries again after a
 // wait that doubles from 1 s up to 60 s (60 s at once after a refused login).
 // The network runs on a thread of its own, so a slow or absent broker never
 // holds up the caller; what happens there arrives as queued signals on the
 // object's thread. publish() may be called at any time: while there is no
 // connection the message is dropped, never queued.
+//
+// What others send is not trusted. The client speaks MQTT 5 and tells the
+// broker the largest packet it takes (MaxPacketBytes), so the broker drops
+// larger messages instead of sending them (a broker without MQTT 5 is spoken
+// to in MQTT 3.1.1); a payload above MaxPayloadBytes is dropped all the same
+// before it is handed on. At most ReceiveMaximum incoming and SendMaximum
+// outgoing messages await their acknowledgement. Received messages wait for
+// the object's thread in an inbox that keeps only the latest payload per
+// topic, for at most InboxTopics topics: a flood takes no more memory than
+// one message per topic.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -37,11 +48,16 @@ public:
         int keepAliveSec = 30;
         QByteArray willTopic; // retained with willPayload when the connection dies
         QByteArray willPayload;
-        QByteArray subscription; // one topic to follow, if any
+        QList<QByteArray> subscriptions; // topics to follow
     };
 
     static constexpr int FirstRetrySec = 1;
     static constexpr int LastRetrySec = 60;
+    static constexpr int MaxPacketBytes = 4096;
+    static constexpr int MaxPayloadBytes = 1024;
+    static constexpr int ReceiveMaximum = 10;
+    static constexpr int SendMaximum = 20;
+    static constexpr int InboxTopics = 16;
 
     explicit MqttClient(QObject *parent = nullptr);
     ~MqttClient() override;
@@ -66,6 +82,9 @@ signals:
     void messageReceived(const QByteArray &topic, const QByteArray &payload);
 
 private:
+    // Hands the inbox's messages on, on the object's thread.
+    void takeInbox();
+
     class Worker;
     std::unique_ptr<Worker> worker;
 };

@@ -14,6 +14,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -199,10 +201,25 @@ bool readableFile(const QCommandLineParser &parser, const char *name, QString *p
     return false;
 }
 
+// TAVROLD_MQTT_PASSWORD, taken once and then wiped and removed from the
+// environment, whether it is used or not: no child and no reader of
+// /proc/PID/environ finds it later. Null when it is not set.
+QByteArray takeEnvironmentPassword()
+{
+    char *value = std::getenv("TAVROLD_MQTT_PASSWORD");
+    if (!value)
+        return QByteArray();
+    const QByteArray password(value);
+    std::memset(value, 0, std::strlen(value));
+    qunsetenv("TAVROLD_MQTT_PASSWORD");
+    return password;
+}
+
 // The password: the first line of --password-file, else the environment's
 // TAVROLD_MQTT_PASSWORD. Never taken from the command line, never shown.
 bool readPassword(const QCommandLineParser &parser, MqttClient::Settings *broker, QString *error)
 {
+    const QByteArray environment = takeEnvironmentPassword();
     QString file;
     if (!readableFile(parser, "password-file", &file, error))
         return false;
@@ -215,10 +232,8 @@ bool readPassword(const QCommandLineParser &parser, MqttClient::Settings *broker
         broker->password = in.readLine(4096);
         while (broker->password.endsWith('\n') || broker->password.endsWith('\r'))
             broker->password.chop(1);
-    } else if (qEnvironmentVariableIsSet("TAVROLD_MQTT_PASSWORD")) {
-        broker->password = qgetenv("TAVROLD_MQTT_PASSWORD");
     } else {
-        broker->password = QByteArray(); // null: no password
+        broker->password = environment; // null: no password
     }
     if (!broker->password.isNull() && broker->user.isEmpty())
         return fail(error, CliArguments::tr("Ein Passwort braucht --user NAME."));
@@ -635,6 +650,9 @@ QString helpText()
         "                         Werte des Intervalls, PEP das Maximum seiner PEP-Werte.\n"
         "  --discovery-prefix P   Home-Assistant-Discovery (Vorgabe: homeassistant)\n"
         "  --no-discovery         keine Discovery senden\n"
+        "  --commands             Home Assistant darf Grenzwerte und Offset setzen und\n"
+        "                         den Zaehler loeschen (Themen P/ID/set/limit_low,\n"
+        "                         limit_high, offset, clear)\n"
         "  Themen: P/ID/state (JSON), P/ID/availability (online/offline, gehalten).\n"
         "  Ist der Broker fort, wird es nach 1 s bis 60 s wieder versucht; die Zustaende\n"
         "  dieser Zeit entfallen. Geht das Messgeraet verloren, wird es wieder gesucht.\n"

@@ -19,7 +19,8 @@
 namespace {
 
 // The broker settings of the command line, with what the topics add: the
-// last will on the availability topic, and the discovery status to follow.
+// last will on the availability topic, and the discovery status and the
+// command topics to follow.
 MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPublisher &publisher,
                                     const QString &portName)
 {
@@ -29,8 +30,34 @@ MqttClient::Settings clientSettings(const CliArguments &arguments, const MeterPu
             QStringLiteral("tavrolinde-%1-%2").arg(QSysInfo::machineHostName(), portName);
     settings.willTopic = publisher.availabilityTopic();
     settings.willPayload = "offline";
-    settings.subscription = publisher.discoveryStatusTopic();
+    settings.subscriptions = publisher.subscriptions();
     return settings;
+}
+
+// A message from the broker; a command from Home Assistant changes the
+// connection's settings, and what was done or refused is said.
+void takeMessage(MeterPublisher &publisher, MeterConnection &connection, const QByteArray &topic,
+                 const QByteArray &payload)
+{
+    QString error;
+    const std::optional<MeterPublisher::Command> command =
+        publisher.takeMessage(topic, payload, &error);
+    if (!error.isEmpty())
+        Console::message(error);
+    if (!command)
+        return;
+    switch (command->kind) {
+    case MeterPublisher::Command::SetLimits:
+        connection.setLimits(command->limits);
+        break;
+    case MeterPublisher::Command::SetMeasurement:
+        connection.setMeasurement(command->measurement);
+        break;
+    case MeterPublisher::Command::ClearCount:
+        connection.clearLimitCount();
+        break;
+    }
+    Console::message(command->description);
 }
 
 } // namespace
@@ -45,18 +72,23 @@ int publish(const CliArguments &arguments)
     MqttClient client;
     MeterPublisher::Settings settings = arguments.topics;
     settings.firmwareNumber = connection.firmwareNumber();
-    settings.corrected = arguments.corrected;
+    // With commands the offset may change at any time: the raw level always
+    // stands beside.
+    settings.corrected = arguments.corrected || arguments.commands;
+    settings.commands = arguments.commands;
     MeterPublisher publisher(settings, [&client](const MeterPublisher::Message &message) {
         client.publish(message.topic, message.payload, message.qos, message.retain);
     });
+    publisher.setControls(&connection.limits(), &connection.measurementSettings());
 
     QObject::connect(&client, &MqttClient::connected, &client, [&](const QString &where) {
         Console::message(Cli::tr("Mit dem Broker verbunden: %1").arg(where));
         publisher.brokerConnected();
     });
     // A lost or refused connection, and when it is tried again.
-    const auto tell = [](const QString &text) {
-        return [text](const QString &reason, int retrySec) {
+    const auto tell = [&publisher](const QString &text) {
+        return [text, &publisher](const QString &reason, int retrySec) {
+            publisher.brokerLost();
             Console::message(text.arg(reason).arg(retrySec));
         };
     };
@@ -67,7 +99,7 @@ int publish(const CliArguments &arguments)
         tell(Cli::tr("Der Broker lehnt die Anmeldung ab: %1 (neuer Versuch in %2 s)")));
     QObject::connect(&client, &MqttClient::messageReceived, &client,
                      [&](const QByteArray &topic, const QByteArray &payload) {
-                         publisher.takeMessage(topic, payload);
+                         takeMessage(publisher, connection, topic, payload);
                      });
 
     QObject::connect(&connection, &MeterConnection::reading, &connection,
